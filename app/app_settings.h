@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+class QSettings;
+
+// The operator's choices, shared in place by the pages, the engine and the auto-detection.
+// Serial parameters stay in the texts the pages show; the getters convert on demand.
+class CAppSettings {
+public:
+    int m_bShowWizard = 1;
+    QString m_strPort;
+    QString m_strBaud;
+    QString m_strParity;
+    QString m_strDataBits;
+    QString m_strStopBits;
+    QString m_strFlowControl;
+    int m_bCalcChecksum = 0;
+    int m_bIncludeEtx = 0;
+    int m_bUseNetwork = 0;
+    int m_bUseSerial = 0;
+    int m_bAutodetect = 0;
+    QString m_strPosInterface = QStringLiteral("None");
+    QString m_strIpAddress = QStringLiteral("127.0.0.1");
+    QString m_strPosFolder; // never persisted
+
+    int GetPortNumber() const;
+    int GetBaudRate() const;
+    int GetParityIndex() const;
+    int GetDataBits() const;
+    int GetStopBitsIndex() const;
+};
+
+enum ESettingType { SETTING_INT, SETTING_STRING };
+
+// One persisted entry; an empty section addresses the application key itself.
+struct SSettingEntry {
+    const char* pszSection;
+    const char* pszEntry;
+    ESettingType type;
+    const char* pszDefault; // the default as text, for both types
+    int CAppSettings::*pnField;
+    QString CAppSettings::*pstrField;
+};
+
+constexpr int SETTINGS_ENTRY_COUNT = 14;
+
+// The entries in the order they are read.
+const std::array<SSettingEntry, SETTINGS_ENTRY_COUNT>& SettingsTable();
+// Indices into SettingsTable() in the order they are written.
+const std::array<int, SETTINGS_ENTRY_COUNT>& SettingsSaveOrder();
+
+// The store key of an entry ("Communications/Use Serial", or the bare entry name).
+QString SettingKey(const SSettingEntry& entry);
+
+void LoadSettingsFrom(QSettings& store, CAppSettings& settings);
+void SaveSettingsTo(QSettings& store, const CAppSettings& settings);
+
+// atoi(): leading blanks, optional sign, digits up to the first non-digit; no digits give 0.
+int AtoiLike(const QString& text);
+
+// Parity and stop-bit names in code order.
+extern const char* const SETTINGS_PARITY_NAMES[5];
+extern const char* const SETTINGS_STOPBITS_NAMES[3];

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/app_settings.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QSettings;
+
+constexpr const char* PROFILE_COMPANY = "Veltrin Applications";
+constexpr const char* PROFILE_APPLICATION = "pos-emulator";
+
+// The per-user profile store of the program.
+std::unique_ptr<QSettings> OpenProfileStore();
+// The folder that holds the profile store's file (on Windows, the folder such a file would have).
+QString ProfileFolder();
+
+// The application object: owns the settings record and runs the program's whole life.
+class CEmulatorApp {
+public:
+    CEmulatorApp();
+
+    // Runs start-up, the windows and shutdown; returns the process exit code.
+    int InitInstance();
+
+    void LoadSettings();
+    void SaveSettings();
+
+    // Appends the name of every POS definition file in the POS folder.
+    void EnumPosNames(QStringList& names) const;
+
+    CAppSettings m_settings;
+};
+
+extern CEmulatorApp theApp;

@@ -1,0 +1,10 @@
+#include "app/emulator_app.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QString::fromLatin1(PROFILE_COMPANY));
+    QApplication::setApplicationName(QString::fromLatin1(PROFILE_APPLICATION));
+    return theApp.InitInstance();
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The text after the last '/' or '\', or the whole text.
+QString StripFolder(const QString& path);
+// StripFolder, then the text before the last '.' when that '.' is not the first character.
+QString StripFolderAndExtension(const QString& path);
+
+// Appends the POS name of every POS definition file (extension "vlq", any letter case) in the folder.
+void EnumPosNamesIn(const QString& folder, QStringList& names);
+
+// The path of a POS's definition file, relative to the current folder.
+QString PosScriptPath(const QString& posName);

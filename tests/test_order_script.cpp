@@ -1,0 +1,221 @@
+#include "app/message_box.h"
+#include "script/order_script.h"
+#include "test_support.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// The plain form of the loader's token rule: 256 literal passes, each over the result of the last.
+static QByteArray ReferencePrepare(QByteArray line) {
+    for (int v = 0; v < 256; ++v) {
+        const QByteArray token = "<" + QByteArray::number(v, 16).toUpper().rightJustified(2, '0') + ">";
+        line.replace(token, QByteArray(1, v == 0 ? ';' : char(v)));
+    }
+    return line;
+}
+
+class TestOrderScript : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString WriteFile(const QString& name, const QByteArray& content) {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(content);
+        return path;
+    }
+
+private slots:
+    void tokens_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("prepared");
+        QTest::newRow("frame") << QByteArray("<02>ORDER 12<0D><03>") << QByteArray("\x02ORDER 12\r\x03");
+        QTest::newRow("nul placeholder") << QByteArray("<00>A") << QByteArray(";A");
+        QTest::newRow("3B is ;") << QByteArray("<3B>") << QByteArray(";");
+        QTest::newRow("literal ;") << QByteArray("a;b") << QByteArray("a;b");
+        QTest::newRow("lower-case hex stays") << QByteArray("<0d><0D>") << QByteArray("<0d>\r");
+        QTest::newRow("high bytes") << QByteArray("<A1><A2><FF><80>") << QByteArray("\xA1\xA2\xFF\x80");
+        QTest::newRow("cascade forward") << QByteArray("<3C>41>") << QByteArray("A");
+        QTest::newRow("no cascade backward") << QByteArray("<41>3C>") << QByteArray("A3C>");
+        QTest::newRow("passed value stays") << QByteArray("<3C>20>") << QByteArray("<20>");
+        QTest::newRow("hex digit cascade") << QByteArray("<<34>1>") << QByteArray("A");
+        QTest::newRow("gt cascade") << QByteArray("<41<3E>") << QByteArray("A");
+        QTest::newRow("no rescan within a pass") << QByteArray("<3C>3C>41>") << QByteArray("<3C>41>");
+        QTest::newRow("pause passes") << QByteArray("<p>5") << QByteArray("<p>5");
+        QTest::newRow("comment passes") << QByteArray("<c>Start <02>") << QByteArray("<c>Start \x02");
+        QTest::newRow("upper markers are text") << QByteArray("<P>5<C>") << QByteArray("<P>5<C>");
+        QTest::newRow("incomplete") << QByteArray("<0") << QByteArray("<0");
+        QTest::newRow("adjacent") << QByteArray("<01><02><03>") << QByteArray("\x01\x02\x03");
+        QTest::newRow("raw nul kept") << QByteArray("<\0X", 3) << QByteArray("<\0X", 3);
+    }
+    void tokens() {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, prepared);
+        QCOMPARE(PrepareScriptLine(line), prepared);
+        QCOMPARE(ReferencePrepare(line), prepared);
+    }
+
+    // Random lines rich in token characters agree with the literal 256 passes.
+    void matchesReferenceOnRandomLines() {
+        const char alphabet[] = "<<<>>>0123456789ABCDEFabc;p";
+        quint32 seed = 12345;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray line("<");
+            const int len = 1 + int(seed % 40);
+            for (int i = 0; i < len; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                line.append(alphabet[(seed >> 16) % (sizeof(alphabet) - 1)]);
+            }
+            QCOMPARE(PrepareScriptLine(line), ReferencePrepare(line));
+        }
+    }
+
+    void fileLines_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QList<QByteArray>>("lines");
+        const QList<QByteArray> two{"\x02"
+                                    "A",
+                                    "<p>3"};
+        QTest::newRow("LF") << QByteArray("<02>A\n<p>3\n") << two;
+        QTest::newRow("CRLF") << QByteArray("<02>A\r\n<p>3\r\n") << two;
+        QTest::newRow("no final end") << QByteArray("<02>A\r\n<p>3") << two;
+        QTest::newRow("remarks") << QByteArray("Heading\n\n <02>x\n<02>A\r\n\r\nremark <p>\n<p>3") << two;
+        QTest::newRow("only remarks") << QByteArray("one\n\n two\r\n") << QList<QByteArray>{};
+        QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
+        QTest::newRow("lone CR kept") << QByteArray("<41>\rB\n") << QList<QByteArray>{"A\rB"};
+        QTest::newRow("trailing CR at end") << QByteArray("<41>\r") << QList<QByteArray>{"A\r"};
+        QTest::newRow("raw high bytes") << QByteArray("<\x80\xff\n") << QList<QByteArray>{"<\x80\xff"};
+    }
+    void fileLines() {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<QByteArray>, lines);
+        const QString path = WriteFile("script.vlq", content);
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(path));
+        QCOMPARE(script.Lines(), lines);
+        QCOMPARE(script.GetLineCount(), lines.size());
+    }
+
+    void missingFileKeepsLines() {
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("a.vlq", "<41>\n<42>\n")));
+        QVERIFY(!script.LoadOrderFile(m_dir.filePath("absent.vlq")));
+        QVERIFY(!script.LoadOrderFile(m_dir.path())); // a folder
+        QCOMPARE(script.GetLineCount(), 2);
+    }
+
+    void secondLoadReplacesLinesKeepsIndex() {
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("a.vlq", "<41>\n<42>\n<43>\n")));
+        QByteArray line;
+        QVERIFY(script.GetNextLine(line, false));
+        QVERIFY(script.GetNextLine(line, false));
+        QVERIFY(script.LoadOrderFile(WriteFile("b.vlq", "<44>\n")));
+        QCOMPARE(script.Lines(), QList<QByteArray>{"D"});
+        QCOMPARE(script.GetLineIndex(), 1);
+    }
+
+    void caseInsensitiveLookup() {
+        const QString path = WriteFile("Foo.VLQ", "<41>\n");
+        QVERIFY(!path.isEmpty());
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(m_dir.filePath("foo.vlq")));
+        QCOMPARE(script.Lines(), QList<QByteArray>{"A"});
+        QVERIFY(!script.LoadOrderFile(m_dir.filePath("fo.vlq")));
+    }
+
+    // An entry that exists but cannot be opened (a socket) warns and loads as empty.
+    void unreadableFileWarns() {
+        const QString path = m_dir.filePath("sock.vlq");
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(path);
+        QVERIFY(size_t(native.size()) < sizeof(addr.sun_path));
+        memcpy(addr.sun_path, native.constData(), native.size());
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+
+        QList<SMessageBox> boxes;
+        auto previous = SetMessageBoxHandler([&](const SMessageBox& box) {
+            boxes << box;
+            return QMessageBox::Ok;
+        });
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("x.vlq", "<41>\n")));
+        QVERIFY(script.LoadOrderFile(path));
+        SetMessageBoxHandler(previous);
+        ::close(fd);
+        QCOMPARE(script.GetLineCount(), 0);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].strText, QStringLiteral("Unable to read Order file \"%1\". ").arg(path));
+        QCOMPARE(boxes[0].strCaption, QStringLiteral("Warning"));
+        QCOMPARE(boxes[0].icon, QMessageBox::Information);
+        QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    }
+
+    void nextLine_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("startIndex");
+        QTest::addColumn<bool>("wrap");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("endIndex");
+        QTest::newRow("empty, wrap") << 0 << -1 << true << false << 0;
+        QTest::newRow("empty, no wrap") << 0 << -1 << false << false << 0;
+        QTest::newRow("first") << 3 << -1 << false << true << 0;
+        QTest::newRow("last wraps") << 3 << 2 << true << true << 0;
+        QTest::newRow("last stops") << 3 << 2 << false << false << 3;
+        QTest::newRow("past end stops further") << 3 << 3 << false << false << 4;
+        QTest::newRow("past end wraps") << 3 << 4 << true << true << 0;
+    }
+    void nextLine() {
+        QFETCH(int, count);
+        QFETCH(int, startIndex);
+        QFETCH(bool, wrap);
+        QFETCH(bool, result);
+        QFETCH(int, endIndex);
+        QByteArray content;
+        for (int i = 0; i < count; ++i)
+            content += "<" + QByteArray::number(0x41 + i, 16).toUpper() + ">\n";
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("n.vlq", content)));
+        QByteArray line;
+        while (script.GetLineIndex() < startIndex)
+            script.GetNextLine(line, false);
+        QCOMPARE(script.GetLineIndex(), startIndex);
+        line = "unchanged";
+        QCOMPARE(script.GetNextLine(line, wrap), result);
+        QCOMPARE(script.GetLineIndex(), endIndex);
+        QCOMPARE(line, result ? QByteArray(1, char(0x41 + endIndex)) : QByteArray("unchanged"));
+    }
+
+    // Large and hostile files load without crash, one character per byte.
+    void largeAndBinaryFiles() {
+        QByteArray junk;
+        quint32 seed = 7;
+        for (int i = 0; i < 2'000'000; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            junk.append(char(seed >> 24));
+        }
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("junk.vlq", junk)));
+        const QList<QByteArray> expected = PrepareScript(junk);
+        QCOMPARE(script.GetLineCount(), expected.size());
+
+        QByteArray longLine("<");
+        for (int i = 0; i < 5 * 1024 * 1024 / 4; ++i)
+            longLine += "<4" + QByteArray(1, "0123456789ABCDEF"[i % 16]) + ">";
+        QVERIFY(script.LoadOrderFile(WriteFile("long.vlq", longLine)));
+        QCOMPARE(script.GetLineCount(), 1);
+        QCOMPARE(script.Lines()[0].size(), 1 + 5 * 1024 * 1024 / 4);
+        QCOMPARE(script.Lines()[0].mid(1, 4), QByteArray("@ABC"));
+    }
+};
+
+POSEMU_TEST_MAIN(TestOrderScript)
+#include "test_order_script.moc"

@@ -1,0 +1,194 @@
+#include "app/emulator_app.h"
+#include "test_support.h"
+
+#include <QFile>
+#include <QSettings>
+
+class TestSettings : public QObject {
+    Q_OBJECT
+
+    QString StoreFile() { return OpenProfileStore()->fileName(); }
+    void ClearStore() {
+        auto store = OpenProfileStore();
+        store->clear();
+        store->sync();
+        QFile::remove(store->fileName());
+    }
+    void WriteStoreText(const QByteArray& text) {
+        ClearStore();
+        QFile file(StoreFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+private slots:
+    void init() { ClearStore(); }
+
+    void emptyStoreGivesDefaults() {
+        CEmulatorApp app;
+        app.LoadSettings();
+        const CAppSettings& s = app.m_settings;
+        QCOMPARE(s.m_bUseSerial, 0);
+        QCOMPARE(s.m_bUseNetwork, 0);
+        QCOMPARE(s.m_strPort, QStringLiteral("COM1"));
+        QCOMPARE(s.m_strBaud, QStringLiteral("9600"));
+        QCOMPARE(s.m_strDataBits, QStringLiteral("8"));
+        QCOMPARE(s.m_strParity, QStringLiteral("None"));
+        QCOMPARE(s.m_strStopBits, QStringLiteral("1"));
+        QCOMPARE(s.m_strFlowControl, QStringLiteral("None"));
+        QCOMPARE(s.m_bAutodetect, 1);
+        QCOMPARE(s.m_bShowWizard, 1);
+        QCOMPARE(s.m_strPosInterface, QString());
+        QCOMPARE(s.m_strIpAddress, QStringLiteral("127.0.0.1"));
+        QCOMPARE(s.m_bCalcChecksum, 0);
+        QCOMPARE(s.m_bIncludeEtx, 0);
+        QCOMPARE(s.m_strPosFolder, QDir::toNativeSeparators(QDir::currentPath() + "/POS"));
+    }
+
+    void constructionValues() {
+        CAppSettings s;
+        QCOMPARE(s.m_bShowWizard, 1);
+        QCOMPARE(s.m_strPosInterface, QStringLiteral("None"));
+        QCOMPARE(s.m_strIpAddress, QStringLiteral("127.0.0.1"));
+        QCOMPARE(s.m_bAutodetect, 0);
+        QVERIFY(s.m_strPort.isEmpty());
+    }
+
+    // After one save all 14 entries exist, under their sections, the wizard flag at the top level.
+    void saveWritesAllEntriesInPlace() {
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.SaveSettings();
+        QSettings store(StoreFile(), QSettings::IniFormat);
+        QCOMPARE(store.allKeys().size(), 14);
+        QVERIFY(store.contains("Show Wizard on Startup"));
+        QVERIFY(!store.contains("Communications/Show Wizard on Startup"));
+        QVERIFY(!store.contains("Point of Sale/Show Wizard on Startup"));
+        QCOMPARE(store.childGroups(), QStringList({"Communications", "Point of Sale"}));
+        QCOMPARE(store.value("Communications/Port Selection").toString(), QStringLiteral("COM1"));
+        QCOMPARE(store.value("Point of Sale/POS Interface").toString(), QString());
+        QFile file(StoreFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("[General]"));
+        QVERIFY(text.contains("[Communications]"));
+    }
+
+    void saveOrder() {
+        QStringList names;
+        for (int index : SettingsSaveOrder())
+            names << QString::fromLatin1(SettingsTable()[index].pszEntry);
+        QCOMPARE(names,
+                 QStringList({"Use Network", "Use Serial", "Port Selection", "IP Address", "Baud Selection",
+                              "Databits Selection", "Flowcontrol Selection", "Parity Selection",
+                              "Stopbits Selection", "Autodetect", "Show Wizard on Startup", "POS Interface",
+                              "Calculate Checksum", "Include ETX in Checksum"}));
+    }
+
+    void storedValuesRoundTrip_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("useSerial");
+        QTest::addColumn<int>("showWizard");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<QByteArray>("writtenSerial");
+        QTest::newRow("flag 5 kept") << QByteArray("[Communications]\nUse%20Serial=5\n") << 5 << 1 << "9600"
+                                     << QByteArray("5");
+        QTest::newRow("negative flag")
+            << QByteArray("[Communications]\nUse%20Serial=-3\n") << -3 << 1 << "9600" << QByteArray("-3");
+        QTest::newRow("not a number")
+            << QByteArray("[Communications]\nUse%20Serial=yes\n") << 0 << 1 << "9600" << QByteArray("0");
+        QTest::newRow("too large") << QByteArray("[Communications]\nUse%20Serial=99999999999\n") << 0 << 1
+                                   << "9600" << QByteArray("0");
+        QTest::newRow("wizard off") << QByteArray("[General]\nShow%20Wizard%20on%20Startup=0\n") << 0 << 0
+                                    << "9600" << QByteArray("0");
+        QTest::newRow("odd baud kept") << QByteArray("[Communications]\nBaud%20Selection=38400\n") << 0 << 1
+                                       << "38400" << QByteArray("0");
+        QTest::newRow("corrupt file") << QByteArray("\x01\xff[[[=\n\0\0garbage=\"unterminated\n", 30) << 0
+                                      << 1 << "9600" << QByteArray("0");
+    }
+    void storedValuesRoundTrip() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, useSerial);
+        QFETCH(int, showWizard);
+        QFETCH(QString, baud);
+        QFETCH(QByteArray, writtenSerial);
+        WriteStoreText(text);
+        CEmulatorApp app;
+        app.LoadSettings();
+        QCOMPARE(app.m_settings.m_bUseSerial, useSerial);
+        QCOMPARE(app.m_settings.m_bShowWizard, showWizard);
+        QCOMPARE(app.m_settings.m_strBaud, baud);
+        app.SaveSettings();
+        QFile file(StoreFile());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("Use%20Serial=" + writtenSerial + "\n"));
+        CEmulatorApp again;
+        again.LoadSettings();
+        QCOMPARE(again.m_settings.m_bUseSerial, useSerial);
+    }
+
+    void getters_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<QString>("parity");
+        QTest::addColumn<QString>("dataBits");
+        QTest::addColumn<QString>("stopBits");
+        QTest::addColumn<QList<int>>("expected"); // port, baud, parity, data bits, stop bits
+        QTest::newRow("defaults") << "COM1"
+                                  << "9600"
+                                  << "None"
+                                  << "8"
+                                  << "1" << QList<int>{1, 9600, 0, 8, 0};
+        QTest::newRow("COM10") << "COM10"
+                               << "19200"
+                               << "Space"
+                               << "7"
+                               << "1.5" << QList<int>{10, 19200, 4, 7, 1};
+        QTest::newRow("no digits") << "COM"
+                                   << ""
+                                   << "none"
+                                   << "x"
+                                   << "1,5" << QList<int>{0, 0, -1, 0, -1};
+        QTest::newRow("atoi rules") << "COM 12x"
+                                    << "  -42abc"
+                                    << "Odd"
+                                    << "+5"
+                                    << "2" << QList<int>{12, -42, 1, 5, 2};
+        QTest::newRow("case and blanks") << "com3"
+                                         << "9600 "
+                                         << "EVEN"
+                                         << "8"
+                                         << " 2" << QList<int>{3, 9600, -1, 8, -1};
+        QTest::newRow("mark") << "AB"
+                              << "99999999999"
+                              << "Mark"
+                              << "8"
+                              << "2" << QList<int>{0, INT_MAX, 3, 8, 2};
+    }
+    void getters() {
+        QFETCH(QString, port);
+        QFETCH(QString, baud);
+        QFETCH(QString, parity);
+        QFETCH(QString, dataBits);
+        QFETCH(QString, stopBits);
+        QFETCH(QList<int>, expected);
+        CAppSettings s;
+        s.m_strPort = port;
+        s.m_strBaud = baud;
+        s.m_strParity = parity;
+        s.m_strDataBits = dataBits;
+        s.m_strStopBits = stopBits;
+        QCOMPARE((QList<int>{s.GetPortNumber(), s.GetBaudRate(), s.GetParityIndex(), s.GetDataBits(),
+                             s.GetStopBitsIndex()}),
+                 expected);
+    }
+
+    void initInstanceWritesAllEntries() {
+        theApp.InitInstance();
+        QSettings store(StoreFile(), QSettings::IniFormat);
+        QCOMPARE(store.allKeys().size(), 14);
+    }
+};
+
+POSEMU_TEST_MAIN(TestSettings)
+#include "test_settings.moc"

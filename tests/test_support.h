@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+
+// Points the profile store and the ports folder at a folder of the test's own, before anything reads
+// them, and runs offscreen: a test never touches the real profile or the screen.
+inline void PrepareTestEnvironment() {
+    QByteArray home = qgetenv("POSEMU_TEST_HOME");
+    static QTemporaryDir fallback;
+    if (home.isEmpty())
+        home = fallback.path().toLocal8Bit();
+    QDir().mkpath(QString::fromLocal8Bit(home) + QStringLiteral("/config"));
+    qputenv("XDG_CONFIG_HOME", home + "/config");
+    qputenv("HOME", home);
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+#define POSEMU_TEST_MAIN(TestObject)                                                                         \
+    int main(int argc, char** argv) {                                                                        \
+        PrepareTestEnvironment();                                                                            \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
