@@ -5,6 +5,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <csignal>
+#include <cstdio>
+
+#include "transport/socket_compat.h"
 
 CEmulatorApp theApp;
 
@@ -24,7 +27,7 @@ QString ProfileFolder() {
 #endif
 }
 
-CEmulatorApp::CEmulatorApp() = default;
+CEmulatorApp::CEmulatorApp() : m_ocsDetector(QByteArray(1, 0x06), QByteArray(1, 0x05), 5000, 5) {}
 
 void CEmulatorApp::LoadSettings() {
     auto store = OpenProfileStore();
@@ -39,7 +42,13 @@ void CEmulatorApp::SaveSettings() {
 }
 
 int CEmulatorApp::InitInstance() {
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    if (!SocketStartup()) {
+        std::printf("\nError in Startup session.\n");
+        SocketCleanup();
+        return 0;
+    }
+#else
     // A write to a peer that has gone must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 #endif

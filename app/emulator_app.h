@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/app_settings.h"
+#include "transport/ocs_detector.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,7 +31,11 @@ public:
     // Appends the name of every POS definition file in the POS folder.
     void EnumPosNames(QStringList& names) const;
 
+    // Probes COM1..COM11 for an OCS; on success the serial settings take the ones that worked.
+    bool AutoDetectSerial();
+
     CAppSettings m_settings;
+    COcsDetector m_ocsDetector;
 };
 
 extern CEmulatorApp theApp;

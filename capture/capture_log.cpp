@@ -1,0 +1,82 @@
+#include "capture/capture_log.h"
+
+namespace {
+const char HEX_DIGITS[] = "0123456789ABCDEF";
+
+void AppendEscape(QByteArray& out, unsigned char c) {
+    out.append('<');
+    out.append(HEX_DIGITS[c >> 4]);
+    out.append(HEX_DIGITS[c & 0x0F]);
+    out.append('>');
+}
+
+bool IsPrintable(unsigned char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+} // namespace
+
+void EscapeControlBytes(QByteArray& text) {
+    qsizetype i = 0;
+    while (i < text.size() && IsPrintable(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (i == text.size())
+        return;
+    QByteArray out = text.left(i);
+    out.reserve(text.size() + 16);
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (IsPrintable(c))
+            out.append(static_cast<char>(c));
+        else
+            AppendEscape(out, c);
+    }
+    text = out;
+}
+
+QByteArray ScriptLineDisplayForm(const QByteArray& line) {
+    QByteArray out;
+    out.reserve(line.size() + 16);
+    for (const char ch : line) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (!IsPrintable(c))
+            AppendEscape(out, c);
+        else if (c == ';')
+            out.append("<00>");
+        else
+            out.append(ch);
+    }
+    return out;
+}
+
+QByteArray CaptureTimeField(const QDateTime& time) {
+    return time.toString(QStringLiteral("HH:mm:ss")).toLatin1() + "    ";
+}
+
+QByteArray TxKeyword(int kind) {
+    switch (kind) {
+    case TXLINE_COMMENT:
+        return QByteArrayLiteral("COMMENT:  ");
+    case TXLINE_PAUSE:
+        return QByteArrayLiteral("PAUSE:    ");
+    case TXLINE_SERIAL:
+        return QByteArrayLiteral("SERIAL    ");
+    case TXLINE_NETWORK:
+        return QByteArrayLiteral("NETWORK   ");
+    default:
+        return QByteArray();
+    }
+}
+
+QByteArray RxKeyword(bool serial) {
+    return serial ? QByteArrayLiteral("SERIAL:   ") : QByteArrayLiteral("NETWORK:  ");
+}
+
+QByteArray FormatTxLine(QByteArray text, int kind, const QDateTime& time) {
+    EscapeControlBytes(text);
+    return CaptureTimeField(time) + TxKeyword(kind) + text;
+}
+
+QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time) {
+    EscapeControlBytes(text);
+    return CaptureTimeField(time) + RxKeyword(serial) + text;
+}

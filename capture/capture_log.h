@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+
+// Kinds of [Tx] lines.
+enum { TXLINE_PLAIN = 0, TXLINE_COMMENT = 1, TXLINE_PAUSE = 2, TXLINE_SERIAL = 3, TXLINE_NETWORK = 4 };
+
+// Rewrites every byte outside 0x20..0x7E as "<%02X>".
+void EscapeControlBytes(QByteArray& text);
+
+// A prepared script line as the [Tx] list shows it: like EscapeControlBytes, and ';' (the NUL
+// placeholder) as "<00>".
+QByteArray ScriptLineDisplayForm(const QByteArray& line);
+
+// "%H:%M:%S    ": 12 characters.
+QByteArray CaptureTimeField(const QDateTime& time);
+
+// The 10-character keyword of a [Tx] kind; empty for plain and unknown kinds.
+QByteArray TxKeyword(int kind);
+// "SERIAL:   " or "NETWORK:  ".
+QByteArray RxKeyword(bool serial);
+
+// A whole capture line: time, keyword, escaped text.
+QByteArray FormatTxLine(QByteArray text, int kind, const QDateTime& time);
+QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time);

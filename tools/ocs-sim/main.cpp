@@ -1,0 +1,286 @@
+// A simulated OCS: listens where the emulator connects, serves a pseudo-terminal behind a COM name,
+// answers ENQ with ACK and prints every frame it receives with its checksum verdicts.
+#include "frame_check.h"
+
+#include "app/app_settings.h"
+#include "script/order_script.h"
+#include "transport/port_names.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile std::sig_atomic_t g_bStop = 0;
+void OnSignal(int) {
+    g_bStop = 1;
+}
+
+const char USAGE[] =
+    "Usage: ocs-sim [--listen ADDRESS] [--port N] [--serial COMn] [--reply TEXT] [--gap MS]\n"
+    "\n"
+    "A simulated OCS (order confirmation display) for the POS Emulator.\n"
+    "\n"
+    "  --listen ADDRESS  IPv4 address to listen on, TCP port 48501 (default 127.0.0.1)\n"
+    "  --port N          listen on port N instead of 48501\n"
+    "  --serial COMn     also serve a pseudo-terminal, published as COMn in the ports folder\n"
+    "                    (removed again on exit), so that the emulator's serial line reaches it\n"
+    "  --reply TEXT      send TEXT back after each frame; TEXT in script notation, e.g. \"<06>\"\n"
+    "  --gap MS          a frame ends after MS milliseconds without a byte (default 5)\n"
+    "  --help            show this text\n"
+    "\n"
+    "Every ENQ (<05>) is answered with ACK (<06>) at once. Each frame is printed with a millisecond\n"
+    "time stamp in the capture notation (<02>ORDER<03>), followed by the verdict on each checksum\n"
+    "byte after an ETX (the XOR from the second byte up to the ETX, without or with the ETX).\n"
+    "Ends on Ctrl+C.\n";
+
+struct SSource {
+    int fd = -1;
+    QByteArray name;
+    QByteArray pending;
+    qint64 nLastByteMs = 0;
+};
+
+QElapsedTimer g_clock;
+
+void Print(const QByteArray& what, const QByteArray& text) {
+    const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
+    std::printf("%s %-22s %s\n", stamp.constData(), what.constData(), text.constData());
+    std::fflush(stdout);
+}
+
+void WriteAll(int fd, const QByteArray& data) {
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::send(fd, data.constData() + done, size_t(data.size() - done), MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK) {
+            const ssize_t w = ::write(fd, data.constData() + done, size_t(data.size() - done));
+            if (w <= 0)
+                return;
+            done += w;
+            continue;
+        }
+        if (n <= 0)
+            return;
+        done += n;
+    }
+}
+
+void FlushFrame(SSource& source, const QByteArray& reply) {
+    if (source.pending.isEmpty())
+        return;
+    Print(source.name, DescribeFrame(source.pending));
+    const bool onlyEnq = source.pending.count('\x05') == source.pending.size();
+    source.pending.clear();
+    if (!reply.isEmpty() && !onlyEnq)
+        WriteAll(source.fd, reply);
+}
+
+// Takes bytes from a source; false when it has ended.
+bool ReadSource(SSource& source, bool isSocket) {
+    char buffer[4096];
+    const ssize_t n =
+        isSocket ? ::recv(source.fd, buffer, sizeof(buffer), 0) : ::read(source.fd, buffer, sizeof(buffer));
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return true;
+    if (n <= 0)
+        return false;
+    for (ssize_t i = 0; i < n; ++i) {
+        if (buffer[i] == 0x05)
+            WriteAll(source.fd, QByteArray(1, 0x06));
+    }
+    source.pending.append(buffer, n);
+    source.nLastByteMs = g_clock.elapsed();
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QByteArray listenAddress = "127.0.0.1";
+    int port = 48501;
+    QString serialName;
+    QByteArray reply;
+    int gapMs = 5;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if (arg == QLatin1String("--listen") && hasValue) {
+            listenAddress = args[++i].toLatin1();
+        } else if (arg == QLatin1String("--port") && hasValue) {
+            port = args[++i].toInt();
+        } else if (arg == QLatin1String("--serial") && hasValue) {
+            serialName = args[++i].toUpper();
+        } else if (arg == QLatin1String("--reply") && hasValue) {
+            reply = PrepareScriptLine(args[++i].toLatin1()).replace(';', '\0');
+        } else if (arg == QLatin1String("--gap") && hasValue) {
+            gapMs = std::max(1, args[++i].toInt());
+        } else {
+            std::fprintf(stderr, "ocs-sim: unknown or incomplete option '%s'\n\n%s", qPrintable(arg), USAGE);
+            return 2;
+        }
+    }
+    if (port <= 0 || port > 65535) {
+        std::fprintf(stderr, "ocs-sim: bad port\n");
+        return 2;
+    }
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    g_clock.start();
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, listenAddress.constData(), &address.sin_addr) != 1) {
+        std::fprintf(stderr, "ocs-sim: '%s' is not an IPv4 address\n", listenAddress.constData());
+        return 2;
+    }
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener, 8) != 0) {
+        std::fprintf(stderr, "ocs-sim: cannot listen on %s:%d: %s\n", listenAddress.constData(), port,
+                     std::strerror(errno));
+        return 1;
+    }
+    Print("listening", listenAddress + ":" + QByteArray::number(port));
+
+    std::vector<SSource> clients;
+    SSource serial;
+    int slaveFd = -1;
+    QString published;
+    if (!serialName.isEmpty()) {
+        if (AtoiLike(serialName.mid(3)) < 1 || !serialName.startsWith(QLatin1String("COM"))) {
+            std::fprintf(stderr, "ocs-sim: '%s' is not a COM name\n", qPrintable(serialName));
+            return 2;
+        }
+        serial.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (serial.fd < 0 || ::grantpt(serial.fd) != 0 || ::unlockpt(serial.fd) != 0) {
+            std::fprintf(stderr, "ocs-sim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
+            return 1;
+        }
+        const QByteArray slavePath = ::ptsname(serial.fd);
+        // Holding the slave open keeps the master readable while the emulator closes and reopens it.
+        slaveFd = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios tio{};
+        ::tcgetattr(slaveFd, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slaveFd, TCSANOW, &tio);
+        ::fcntl(serial.fd, F_SETFL, ::fcntl(serial.fd, F_GETFL) | O_NONBLOCK);
+        QDir().mkpath(PortsFolder());
+        published = PortsFolder() + QLatin1Char('/') + serialName;
+        QFile::remove(published);
+        if (::symlink(slavePath.constData(), QFile::encodeName(published).constData()) != 0) {
+            std::fprintf(stderr, "ocs-sim: cannot publish %s: %s\n", qPrintable(published),
+                         std::strerror(errno));
+            return 1;
+        }
+        serial.name = "SERIAL " + serialName.toLatin1();
+        Print("serial",
+              serialName.toLatin1() + " -> " + slavePath + " (" + QFile::encodeName(published) + ")");
+    }
+
+    while (!g_bStop) {
+        std::vector<pollfd> fds;
+        fds.push_back({listener, POLLIN, 0});
+        if (serial.fd >= 0)
+            fds.push_back({serial.fd, POLLIN, 0});
+        for (const SSource& client : clients)
+            fds.push_back({client.fd, POLLIN, 0});
+        int timeout = 200;
+        auto consider = [&](const SSource& s) {
+            if (!s.pending.isEmpty())
+                timeout =
+                    std::min<int>(timeout, std::max<qint64>(0, s.nLastByteMs + gapMs - g_clock.elapsed()));
+        };
+        consider(serial);
+        for (const SSource& client : clients)
+            consider(client);
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0) {
+            if (fds[0].revents & POLLIN) {
+                sockaddr_in peer{};
+                socklen_t len = sizeof(peer);
+                const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    SSource client;
+                    client.fd = fd;
+                    client.name = "TCP " + QByteArray(::inet_ntoa(peer.sin_addr)) + ":" +
+                                  QByteArray::number(ntohs(peer.sin_port));
+                    Print(client.name, "connected");
+                    clients.push_back(client);
+                }
+            }
+            size_t index = 1;
+            if (serial.fd >= 0) {
+                // A closed slave side gives POLLHUP on Linux; the slave we hold keeps it from happening.
+                if (fds[index].revents & POLLIN)
+                    ReadSource(serial, false);
+                ++index;
+            }
+            for (size_t c = 0; c < clients.size() && index < fds.size(); ++index) {
+                if (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) {
+                    if (!ReadSource(clients[c], true)) {
+                        FlushFrame(clients[c], QByteArray());
+                        Print(clients[c].name, "disconnected");
+                        ::close(clients[c].fd);
+                        clients.erase(clients.begin() + static_cast<long>(c));
+                        continue;
+                    }
+                }
+                ++c;
+            }
+        }
+        const qint64 now = g_clock.elapsed();
+        if (!serial.pending.isEmpty() && now - serial.nLastByteMs >= gapMs)
+            FlushFrame(serial, reply);
+        for (SSource& client : clients) {
+            if (!client.pending.isEmpty() && now - client.nLastByteMs >= gapMs)
+                FlushFrame(client, reply);
+        }
+    }
+
+    for (SSource& client : clients) {
+        FlushFrame(client, QByteArray());
+        ::close(client.fd);
+    }
+    ::close(listener);
+    if (serial.fd >= 0) {
+        FlushFrame(serial, QByteArray());
+        QFile::remove(published);
+        ::close(serial.fd);
+        ::close(slaveFd);
+    }
+    Print("stopped", "");
+    return 0;
+}
