@@ -103,8 +103,11 @@ public:
         CloseMaster();
         if (m_slave >= 0)
             ::close(m_slave);
+        // Masked again, never left to fall back on a real device.
         QFile::remove(m_strLink);
+        ::symlink(NOWHERE, QFile::encodeName(m_strLink).constData());
     }
+    static constexpr const char* NOWHERE = "/nonexistent/no-such-device";
     static void Publish(const QString& comName, const QByteArray& target) {
         QDir().mkpath(PortsFolder());
         const QString link = PortsFolder() + QLatin1Char('/') + comName;
@@ -134,5 +137,5 @@ private:
 // Puts dangling entries behind COM1..COM14 so that no test ever opens a real serial device.
 inline void MaskAllComPorts() {
     for (int n = 1; n <= 14; ++n)
-        CTestPty::Publish(QStringLiteral("COM%1").arg(n), "/nonexistent/no-such-device");
+        CTestPty::Publish(QStringLiteral("COM%1").arg(n), CTestPty::NOWHERE);
 }

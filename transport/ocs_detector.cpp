@@ -150,8 +150,10 @@ bool CProbePort::Open(const QString& device, unsigned int baud, unsigned char da
     return ::tcsetattr(m_fd, TCSANOW, &tio) == 0;
 }
 CProbePort::~CProbePort() {
-    if (m_fd >= 0)
+    if (m_fd >= 0) {
+        ::ioctl(m_fd, TIOCNXCL); // the device may stay open elsewhere
         ::close(m_fd);
+    }
 }
 void CProbePort::Write(const QByteArray& data) {
     qsizetype done = 0;

@@ -44,7 +44,8 @@ const char USAGE[] =
     "  --serial COMn     also serve a pseudo-terminal, published as COMn in the ports folder\n"
     "                    (removed again on exit), so that the emulator's serial line reaches it\n"
     "  --reply TEXT      send TEXT back after each frame; TEXT in script notation, e.g. \"<06>\"\n"
-    "  --gap MS          a frame ends after MS milliseconds without a byte (default 5)\n"
+    "  --gap MS          a frame ends at the next STX, or after MS milliseconds without a byte\n"
+    "                    (default 50)\n"
     "  --help            show this text\n"
     "\n"
     "Every ENQ (<05>) is answered with ACK (<06>) at once. Each frame is printed with a millisecond\n"
@@ -94,8 +95,8 @@ void FlushFrame(SSource& source, const QByteArray& reply) {
         WriteAll(source.fd, reply);
 }
 
-// Takes bytes from a source; false when it has ended.
-bool ReadSource(SSource& source, bool isSocket) {
+// Takes bytes from a source; false when it has ended. An STX starts a new frame.
+bool ReadSource(SSource& source, bool isSocket, const QByteArray& reply) {
     char buffer[4096];
     const ssize_t n =
         isSocket ? ::recv(source.fd, buffer, sizeof(buffer), 0) : ::read(source.fd, buffer, sizeof(buffer));
@@ -104,10 +105,12 @@ bool ReadSource(SSource& source, bool isSocket) {
     if (n <= 0)
         return false;
     for (ssize_t i = 0; i < n; ++i) {
+        if (buffer[i] == 0x02)
+            FlushFrame(source, reply);
         if (buffer[i] == 0x05)
             WriteAll(source.fd, QByteArray(1, 0x06));
+        source.pending.append(buffer[i]);
     }
-    source.pending.append(buffer, n);
     source.nLastByteMs = g_clock.elapsed();
     return true;
 }
@@ -120,7 +123,7 @@ int main(int argc, char** argv) {
     int port = 48501;
     QString serialName;
     QByteArray reply;
-    int gapMs = 5;
+    int gapMs = 50;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -245,12 +248,12 @@ int main(int argc, char** argv) {
             if (serial.fd >= 0) {
                 // A closed slave side gives POLLHUP on Linux; the slave we hold keeps it from happening.
                 if (fds[index].revents & POLLIN)
-                    ReadSource(serial, false);
+                    ReadSource(serial, false, reply);
                 ++index;
             }
             for (size_t c = 0; c < clients.size() && index < fds.size(); ++index) {
                 if (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) {
-                    if (!ReadSource(clients[c], true)) {
+                    if (!ReadSource(clients[c], true, reply)) {
                         FlushFrame(clients[c], QByteArray());
                         Print(clients[c].name, "disconnected");
                         ::close(clients[c].fd);

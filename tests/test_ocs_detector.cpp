@@ -1,0 +1,194 @@
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "test_peer.h"
+#include "test_support.h"
+#include "transport/ocs_detector.h"
+
+#include <atomic>
+#include <functional>
+
+namespace {
+
+// Answers on the master side of a pseudo-terminal: for the n-th ENQ, whatever `answer` returns, given
+// the baud rate the slave side was set to.
+class CSerialPeer {
+public:
+    using Answer = std::function<QByteArray(int enqIndex, speed_t baud)>;
+    CSerialPeer(CTestPty& pty, Answer answer) : m_pty(pty), m_answer(std::move(answer)) {
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~CSerialPeer() {
+        m_bStop = true;
+        m_thread.join();
+    }
+    int EnqCount() const { return m_nEnq; }
+
+private:
+    void Run() {
+        while (!m_bStop) {
+            pollfd pfd{m_pty.Master(), POLLIN, 0};
+            if (::poll(&pfd, 1, 20) <= 0)
+                continue;
+            char buffer[256];
+            const ssize_t n = ::read(m_pty.Master(), buffer, sizeof(buffer));
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] != 0x05)
+                    continue;
+                const termios tio = m_pty.SlaveSettings();
+                const QByteArray reply = m_answer(m_nEnq++, cfgetospeed(&tio));
+                WriteBytes(m_pty.Master(), reply);
+            }
+        }
+    }
+    CTestPty& m_pty;
+    Answer m_answer;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_nEnq{0};
+    std::thread m_thread;
+};
+
+const QByteArray ACK(1, 0x06);
+const QByteArray ENQ(1, 0x05);
+
+} // namespace
+
+class TestOcsDetector : public QObject {
+    Q_OBJECT
+    QList<SMessageBox> m_boxes;
+
+private slots:
+    void initTestCase() {
+        MaskAllComPorts();
+        SetMessageBoxHandler([this](const SMessageBox& box) {
+            m_boxes << box;
+            return QMessageBox::Ok;
+        });
+    }
+    void init() {
+        m_boxes.clear();
+        MaskAllComPorts();
+    }
+
+    void takeReply_data() {
+        QTest::addColumn<QByteArray>("carried");
+        QTest::addColumn<QByteArray>("read");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QByteArray>("carriedAfter");
+        QTest::newRow("one ack") << QByteArray() << ACK << true << QByteArray();
+        QTest::newRow("ack inside") << QByteArray()
+                                    << QByteArray("ab\x06"
+                                                  "cd")
+                                    << true << QByteArray("d");
+        QTest::newRow("two acks") << QByteArray() << QByteArray("\x06\x06") << true << QByteArray();
+        QTest::newRow("three acks") << QByteArray() << QByteArray("\x06\x06\x06") << true << ACK;
+        QTest::newRow("no ack") << QByteArray("x") << QByteArray("yz") << false << QByteArray("xyz");
+        QTest::newRow("nul cuts") << QByteArray() << QByteArray("a\0\x06", 3) << false << QByteArray("a");
+        QTest::newRow("carried ack") << QByteArray("\x06") << QByteArray("q") << true << QByteArray();
+    }
+    void takeReply() {
+        QFETCH(QByteArray, carried);
+        QFETCH(QByteArray, read);
+        QFETCH(bool, found);
+        QFETCH(QByteArray, carriedAfter);
+        const COcsDetector detector(ACK, ENQ, 100, 5);
+        QCOMPARE(detector.TakeReply(carried, read), found);
+        QCOMPARE(carried, carriedAfter);
+    }
+
+    void probe_data() {
+        QTest::addColumn<QList<QByteArray>>("answers"); // per ENQ; missing means silence
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<int>("enqCount");
+        const QList<QByteArray> five{ACK, ACK, ACK, ACK, ACK};
+        QTest::newRow("five acks") << five << true << 5;
+        QTest::newRow("four then silent") << five.mid(0, 4) << false << 5;
+        QTest::newRow("ack among other bytes")
+            << QList<QByteArray>{"xx\x06y", "\x15\x06", ACK, "abc\x06", ACK} << true << 5;
+        QTest::newRow("never an ack") << QList<QByteArray>{"\x15", "\x15"} << false << 1;
+        QTest::newRow("two acks in one read")
+            << QList<QByteArray>{"\x06\x06", ACK, ACK, ACK, ACK} << true << 5;
+        QTest::newRow("spare ack does not count")
+            << QList<QByteArray>{"\x06\x06", ACK, ACK, ACK} << false << 5;
+    }
+    void probe() {
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(bool, found);
+        QFETCH(int, enqCount);
+        CTestPty pty("COM2");
+        CSerialPeer peer(
+            pty, [&](int index, speed_t) { return index < answers.size() ? answers[index] : QByteArray(); });
+        const COcsDetector detector(ACK, ENQ, 300, 5);
+        QCOMPARE(detector.Probe("COM2", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0), found);
+        QCOMPARE(peer.EnqCount(), enqCount);
+        const termios tio = pty.SlaveSettings();
+        QCOMPARE(cfgetospeed(&tio), speed_t(B9600));
+    }
+
+    void absentPortsCostNothing() {
+        const COcsDetector detector(ACK, ENQ, 5000, 5);
+        QVERIFY(!detector.Probe("COM1", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0));
+        QVERIFY(!detector.Probe("COM0", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0));
+    }
+
+    // An OCS on COM3 that answers only at 19200 baud.
+    void autoDetectFindsCom3At19200() {
+        CTestPty pty("COM3");
+        std::atomic<int> seenAt9600{0};
+        CSerialPeer peer(pty, [&](int, speed_t baud) {
+            if (baud == B9600)
+                ++seenAt9600;
+            return baud == B19200 ? ACK : QByteArray();
+        });
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.m_settings.m_bUseNetwork = 1;
+        app.m_settings.m_bAutodetect = 0;
+        app.m_settings.m_strFlowControl = "Hardware";
+        app.m_settings.m_strStopBits = "2";
+        app.m_settings.m_strDataBits = "7";
+        app.m_ocsDetector = COcsDetector(ACK, ENQ, 300, 5);
+        QVERIFY(app.AutoDetectSerial());
+        const CAppSettings& s = app.m_settings;
+        QCOMPARE(s.m_strPort, QStringLiteral("COM3"));
+        QCOMPARE(s.m_strBaud, QStringLiteral("19200"));
+        QCOMPARE(s.m_strParity, QStringLiteral("Odd"));
+        QCOMPARE(s.m_strDataBits, QStringLiteral("8"));
+        QCOMPARE(s.m_strStopBits, QStringLiteral("1"));
+        QCOMPARE(s.m_strFlowControl, QStringLiteral("None"));
+        QCOMPARE(s.m_bUseSerial, 1);
+        QCOMPARE(s.m_bUseNetwork, 0);
+        QCOMPARE(s.m_bAutodetect, 1);
+        QCOMPARE(seenAt9600.load(), 1); // the first candidate was tried and timed out
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Found"));
+        QCOMPARE(m_boxes[0].strText,
+                 QStringLiteral("An OCS unit has been found. \n\nYour connection settings "
+                                "have been changed to match the detected OCS's settings."));
+        QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+        QVERIFY(m_boxes[0].pOwner == nullptr);
+    }
+
+    void autoDetectWithoutPorts() {
+        CTestPty pty("COM12"); // never tried
+        CSerialPeer peer(pty, [](int, speed_t) { return ACK; });
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.m_settings.m_strPort = "COM5";
+        app.m_settings.m_bUseNetwork = 1;
+        const CAppSettings before = app.m_settings;
+        QVERIFY(!app.AutoDetectSerial());
+        QCOMPARE(app.m_settings.m_strPort, before.m_strPort);
+        QCOMPARE(app.m_settings.m_bUseNetwork, 1);
+        QCOMPARE(app.m_settings.m_bUseSerial, before.m_bUseSerial);
+        QCOMPARE(peer.EnqCount(), 0);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Not Found"));
+        QCOMPARE(m_boxes[0].strText,
+                 QStringLiteral("No OCS unit was found.\n\nPlease make sure you are connected "
+                                "to an OCS via serial cable and that the connection is sound."));
+        QCOMPARE(m_boxes[0].icon, QMessageBox::Warning);
+    }
+};
+
+POSEMU_TEST_MAIN(TestOcsDetector)
+#include "test_ocs_detector.moc"

@@ -1,0 +1,124 @@
+#include "test_peer.h"
+#include "test_support.h"
+#include "transport/ocs_client.h"
+#include "transport/port_ctl.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <csignal>
+
+namespace {
+class CCollector : public COcsClientEvents {
+public:
+    void OnOcsReceive(const QString&, int, char* data, int length, int) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_data.append(data, length);
+    }
+    QByteArray Data() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_data;
+    }
+
+private:
+    std::mutex m_mutex;
+    QByteArray m_data;
+};
+} // namespace
+
+class TestOcsSim : public QObject {
+    Q_OBJECT
+    QProcess m_sim;
+    QByteArray m_output;
+
+    bool WaitForOutput(const QByteArray& text, int timeoutMs = 5000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_output.contains(text) && timer.elapsed() < timeoutMs) {
+            m_sim.waitForReadyRead(50);
+            m_output += m_sim.readAllStandardOutput();
+        }
+        return m_output.contains(text);
+    }
+
+private slots:
+    void initTestCase() {
+        std::signal(SIGPIPE, SIG_IGN);
+        MaskAllComPorts();
+        m_sim.start(QStringLiteral(OCS_SIM_PATH),
+                    {"--listen", "127.0.0.18", "--serial", "COM9", "--reply", "<06>OK<00>"});
+        QVERIFY(m_sim.waitForStarted());
+        QVERIFY(WaitForOutput("listening"));
+        QVERIFY(WaitForOutput("serial"));
+    }
+
+    void help() {
+        QProcess help;
+        help.start(QStringLiteral(OCS_SIM_PATH), {"--help"});
+        QVERIFY(help.waitForFinished());
+        QCOMPARE(help.exitCode(), 0);
+        const QByteArray text = help.readAllStandardOutput();
+        QVERIFY(text.contains("--listen ADDRESS"));
+        QVERIFY(text.contains("--serial COMn"));
+        QVERIFY(text.contains("--reply TEXT"));
+        QProcess bad;
+        bad.start(QStringLiteral(OCS_SIM_PATH), {"--bogus"});
+        QVERIFY(bad.waitForFinished());
+        QVERIFY(bad.exitCode() != 0);
+    }
+
+    void overTcp() {
+        CCollector replies;
+        COcsClient client;
+        client.SetHandler(&replies);
+        QCOMPARE(client.Connect("127.0.0.18", OCS_TCP_PORT), 0);
+        QTRY_VERIFY(client.IsConnected());
+        for (char c : QByteArray("\x02"
+                                 "AB\x03\x03",
+                                 5))
+            client.Send(&c, 1);
+        QVERIFY(WaitForOutput("<02>AB<03><03>  [checksum 03 ok (ETX excluded)]"));
+        QTRY_COMPARE(replies.Data(), QByteArray("\x06OK\x00", 4));
+        QTest::qWait(50);
+        for (char c : QByteArray("\x02"
+                                 "AB\x03\x07",
+                                 5))
+            client.Send(&c, 1);
+        QVERIFY(
+            WaitForOutput("<02>AB<03><07>  [checksum 07 WRONG (expected 03 without ETX or 00 with ETX)]"));
+        QTest::qWait(50);
+        client.Send("\x05", 1);
+        QTRY_COMPARE(replies.Data().right(1), QByteArray("\x06"));
+        client.Close();
+        QVERIFY(WaitForOutput("disconnected"));
+    }
+
+    void overSerial() {
+        QVERIFY(QFileInfo(PortsFolder() + "/COM9").isSymLink());
+        CPortCtl port;
+        port.SetPortNumber(9);
+        port.SetBaudRate(9600);
+        port.SetParity(0);
+        port.SetDataBits(8);
+        port.SetStopBits(0);
+        QCOMPARE(port.OpenPort(), 1);
+        for (int b : {0x02, 0x31, 0x03, 0x32, 0x0D})
+            port.WriteByte(b);
+        QVERIFY(WaitForOutput("SERIAL COM9            <02>1<03>2<0D>  [checksum 32 ok (ETX included)]"));
+        QSignalSpy waiting(&port, &CPortCtl::DataWaiting);
+        QTRY_COMPARE(port.GetBytesWaiting(), 4);
+        QCOMPARE(port.ReadByte(), 0x06);
+    }
+
+    void endsCleanlyOnInterrupt() {
+        ::kill(m_sim.processId(), SIGINT);
+        QVERIFY(m_sim.waitForFinished(5000));
+        QCOMPARE(m_sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_sim.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(PortsFolder() + "/COM9") &&
+                !QFileInfo(PortsFolder() + "/COM9").isSymLink());
+        MaskAllComPorts();
+    }
+};
+
+POSEMU_TEST_MAIN(TestOcsSim)
+#include "test_ocs_sim.moc"
