@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "transport/socket_compat.h"
+#include "ui/main_dialog.h"
 
 CEmulatorApp theApp;
 
@@ -53,6 +54,10 @@ int CEmulatorApp::InitInstance() {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     LoadSettings();
+    {
+        CMainDialog main(this);
+        main.exec();
+    }
     SaveSettings();
     return 0;
 }

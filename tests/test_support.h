@@ -6,6 +6,22 @@
 #include <QTest>
 #include <cstdlib>
 
+// The offscreen platform cannot pass size limits on to a window system, and says so on every resize.
+// Call from initTestCase(), after the test library has put its own handler in place.
+inline QtMessageHandler& PreviousMessageHandler() {
+    static QtMessageHandler handler = nullptr;
+    return handler;
+}
+inline void FilterPlatformNoise(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("does not support propagateSizeHints")))
+        return;
+    if (PreviousMessageHandler())
+        PreviousMessageHandler()(type, context, message);
+}
+inline void InstallNoiseFilter() {
+    PreviousMessageHandler() = qInstallMessageHandler(FilterPlatformNoise);
+}
+
 // Points the profile store and the ports folder at a folder of the test's own, before anything reads
 // them, and runs offscreen: a test never touches the real profile or the screen.
 inline void PrepareTestEnvironment() {

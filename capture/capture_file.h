@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class CCaptureLines;
+
+// The capture file: a banner and the lines of each list, every line ending in CR LF.
+QByteArray FormatCaptureFile(const CCaptureLines& tx, const CCaptureLines& rx);
+
+enum ECaptureWrite { CAPTURE_WRITTEN, CAPTURE_CANNOT_OPEN, CAPTURE_WRITE_FAILED };
+
+// Writes the file whole or not at all: a failed write leaves any earlier file of that name as it was.
+ECaptureWrite WriteCaptureFile(const QString& path, const QByteArray& content, QString* error = nullptr);

@@ -1,0 +1,307 @@
+// The order engine: members of the main window that open the connection, pace the script's lines on
+// the order timer, put their bytes on the wire and close the connection again.
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "capture/capture_log.h"
+#include "script/order_line.h"
+#include "ui/main_dialog.h"
+#include "ui/send_order_page.h"
+
+#include <QGuiApplication>
+#include <QProgressBar>
+
+namespace {
+const char CONNECT_FAILED_TEXT[] =
+    "Unable to connect to OCS.  Check to make sure the OCS exists on the same subnet on the network, and the "
+    "the specified IP address is correct.\n\nAlso, verify the integrity of the connection by 'ping'ing the OCS "
+    "from a DOS prompt (for example, if the OCS IP address is 192.168.21.1, type \"ping 192.168.21.1\" at the "
+    "DOS prompt to see if the OCS replies.";
+constexpr qint64 NS_PER_MS = 1000000;
+} // namespace
+
+bool CMainDialog::IsConnected() const {
+    const CAppSettings& s = m_pApp->m_settings;
+    return (s.m_bUseSerial && m_bSerialOpen) || (s.m_bUseNetwork && m_ocsClient.IsConnected());
+}
+
+void CMainDialog::EnableSettingsPages(bool enable) {
+    m_pagePos->setEnabled(enable);
+    m_pageComm->setEnabled(enable);
+}
+
+void CMainDialog::EndWaitCursor() {
+    if (m_bWaitCursor) {
+        m_bWaitCursor = false;
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
+
+// Each tick counts the next delay from the moment it was due, not from when it fired, so that the
+// timer's lateness does not add up from line to line. A tick far behind starts afresh.
+void CMainDialog::StartOrderTimer(int delayMs) {
+    const qint64 now = m_clock.nsecsElapsed();
+    qint64 base = now;
+    if (m_bInOrderTick && m_nTickDueNs >= 0 && now - m_nTickDueNs < qint64(delayMs) * NS_PER_MS)
+        base = m_nTickDueNs;
+    m_nOrderDueNs = base + qint64(delayMs) * NS_PER_MS;
+    const qint64 waitMs = std::max<qint64>(0, (m_nOrderDueNs - now + NS_PER_MS / 2) / NS_PER_MS);
+    m_timerOrder.start(static_cast<int>(std::min<qint64>(waitMs, INT_MAX)));
+}
+
+bool CMainDialog::OpenConnection() {
+    CAppSettings& s = m_pApp->m_settings;
+    if (s.m_bUseSerial) {
+        if (m_bSerialOpen)
+            CloseConnection();
+        m_portCtl.SetPortNumber(s.GetPortNumber());
+        m_portCtl.SetBaudRate(s.GetBaudRate());
+        m_portCtl.SetParity(s.GetParityIndex());
+        m_portCtl.SetDataBits(s.GetDataBits());
+        m_portCtl.SetStopBits(s.GetStopBitsIndex());
+        m_portCtl.SetHardwareFlow(0);
+        m_portCtl.SetSoftwareFlow(0);
+        if (s.m_strFlowControl == QLatin1String("Hardware"))
+            m_portCtl.SetHardwareFlow(1);
+        if (s.m_strFlowControl == QLatin1String("Software"))
+            m_portCtl.SetSoftwareFlow(1);
+        if (m_portCtl.OpenPort() < 1)
+            return false;
+        ++m_nLinkGeneration;
+        m_bSerialOpen = 1;
+        m_bRunning = 1;
+        EnableSettingsPages(false);
+        StartOrderTimer(ORDER_IDLE_DELAY_MS);
+    } else if (s.m_bUseNetwork) {
+        if (m_ocsClient.IsConnected() || m_bConnecting)
+            return false;
+        ++m_nLinkGeneration;
+        ++m_nCaptureGeneration;
+        if (m_ocsClient.Connect(s.m_strIpAddress, OCS_TCP_PORT) != 0)
+            return false;
+        m_bConnecting = true;
+        if (!m_bWaitCursor) {
+            m_bWaitCursor = true;
+            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        }
+    } else {
+        return false;
+    }
+    ++m_nCaptureGeneration;
+    m_modelRx.Clear();
+    m_modelTx.Clear();
+    return true;
+}
+
+void CMainDialog::OnOcsConnect(const QString&, int, int error) {
+    const unsigned generation = m_nLinkGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, error] {
+            if (generation == m_nLinkGeneration)
+                HandleConnectOutcome(error);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainDialog::HandleConnectOutcome(int error) {
+    m_bConnecting = false;
+    if (error == 0) {
+        EndWaitCursor();
+        m_bRunning = 1;
+        EnableSettingsPages(false);
+        StartOrderTimer(ORDER_IDLE_DELAY_MS);
+        return;
+    }
+    m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
+    m_ocsClient.Close();
+    ++m_nLinkGeneration;
+    m_nRxIndicator = IND_ALARM_ON;
+    m_nTxIndicator = IND_ALARM_ON;
+    EndWaitCursor();
+    m_bStepMode = 0;
+    m_pageSendOrder->SetButtonStates(true, false);
+    ShowMessageBox(this, QString::fromLatin1(CONNECT_FAILED_TEXT), QStringLiteral("Unable to connect to OCS"),
+                   QMessageBox::Ok, QMessageBox::Warning);
+}
+
+void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {
+    m_nRxIndicator = IND_FLASH;
+    data[length] = '\0';
+    const QByteArray text(data); // up to the chunk's first 0x00
+    const unsigned generation = m_nCaptureGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, text] {
+            if (generation == m_nCaptureGeneration)
+                AddRxLine(text, false);
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainDialog::OnOcsDisconnect(const QString&, int, int) {
+    const unsigned generation = m_nLinkGeneration;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation == m_nLinkGeneration)
+                CloseConnection();
+        },
+        Qt::QueuedConnection);
+}
+
+void CMainDialog::CloseConnection() {
+    const CAppSettings& s = m_pApp->m_settings;
+    if (s.m_bUseSerial) {
+        FinishSerialPass();
+        m_portCtl.ClosePort();
+        m_bSerialOpen = 0;
+    } else if (s.m_bUseNetwork) {
+        m_ocsClient.Close();
+        m_bConnecting = false;
+        EndWaitCursor();
+    }
+    ++m_nLinkGeneration;
+    // Nothing is left to finish once the line is closed, also when the OCS closed it.
+    if (m_finishDialog.m_bFinishShown)
+        QMetaObject::invokeMethod(&m_finishDialog, "close", Qt::QueuedConnection);
+    EnableSettingsPages(true);
+    m_bRunning = 0;
+    m_nRxIndicator = IND_OFF;
+    m_nTxIndicator = IND_OFF;
+    m_pageSendOrder->SetStatusText(QString());
+}
+
+void CMainDialog::OnOrderTimer() {
+    m_timerOrder.stop();
+    m_nTickDueNs = m_nOrderDueNs;
+    m_bInOrderTick = true;
+    struct SLeave {
+        bool& flag;
+        ~SLeave() { flag = false; }
+    } leave{m_bInOrderTick};
+
+    if (m_bStepMode || !IsConnected()) {
+        StartOrderTimer(ORDER_IDLE_DELAY_MS);
+        return;
+    }
+    const bool wrap = m_bRunning;
+    if (!m_bRunning && m_finishDialog.m_bFinishShown)
+        m_finishDialog.SetProgress(m_script.GetLineCount(), m_script.GetLineIndex());
+    QByteArray line;
+    if (m_script.GetNextLine(line, wrap)) {
+        const qint64 delay = PlayLine(line);
+        StartOrderTimer(wrap ? ContinuousDelay(delay) : ORDER_FINISH_DELAY_MS);
+        return;
+    }
+    CloseConnection();
+}
+
+qint64 CMainDialog::PlayLine(const QByteArray& line) {
+    const SLinePlan plan = PlanLine(line);
+    if (plan.kind == LINE_PAUSE) {
+        AddTxLine(plan.text, TXLINE_PAUSE);
+        return plan.nDelayMs;
+    }
+    if (plan.kind == LINE_COMMENT) {
+        AddTxLine(plan.text, TXLINE_COMMENT);
+        return ORDER_LINE_DELAY_MS;
+    }
+    const CAppSettings& s = m_pApp->m_settings;
+    int kind = TXLINE_PLAIN;
+    if (s.m_bUseSerial && m_bSerialOpen)
+        kind = TXLINE_SERIAL;
+    else if (s.m_bUseNetwork && m_ocsClient.IsConnected())
+        kind = TXLINE_NETWORK;
+    AddTxLine(plan.text, kind);
+    if (kind == TXLINE_PLAIN)
+        return ORDER_LINE_DELAY_MS;
+    for (const char byte : EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0))
+        SendByte(static_cast<unsigned char>(byte));
+    return ORDER_LINE_DELAY_MS;
+}
+
+void CMainDialog::SendByte(int value) {
+    const CAppSettings& s = m_pApp->m_settings;
+    const char byte = static_cast<char>(value & 0xFF);
+    if (s.m_bUseSerial && m_bSerialOpen) {
+        m_portCtl.WriteByte(value & 0xFF);
+        m_nTxIndicator = IND_FLASH;
+    }
+    if (s.m_bUseNetwork && m_ocsClient.IsConnected()) {
+        m_ocsClient.Send(&byte, 1);
+        m_nTxIndicator = IND_FLASH;
+    }
+}
+
+bool CMainDialog::StepOnce() {
+    QByteArray line;
+    if (!m_script.GetNextLine(line, true))
+        return false;
+    return PlayLine(line) >= 0;
+}
+
+void CMainDialog::StopOrder() {
+    m_bStepMode = 0;
+    if (m_bConnecting) {
+        // Stop while connecting ends the attempt; its late outcome is dropped.
+        m_ocsClient.Close();
+        ++m_nLinkGeneration;
+        m_bConnecting = false;
+        EndWaitCursor();
+        return;
+    }
+    if (!m_bRunning)
+        return;
+    m_bRunning = 0;
+    m_timerOrder.stop();
+    StartOrderTimer(ORDER_FINISH_DELAY_MS);
+    m_finishDialog.m_bFinishShown = 1;
+    m_finishDialog.ProgressBar()->setValue(0);
+    m_finishDialog.exec();
+}
+
+// Serial replies are gathered without blocking the window: a pass takes every byte waiting and ends
+// at the first check that finds none, 200 ms after the last byte read; one pass, one [Rx] line.
+void CMainDialog::OnSerialInput() {
+    if (m_bSerialGathering)
+        return; // joins the pass under way
+    m_bSerialGathering = true;
+    m_serialText.clear();
+    if (m_portCtl.GetBytesWaiting() <= 0) {
+        FinishSerialPass();
+        return;
+    }
+    OnSerialGatherTimer();
+}
+
+void CMainDialog::OnSerialGatherTimer() {
+    if (!m_bSerialGathering)
+        return;
+    if (m_portCtl.GetBytesWaiting() <= 0) {
+        FinishSerialPass();
+        return;
+    }
+    while (m_portCtl.GetBytesWaiting() > 0) {
+        const int byte = m_portCtl.ReadByte() & 0xFF;
+        if (byte != 0)
+            m_serialText.append(static_cast<char>(byte));
+    }
+    m_timerSerialGather.start(MAIN_SERIAL_GATHER_MS);
+}
+
+void CMainDialog::FinishSerialPass() {
+    if (!m_bSerialGathering)
+        return;
+    m_timerSerialGather.stop();
+    m_bSerialGathering = false;
+    m_nRxIndicator = IND_FLASH;
+    AddRxLine(m_serialText, true);
+    m_serialText.clear();
+}
+
+void CMainDialog::OnSerialPortLost() {
+    if (!m_bSerialOpen)
+        return;
+    CloseConnection();
+    m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
+}

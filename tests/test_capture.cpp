@@ -1,0 +1,161 @@
+#include "capture/capture_file.h"
+#include "capture/capture_list.h"
+#include "capture/capture_log.h"
+#include "test_support.h"
+
+#include <QListView>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+class TestCapture : public QObject {
+    Q_OBJECT
+    const QDateTime m_time{QDate(2026, 12, 6), QTime(7, 5, 9)};
+
+private slots:
+    void escape_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("escaped");
+        QTest::newRow("mixed") << QByteArray("\x01\x41\x7f\x80\xff") << QByteArray("<01>A<7F><80><FF>");
+        QTest::newRow("printable") << QByteArray(" ~;<>") << QByteArray(" ~;<>");
+        QTest::newRow("nul") << QByteArray("a\0b", 3) << QByteArray("a<00>b");
+        QTest::newRow("esc and A5") << QByteArray("\x1b\xa5") << QByteArray("<1B><A5>");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+    void escape() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, escaped);
+        EscapeControlBytes(text);
+        QCOMPARE(text, escaped);
+    }
+
+    // Every byte value has exactly one rendering, and only printable ASCII comes out.
+    void everyByteValue() {
+        for (int v = 0; v < 256; ++v) {
+            QByteArray one(1, char(v));
+            EscapeControlBytes(one);
+            const bool printable = v >= 0x20 && v <= 0x7e;
+            QCOMPARE(one, printable ? QByteArray(1, char(v))
+                                    : "<" + QByteArray::number(v, 16).toUpper().rightJustified(2, '0') + ">");
+            const QByteArray display = ScriptLineDisplayForm(QByteArray(1, char(v)));
+            QCOMPARE(display, v == ';' ? QByteArray("<00>") : one);
+        }
+    }
+
+    void displayForm() { QCOMPARE(ScriptLineDisplayForm("\x02O;K\x03"), QByteArray("<02>O<00>K<03>")); }
+
+    void txLines_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("plain") << 0 << QByteArray("07:05:09    <02>A");
+        QTest::newRow("comment") << 1 << QByteArray("07:05:09    COMMENT:  <02>A");
+        QTest::newRow("pause") << 2 << QByteArray("07:05:09    PAUSE:    <02>A");
+        QTest::newRow("serial") << 3 << QByteArray("07:05:09    SERIAL    <02>A");
+        QTest::newRow("network") << 4 << QByteArray("07:05:09    NETWORK   <02>A");
+        QTest::newRow("unknown kind") << 5 << QByteArray("07:05:09    <02>A");
+        QTest::newRow("negative kind") << -1 << QByteArray("07:05:09    <02>A");
+    }
+    void txLines() {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, line);
+        QCOMPARE(FormatTxLine("\x02" "A", kind, m_time), line);
+    }
+
+    void rxLines() {
+        QCOMPARE(FormatRxLine("\x06OK", true, m_time), QByteArray("07:05:09    SERIAL:   <06>OK"));
+        QCOMPARE(FormatRxLine("", false, m_time), QByteArray("07:05:09    NETWORK:  "));
+        QCOMPARE(CaptureTimeField(m_time).size(), 12);
+        for (int kind = 1; kind <= 4; ++kind)
+            QCOMPARE(TxKeyword(kind).size(), 10);
+        QCOMPARE(RxKeyword(true).size(), 10);
+        QCOMPARE(RxKeyword(false).size(), 10);
+    }
+
+    void captureFile_data() {
+        QTest::addColumn<QList<QByteArray>>("tx");
+        QTest::addColumn<QList<QByteArray>>("rx");
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray rule(46, '=');
+        const QByteArray txHead = rule + "\r\n== [Tx] Data transmitted to OCS:            ==\r\n" + rule + "\r\n\r\n";
+        const QByteArray rxHead = rule + "\r\n== [Rx] Data received from OCS:             ==\r\n" + rule + "\r\n\r\n";
+        QTest::newRow("one tx line") << QList<QByteArray>{"T1"} << QList<QByteArray>{}
+                                     << txHead + "T1\r\n" + "\r\n\r\n" + rxHead;
+        QTest::newRow("both") << QList<QByteArray>{"T1", "T2"} << QList<QByteArray>{"R1"}
+                              << txHead + "T1\r\nT2\r\n\r\n\r\n" + rxHead + "R1\r\n";
+        QTest::newRow("only rx") << QList<QByteArray>{} << QList<QByteArray>{"R1"}
+                                 << txHead + "\r\n\r\n" + rxHead + "R1\r\n";
+    }
+    void captureFile() {
+        QFETCH(QList<QByteArray>, tx);
+        QFETCH(QList<QByteArray>, rx);
+        QFETCH(QByteArray, file);
+        CCaptureLines txLines, rxLines;
+        for (const QByteArray& l : tx)
+            txLines.Append(l);
+        for (const QByteArray& l : rx)
+            rxLines.Append(l);
+        const QByteArray content = FormatCaptureFile(txLines, rxLines);
+        QCOMPARE(content, file);
+        QCOMPARE(content.count('\n'), content.count("\r\n"));
+        QCOMPARE(QByteArray("== [Tx] Data transmitted to OCS:            ==").size(), 46);
+        QCOMPARE(QByteArray("== [Rx] Data received from OCS:             ==").size(), 46);
+    }
+
+    void writeFile() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("capture.txt");
+        QCOMPARE(WriteCaptureFile(path, "abc\r\n"), CAPTURE_WRITTEN);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("abc\r\n"));
+        QString error;
+        QCOMPARE(WriteCaptureFile(dir.path(), "x", &error), CAPTURE_CANNOT_OPEN); // a folder
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(WriteCaptureFile(dir.filePath("no/such/folder/x.txt"), "x"), CAPTURE_CANNOT_OPEN);
+    }
+
+    void linesStore() {
+        CCaptureLines lines;
+        lines.Append("one");
+        lines.Append("");
+        lines.Append("three");
+        QCOMPARE(lines.Count(), 3);
+        QCOMPARE(lines.Line(0), QByteArray("one"));
+        QCOMPARE(lines.Line(1), QByteArray());
+        QCOMPARE(lines.Line(2), QByteArray("three"));
+        QCOMPARE(lines.Line(3), QByteArray());
+        QCOMPARE(lines.LongestLine(), 5);
+        lines.Clear();
+        QCOMPARE(lines.Count(), 0);
+    }
+
+    // Lines reach the view in order; a view at its end follows, one scrolled up stays put.
+    void modelFollowsNewest() {
+        QListView view;
+        view.resize(300, 120);
+        CCaptureListModel model;
+        model.AttachView(&view, true);
+        view.show();
+        for (int i = 0; i < 200; ++i)
+            model.Append("line " + QByteArray::number(i));
+        QCOMPARE(model.Lines().Count(), 200);
+        QTRY_COMPARE(model.rowCount(), 200);
+        QCOMPARE(model.data(model.index(199), Qt::DisplayRole).toString(), QStringLiteral("line 199"));
+        QScrollBar* bar = view.verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        QTRY_COMPARE(bar->value(), bar->maximum());
+        bar->setValue(0);
+        model.Append("more");
+        QTRY_COMPARE(model.rowCount(), 201);
+        QCOMPARE(bar->value(), 0);
+        model.Append(QByteArray(3000, 'w')); // longer than the 1300-pixel extent
+        QTRY_COMPARE(model.rowCount(), 202);
+        QVERIFY(model.data(model.index(0), Qt::SizeHintRole).toSize().width() > 3000);
+        QCOMPARE(view.horizontalScrollBar()->value(), 0);
+        model.Clear();
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(model.Lines().Count(), 0);
+    }
+};
+
+POSEMU_TEST_MAIN(TestCapture)
+#include "test_capture.moc"

@@ -1,0 +1,28 @@
+#include "ui/config_page.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+
+CConfigPage::CConfigPage(CAppSettings* settings, QWidget* parent)
+    : QWidget(parent), m_pSettings(settings), m_pOwner(parent) {}
+
+void CConfigPage::ShowPage(bool show) {
+    if (show)
+        OnPageShow();
+    setVisible(show);
+}
+
+void CConfigPage::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape: event->accept(); return;
+    default: QWidget::keyPressEvent(event);
+    }
+}
+
+void CConfigPage::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange)
+        OnEnable(isEnabled());
+}

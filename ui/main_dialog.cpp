@@ -1,0 +1,339 @@
+#include "ui/main_dialog.h"
+
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "capture/capture_file.h"
+#include "capture/capture_log.h"
+#include "res/resource_ids.h"
+#include "script/pos_catalogue.h"
+#include "ui/dialog_builder.h"
+#include "ui/file_dialog.h"
+#include "ui/send_order_page.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+
+namespace {
+const char ABOUT_ITEM[] = "&About Ordsim...";
+const char HINT_SHOW[] = "To see details, click the arrow...";
+const char HINT_HIDE[] = "To hide details, click the arrow...";
+constexpr int ANIMATION_STEP = 10;
+constexpr int LAMP_RAISE = 15;
+} // namespace
+
+CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
+    : QDialog(parent), m_finishDialog(this), m_pApp(app), m_portCtl(this) {
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    m_clock.start();
+    BuildDialog(this, *FindDialogTemplate(IDD_MAIN));
+    m_staticDetails = Control<QLabel>(this, 1052);
+    m_btnSave = Control<QPushButton>(this, 1004);
+    m_iconTx = Control<QLabel>(this, 1047);
+    m_iconRx = Control<QLabel>(this, 1046);
+    m_listTx = Control<QListView>(this, 1012);
+    m_listRx = Control<QListView>(this, 1009);
+    m_btnDetails = Control<QPushButton>(this, 1002);
+    m_tabCtrl = Control<QTabBar>(this, 1000);
+    m_checkShowWizard = Control<QCheckBox>(this, 1059);
+
+    for (QListView* list : {m_listTx, m_listRx})
+        list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_modelTx.AttachView(m_listTx, true);
+    m_modelRx.AttachView(m_listRx, false);
+
+    for (auto [timer, id] : {std::pair{&m_timerExpand, TIMER_EXPAND}, std::pair{&m_timerCollapse, TIMER_COLLAPSE},
+                             std::pair{&m_timerIndicator, TIMER_INDICATOR}}) {
+        timer->setTimerType(Qt::PreciseTimer);
+        connect(timer, &QTimer::timeout, this, [this, id = id] { OnTimer(id); });
+    }
+    m_timerOrder.setSingleShot(true);
+    m_timerOrder.setTimerType(Qt::PreciseTimer);
+    connect(&m_timerOrder, &QTimer::timeout, this, [this] { OnTimer(TIMER_ORDER); });
+    m_timerSerialGather.setSingleShot(true);
+    connect(&m_timerSerialGather, &QTimer::timeout, this, &CMainDialog::OnSerialGatherTimer);
+    connect(&m_portCtl, &CPortCtl::DataWaiting, this, &CMainDialog::OnSerialInput);
+    connect(&m_portCtl, &CPortCtl::PortLost, this, &CMainDialog::OnSerialPortLost);
+
+    connect(m_btnDetails, &QPushButton::clicked, this, &CMainDialog::OnDetailsArrow);
+    connect(m_btnSave, &QPushButton::clicked, this, &CMainDialog::OnSaveCapture);
+    OnInitDialog();
+}
+
+CMainDialog::~CMainDialog() {
+    // Quitting while an order plays: no thread of the client may outlive the window.
+    m_ocsClient.SetHandler(nullptr);
+    m_ocsClient.Close();
+    m_portCtl.ClosePort();
+    EndWaitCursor();
+}
+
+void CMainDialog::OnInitDialog() {
+    m_bExpanded = 0;
+    m_bSerialOpen = 0;
+    setWindowIcon(ResourceIcon(IDR_MAINFRAME));
+    m_btnSave->setIcon(ResourceIcon(IDI_SAVE));
+    m_rcExpanded = rect();
+    m_rcCollapsed = m_rcExpanded;
+
+    m_tabCtrl->addTab(QStringLiteral("Send Order"));
+    m_tabCtrl->addTab(QStringLiteral("POS Settings"));
+    m_tabCtrl->addTab(QStringLiteral("Communications"));
+    m_tabCtrl->setAccessibleName(QStringLiteral("Pages"));
+
+    auto* sendOrder = new CSendOrderPage(this, m_pApp ? &m_pApp->m_settings : nullptr, this);
+    m_pageSendOrder = sendOrder;
+    sendOrder->move(PageOrigin());
+    sendOrder->show();
+    SetSettingsPage(1, new CConfigPage(m_pApp ? &m_pApp->m_settings : nullptr, this));
+    SetSettingsPage(2, new CConfigPage(m_pApp ? &m_pApp->m_settings : nullptr, this));
+    connect(m_tabCtrl, &QTabBar::currentChanged, this, [this](int index) {
+        OnTabSelChanging(m_nLastTab);
+        m_nLastTab = index;
+        OnTabSelChange(index);
+    });
+
+    // The collapsed window ends a little below the arrow, cutting off the whole details area.
+    m_nCollapseBy = m_listRx->geometry().bottom() - m_btnDetails->geometry().bottom() - 3;
+    setFixedSize(m_rcExpanded.width(), m_rcExpanded.height() - m_nCollapseBy);
+    m_rcCollapsed.setBottom(m_rcExpanded.bottom() - m_nCollapseBy);
+    m_btnDetails->setIcon(ResourceIcon(IDI_ARROW_DOWN));
+
+    // Only the lower part of each lamp (the lamp and its label) shows, at the end of the tab row.
+    for (QLabel* lamp : {m_iconRx, m_iconTx}) {
+        lamp->move(lamp->x(), lamp->y() - LAMP_RAISE);
+        lamp->raise();
+    }
+    m_iconRx->setAccessibleName(QStringLiteral("Rx"));
+    m_iconTx->setAccessibleName(QStringLiteral("Tx"));
+    m_btnDetails->setAccessibleName(QStringLiteral("Details"));
+    m_btnSave->setAccessibleName(QStringLiteral("Save"));
+    m_listTx->setAccessibleName(QStringLiteral("[Tx] Data transmitted to OCS:"));
+    m_listRx->setAccessibleName(QStringLiteral("[Rx] Data received from OCS:"));
+
+    m_ocsClient.SetHandler(this);
+    m_bSerialOpen = 0;
+    m_pageSendOrder->SetStatusText(QString());
+    m_btnDetails->setToolTip(QStringLiteral("Click to show/hide raw data"));
+    m_btnSave->setToolTip(QStringLiteral("Click to save raw data to disk"));
+    LoadShowWizardCheck();
+
+    if (m_pApp) {
+        QString& pos = m_pApp->m_settings.m_strPosInterface;
+        if (!FileExists(ResolveScriptPath(PosScriptPath(pos))))
+            pos.clear();
+    }
+    m_timerIndicator.start(100);
+}
+
+QPoint CMainDialog::PageOrigin() const { return QPoint(m_tabCtrl->x() + 2, m_tabCtrl->geometry().bottom() + 3); }
+
+void CMainDialog::SetSettingsPage(int tab, CConfigPage* page) {
+    CConfigPage*& slot = tab == 1 ? m_pagePos : m_pageComm;
+    delete slot;
+    slot = page;
+    page->setParent(this);
+    page->move(PageOrigin());
+    if (tab == 2)
+        page->resize(m_pageSendOrder->size());
+    page->setEnabled(!(m_bRunning || m_bSerialOpen || m_ocsClient.IsConnected()));
+    page->ShowPage(CurrentTab() == tab);
+    RaiseAbovePages();
+}
+
+// The pages reach down to the arrow; the arrow, its hint and the lamps stay clickable above them.
+void CMainDialog::RaiseAbovePages() {
+    for (QWidget* w : {static_cast<QWidget*>(m_staticDetails), static_cast<QWidget*>(m_btnDetails),
+                       static_cast<QWidget*>(m_iconRx), static_cast<QWidget*>(m_iconTx)})
+        w->raise();
+}
+
+int CMainDialog::CurrentTab() const { return m_tabCtrl->currentIndex(); }
+void CMainDialog::SelectTab(int index) { m_tabCtrl->setCurrentIndex(index); }
+
+void CMainDialog::OnTabSelChanging(int leaving) {
+    if (leaving == 1 && m_pagePos->m_bModified)
+        m_pagePos->SaveToSettings();
+    else if (leaving == 2 && m_pageComm->m_bModified)
+        m_pageComm->SaveToSettings();
+}
+
+void CMainDialog::OnTabSelChange(int index) {
+    switch (index) {
+    case 0:
+        m_pagePos->ShowPage(false);
+        m_pageComm->ShowPage(false);
+        m_pageSendOrder->show();
+        break;
+    case 1:
+        m_pageSendOrder->hide();
+        m_pageComm->ShowPage(false);
+        m_pagePos->LoadFromSettings();
+        m_pagePos->ShowPage(true);
+        break;
+    case 2:
+        m_pageSendOrder->hide();
+        m_pagePos->ShowPage(false);
+        m_pageComm->LoadFromSettings();
+        m_pageComm->ShowPage(true);
+        break;
+    default: break;
+    }
+}
+
+void CMainDialog::OnDetailsArrow() {
+    QTimer& timer = m_bExpanded ? m_timerCollapse : m_timerExpand;
+    timer.start(1);
+}
+
+void CMainDialog::OnTimer(int id) {
+    switch (id) {
+    case TIMER_EXPAND: {
+        const int remaining = m_rcExpanded.height() - height();
+        if (remaining <= 0) {
+            m_timerExpand.stop();
+            m_bExpanded = 1;
+            m_btnDetails->setIcon(ResourceIcon(IDI_ARROW_UP));
+            m_staticDetails->setText(QString::fromLatin1(HINT_HIDE));
+        } else {
+            setFixedSize(width(), height() + std::min(remaining, ANIMATION_STEP));
+        }
+        break;
+    }
+    case TIMER_COLLAPSE: {
+        const int remaining = height() - m_rcCollapsed.height();
+        if (remaining <= 0) {
+            m_timerCollapse.stop();
+            m_bExpanded = 0;
+            m_btnDetails->setIcon(ResourceIcon(IDI_ARROW_DOWN));
+            m_staticDetails->setText(QString::fromLatin1(HINT_SHOW));
+        } else {
+            setFixedSize(width(), height() - std::min(remaining, ANIMATION_STEP));
+        }
+        break;
+    }
+    case TIMER_INDICATOR: {
+        struct SLamp {
+            std::atomic<int>* pState;
+            QLabel* pLabel;
+            int idle, activity, alarm;
+        };
+        const SLamp lamps[] = {{&m_nRxIndicator, m_iconRx, IDI_RX_IDLE, IDI_RX_ACTIVITY, IDI_RX_ALARM},
+                               {&m_nTxIndicator, m_iconTx, IDI_TX_IDLE, IDI_TX_ACTIVITY, IDI_TX_ALARM}};
+        for (const SLamp& lamp : lamps) {
+            int icon = 0;
+            int next = 0;
+            switch (lamp.pState->load()) {
+            case IND_OFF: icon = lamp.idle, next = IND_IDLE; break;
+            case IND_FLASH: icon = lamp.activity, next = IND_OFF; break;
+            case IND_ALARM_ON: icon = lamp.alarm, next = IND_ALARM_OFF; break;
+            case IND_ALARM_OFF: icon = lamp.idle, next = IND_ALARM_ON; break;
+            default: continue;
+            }
+            lamp.pLabel->setPixmap(ResourcePixmap(icon));
+            lamp.pLabel->setProperty("iconId", icon);
+            lamp.pState->store(next);
+        }
+        break;
+    }
+    case TIMER_ORDER: OnOrderTimer(); break;
+    default: break;
+    }
+}
+
+void CMainDialog::LoadShowWizardCheck() {
+    if (!m_pApp)
+        return;
+    m_bShowWizardCheck = m_pApp->m_settings.m_bShowWizard;
+    m_checkShowWizard->setChecked(m_bShowWizardCheck != 0);
+}
+
+void CMainDialog::StoreShowWizardCheck() {
+    if (!m_pApp)
+        return;
+    m_bShowWizardCheck = m_checkShowWizard->isChecked() ? 1 : 0;
+    m_pApp->m_settings.m_bShowWizard = m_bShowWizardCheck;
+}
+
+void CMainDialog::reject() {
+    const auto answer = ShowMessageBox(this, QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quit"),
+                                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
+    if (answer != QMessageBox::Yes)
+        return;
+    StoreShowWizardCheck();
+    done(QDialog::Accepted);
+}
+
+void CMainDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept(); // Enter never closes the window
+        return;
+    }
+    if (event->key() == Qt::Key_F1) {
+        ShowAboutBox();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CMainDialog::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addSeparator();
+    menu.addAction(QString::fromLatin1(ABOUT_ITEM), this, &CMainDialog::ShowAboutBox);
+    menu.exec(event->globalPos());
+}
+
+void CMainDialog::ShowAboutBox() {
+    CAboutDialog about(this);
+    about.exec();
+}
+
+void CMainDialog::AddTxLine(const QByteArray& text, int kind) {
+    m_modelTx.Append(FormatTxLine(text, kind, QDateTime::currentDateTime()));
+}
+
+void CMainDialog::AddRxLine(const QByteArray& text, bool serial) {
+    m_modelRx.Append(FormatRxLine(text, serial, QDateTime::currentDateTime()));
+}
+
+void CMainDialog::OnSaveCapture() {
+    if (m_modelTx.Lines().Count() <= 0 && m_modelRx.Lines().Count() <= 0) {
+        ShowMessageBox(this, QStringLiteral("There is no data to save.\n\nSend orders to the OCS to capture data."),
+                       QStringLiteral("No Data Captured"), QMessageBox::Ok, QMessageBox::Information);
+        return;
+    }
+    SSaveFileRequest request;
+    request.pOwner = this;
+    request.strTitle = QStringLiteral("Save Rx and Tx Data to Disk");
+    request.strFolder = QStringLiteral(".");
+    request.strProposedName = QStringLiteral("DataCapture.txt");
+    request.strFilters = QStringLiteral("Text Files (*.txt);;All Files (*.*)");
+    request.strDefaultSuffix = QStringLiteral("TXT");
+    const QString path = AskSaveFileName(request);
+    if (path.isEmpty())
+        return;
+    // Lines that arrived while the dialog was open are part of the capture now.
+    const QByteArray content = FormatCaptureFile(m_modelTx.Lines(), m_modelRx.Lines());
+    QString error;
+    switch (WriteCaptureFile(path, content, &error)) {
+    case CAPTURE_WRITTEN: break;
+    case CAPTURE_CANNOT_OPEN:
+        ShowMessageBox(this, QStringLiteral("Unable to open file."), QStringLiteral("Error"), QMessageBox::Ok,
+                       QMessageBox::Warning);
+        break;
+    case CAPTURE_WRITE_FAILED:
+        ShowMessageBox(this,
+                       QStringLiteral("Unable to write the capture to \"%1\": %2\n\nThe capture is still in the "
+                                      "lists; choose another file.")
+                           .arg(path, error),
+                       QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Warning);
+        break;
+    }
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "capture/capture_list.h"
+#include "script/order_script.h"
+#include "transport/ocs_client.h"
+#include "transport/port_ctl.h"
+#include "ui/config_page.h"
+#include "ui/small_dialogs.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QRect>
+#include <QTimer>
+#include <atomic>
+
+class CEmulatorApp;
+class CSendOrderPage;
+class QCheckBox;
+class QLabel;
+class QListView;
+class QPushButton;
+class QTabBar;
+
+// States of an activity lamp; each indicator-timer tick moves a lamp one step.
+enum { IND_IDLE = -1, IND_OFF = 0, IND_FLASH = 100, IND_ALARM_ON = 200, IND_ALARM_OFF = 201 };
+
+// The main window's timers.
+enum { TIMER_EXPAND = 1, TIMER_COLLAPSE = 2, TIMER_INDICATOR = 3, TIMER_ORDER = 4 };
+
+constexpr int MAIN_SERIAL_GATHER_MS = 200;
+
+// The main window: three tab pages, the capture lists in a details area that slides open, the
+// activity lamps, and the order engine that plays a script to the OCS (its operations are defined in
+// script/order_engine.cpp).
+class CMainDialog : public QDialog, public COcsClientEvents {
+    Q_OBJECT
+public:
+    explicit CMainDialog(CEmulatorApp* app, QWidget* parent = nullptr);
+    ~CMainDialog() override;
+
+    // Order engine.
+    bool OpenConnection();
+    void CloseConnection();
+    void OnOrderTimer();
+    qint64 PlayLine(const QByteArray& line);
+    void SendByte(int value);
+    bool StepOnce();
+    void StopOrder();
+    void OnSerialInput();
+    bool IsConnected() const;
+    bool IsConnecting() const { return m_bConnecting; }
+    void OnOcsConnect(const QString& address, int port, int error) override;
+    void OnOcsReceive(const QString& address, int port, char* data, int length, int flags) override;
+    void OnOcsDisconnect(const QString& address, int port, int error) override;
+
+    // Capture.
+    void AddTxLine(const QByteArray& text, int kind);
+    void AddRxLine(const QByteArray& text, bool serial);
+    void OnSaveCapture();
+
+    // Window.
+    void OnDetailsArrow();
+    void OnTabSelChanging(int leaving);
+    void OnTabSelChange(int index);
+    void OnTimer(int id);
+    void LoadShowWizardCheck();
+    void StoreShowWizardCheck();
+    void ShowAboutBox();
+    int CurrentTab() const;
+    void SelectTab(int index);
+
+    COrderScript m_script;
+    CFinishOrderDialog m_finishDialog;
+    COcsClient m_ocsClient;
+    int m_bRunning = 0;
+    std::atomic<int> m_nRxIndicator{IND_OFF};
+    std::atomic<int> m_nTxIndicator{IND_OFF};
+    CEmulatorApp* m_pApp;
+    CConfigPage* m_pagePos = nullptr;
+    CConfigPage* m_pageComm = nullptr;
+    int m_bExpanded = 0;
+    CSendOrderPage* m_pageSendOrder = nullptr;
+    int m_bStepMode = 0;
+    int m_nCollapseBy = 0;
+    QRect m_rcCollapsed;
+    QRect m_rcExpanded;
+    QLabel* m_staticDetails = nullptr;
+    QPushButton* m_btnSave = nullptr;
+    QLabel* m_iconTx = nullptr;
+    QLabel* m_iconRx = nullptr;
+    QListView* m_listTx = nullptr;
+    QListView* m_listRx = nullptr;
+    CCaptureListModel m_modelTx;
+    CCaptureListModel m_modelRx;
+    QPushButton* m_btnDetails = nullptr;
+    QTabBar* m_tabCtrl = nullptr;
+    CPortCtl m_portCtl;
+    int m_bSerialOpen = 0;
+    int m_bShowWizardCheck = 0;
+    QCheckBox* m_checkShowWizard = nullptr;
+
+    // Replaces a settings page (tab 1 or 2) by the real one; the window owns it.
+    void SetSettingsPage(int tab, CConfigPage* page);
+
+public slots:
+    void reject() override; // Escape and the close box: the quit question
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void StartOrderTimer(int delayMs);
+    void EnableSettingsPages(bool enable);
+    void EndWaitCursor();
+    void FinishSerialPass();
+    void OnSerialGatherTimer();
+    void OnSerialPortLost();
+    void HandleConnectOutcome(int error);
+    QPoint PageOrigin() const;
+    void RaiseAbovePages();
+
+    QTimer m_timerExpand;
+    QTimer m_timerCollapse;
+    QTimer m_timerIndicator;
+    QTimer m_timerOrder;
+    QTimer m_timerSerialGather;
+    QElapsedTimer m_clock;
+    qint64 m_nOrderDueNs = -1;  // when the running order timer is due
+    qint64 m_nTickDueNs = -1;   // when the tick being handled was due
+    bool m_bInOrderTick = false;
+    bool m_bConnecting = false; // a TCP connect is under way
+    bool m_bWaitCursor = false;
+    bool m_bSerialGathering = false;
+    QByteArray m_serialText;
+    int m_nLastTab = 0;
+    // Work handed over from the client's threads counts only while these still match.
+    std::atomic<unsigned> m_nLinkGeneration{0};
+    std::atomic<unsigned> m_nCaptureGeneration{0};
+};

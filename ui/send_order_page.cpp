@@ -1,0 +1,139 @@
+#include "ui/send_order_page.h"
+
+#include "app/app_settings.h"
+#include "res/resource_ids.h"
+#include "script/pos_catalogue.h"
+#include "ui/dialog_builder.h"
+#include "ui/main_dialog.h"
+#include "ui/right_click_button.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+CSendOrderPage::CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidget* parent)
+    : QWidget(parent), m_pMain(main), m_pSettings(settings), m_pRun(new CRightClickButton) {
+    BuildDialog(this, *FindDialogTemplate(IDD_SEND_ORDER), {{1004, m_pRun}});
+    m_pStop = Control<QPushButton>(this, 1005);
+    m_pStatus = Control<QLabel>(this, 1055);
+    m_pPosName = Control<QLineEdit>(this, 1007);
+    m_pIcon = Control<QLabel>(this, 1048);
+    m_pInterface = Control<QLabel>(this, 1050);
+    m_pParameter = Control<QLabel>(this, 1051);
+
+    m_pRun->setAccessibleName(QStringLiteral("Run"));
+    m_pStop->setAccessibleName(QStringLiteral("Stop"));
+    m_pStatus->setAccessibleName(QStringLiteral("Status"));
+    m_pPosName->setAccessibleName(QStringLiteral("POS Interface:"));
+    m_pIcon->setAccessibleName(QStringLiteral("Connection type"));
+    // Shown enabled: a disabled label would draw the red text grey.
+    m_pStatus->setEnabled(true);
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(10);
+    font.setBold(true);
+    m_pStatus->setFont(font);
+    QPalette palette = m_pStatus->palette();
+    palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    m_pStatus->setPalette(palette);
+
+    SetButtonStates(true, false);
+    m_pRun->setToolTip(QStringLiteral("Send order data to OCS"));
+    m_pStop->setToolTip(QStringLiteral("Stop sending order data"));
+    connect(m_pRun, &QPushButton::clicked, this, &CSendOrderPage::OnRun);
+    connect(m_pStop, &QPushButton::clicked, this, &CSendOrderPage::OnStop);
+    connect(m_pRun, &CRightClickButton::StepRequested, this, &CSendOrderPage::OnRunStep);
+}
+
+void CSendOrderPage::SetStatusText(const QString& text) { m_pStatus->setText(text); }
+QString CSendOrderPage::StatusText() const { return m_pStatus->text(); }
+
+void CSendOrderPage::SetButtonStates(bool runEnabled, bool stopEnabled) {
+    m_bRunEnabled = runEnabled;
+    m_bStopEnabled = stopEnabled;
+    m_pRun->setIcon(ResourceIcon(runEnabled ? IDB_RUN : IDB_RUN_OFF));
+    m_pStop->setIcon(ResourceIcon(stopEnabled ? IDB_STOP : IDB_STOP_OFF));
+    m_pRun->setProperty("imageId", runEnabled ? IDB_RUN : IDB_RUN_OFF);
+    m_pStop->setProperty("imageId", stopEnabled ? IDB_STOP : IDB_STOP_OFF);
+}
+
+void CSendOrderPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    RefreshSummary();
+}
+
+void CSendOrderPage::RefreshSummary() {
+    if (!m_pSettings)
+        return;
+    if (m_pSettings->m_bUseSerial) {
+        m_pIcon->setPixmap(ResourcePixmap(IDI_SERIAL));
+        m_pInterface->setText(QStringLiteral("Serial Interface"));
+        m_pParameter->setText(m_pSettings->m_strBaud + QStringLiteral(" Baud"));
+    } else if (m_pSettings->m_bUseNetwork) {
+        m_pIcon->setPixmap(ResourcePixmap(IDI_NETWORK));
+        m_pInterface->setText(QStringLiteral("Network Interface"));
+        m_pParameter->setText(m_pSettings->m_strIpAddress);
+    }
+    m_pPosName->setText(m_pSettings->m_strPosInterface);
+}
+
+bool CSendOrderPage::LoadSelectedScript() {
+    if (!m_pSettings || !m_pMain)
+        return false;
+    if (m_pSettings->m_strPosInterface.isEmpty()) {
+        SetStatusText(QStringLiteral("Warning: Go to POS Settings to select POS"));
+        return false;
+    }
+    const QString path = PosScriptPath(m_pSettings->m_strPosInterface);
+    if (!FileExists(ResolveScriptPath(path))) {
+        SetStatusText(QStringLiteral("Error: Unable to find POS data"));
+        return false;
+    }
+    if (!m_pMain->m_script.LoadOrderFile(path)) {
+        SetStatusText(QStringLiteral("Error: Unable to load POS data"));
+        return false;
+    }
+    return true;
+}
+
+void CSendOrderPage::OnRun() {
+    if (!m_bRunEnabled || !m_pMain)
+        return;
+    if (m_pMain->m_bRunning || m_pMain->m_bStepMode || m_pMain->IsConnecting())
+        return;
+    if (!LoadSelectedScript())
+        return;
+    if (m_pMain->OpenConnection()) {
+        SetButtonStates(false, true);
+        SetStatusText(QString());
+    } else {
+        SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
+        SetButtonStates(true, false);
+    }
+}
+
+void CSendOrderPage::OnStop() {
+    if (!m_bStopEnabled || !m_pMain)
+        return;
+    m_pMain->StopOrder();
+    SetButtonStates(true, false);
+}
+
+void CSendOrderPage::OnRunStep() {
+    if (!m_bRunEnabled || !m_pMain)
+        return;
+    if (m_pMain->m_bRunning && !m_pMain->m_bStepMode)
+        return;
+    if (!m_pMain->m_bStepMode) {
+        if (!LoadSelectedScript())
+            return;
+        m_pMain->m_bStepMode = 1;
+        if (!m_pMain->OpenConnection()) {
+            m_pMain->m_bStepMode = 0;
+            SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
+            return;
+        }
+        SetButtonStates(true, true);
+        SetStatusText(QString());
+    }
+    SetStatusText(m_pMain->StepOnce() ? QString() : QStringLiteral("Unable to send order data"));
+}

@@ -1,0 +1,42 @@
+#include "ui/small_dialogs.h"
+
+#include "res/resource_ids.h"
+#include "ui/dialog_builder.h"
+
+#include <QCloseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+
+CFinishOrderDialog::CFinishOrderDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::FramelessWindowHint) {
+    BuildDialog(this, *FindDialogTemplate(IDD_FINISH_ORDER));
+    m_pProgress = Control<QProgressBar>(this, 1056);
+    m_pProgress->setAccessibleName(QStringLiteral("Progress"));
+    setAccessibleName(QStringLiteral("Please wait while the order is being finished..."));
+    setModal(true);
+}
+
+void CFinishOrderDialog::SetProgress(int count, int position) {
+    if (m_bFinishShown)
+        m_pProgress->setRange(0, count);
+    if (m_bFinishShown)
+        m_pProgress->setValue(position);
+}
+
+void CFinishOrderDialog::done(int result) {
+    m_bFinishShown = 0;
+    QDialog::done(result);
+}
+
+void CFinishOrderDialog::closeEvent(QCloseEvent* event) {
+    m_bFinishShown = 0;
+    QDialog::closeEvent(event);
+}
+
+CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
+    BuildDialog(this, *FindDialogTemplate(IDD_ABOUTBOX));
+    setWindowIcon(ResourceIcon(IDR_MAINFRAME));
+    auto* ok = Control<QPushButton>(this, 1);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
