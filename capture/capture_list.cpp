@@ -78,7 +78,9 @@ void CCaptureListModel::Flush() {
         m_pView->horizontalScrollBar()->setValue(0);
 }
 
-int CCaptureListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_nShown; }
+int CCaptureListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_nShown;
+}
 
 QVariant CCaptureListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_nShown)

@@ -63,7 +63,8 @@ const SControlTemplate SETUP_WIZARD[] = {
 };
 
 const SControlTemplate POS_SETTINGS[] = {
-    C(IDC_NONE, CTRL_STATIC, 7, 7, 215, 8, "Select the Point Of Sale (POS) device to emulate from the list below."),
+    C(IDC_NONE, CTRL_STATIC, 7, 7, 215, 8,
+      "Select the Point Of Sale (POS) device to emulate from the list below."),
     C(IDC_NONE, CTRL_STATIC, 7, 21, 226, 17,
       "If you are not sure which POS to use, contact Veltrin technical support staff for help."),
     C(IDC_NONE, CTRL_STATIC, 25, 55, 18, 8, "POS:"),
@@ -74,10 +75,12 @@ const SControlTemplate POS_SETTINGS[] = {
     C(1005, CTRL_PUSHBUTTON, 8, 96, 50, 14, "Apply", CF_HIDDEN | CF_DISABLED),
 };
 
-const char COM_ITEMS[] = "COM1\nCOM2\nCOM3\nCOM4\nCOM5\nCOM6\nCOM7\nCOM8\nCOM9\nCOM10\nCOM11\nCOM12\nCOM13\nCOM14";
+const char COM_ITEMS[] =
+    "COM1\nCOM2\nCOM3\nCOM4\nCOM5\nCOM6\nCOM7\nCOM8\nCOM9\nCOM10\nCOM11\nCOM12\nCOM13\nCOM14";
 
 const SControlTemplate COMM_SETTINGS[] = {
-    C(IDC_NONE, CTRL_STATIC, 7, 6, 220, 8, "Select the communication type to use when connecting to the OCS."),
+    C(IDC_NONE, CTRL_STATIC, 7, 6, 220, 8,
+      "Select the communication type to use when connecting to the OCS."),
     C(1023, CTRL_RADIO, 7, 20, 33, 10, "Serial"),
     C(IDC_NONE, CTRL_ICON, 21, 30, 20, 20, "", 0, IDI_SERIAL),
     C(1039, CTRL_CHECKBOX, 41, 20, 14, 9, ">>", CF_PUSHLIKE | CF_FLAT),
@@ -113,7 +116,8 @@ const SControlTemplate SUMMARY[] = {
       "You have chosen to start the POS Emulator with the following settings."),
     C(IDC_NONE, CTRL_STATIC, 7, 34, 226, 27,
       "If you are satisfied with your setup, click \"Finish\".  Otherwise, you may make changes in the "
-      "previous Wizard screens by using \"Prev\" and \"Next\" to navigate.  Click \"Skip\" to discard changes."),
+      "previous Wizard screens by using \"Prev\" and \"Next\" to navigate.  Click \"Skip\" to discard "
+      "changes."),
     C(IDC_NONE, CTRL_GROUPBOX, 21, 65, 194, 52, "Settings Summary"),
     C(1035, CTRL_ICON, 33, 76, 20, 20, "", 0, IDI_NOT_CONFIGURED),
     C(IDC_NONE, CTRL_STATIC, 58, 82, 51, 8, "POS Selection: "),
@@ -130,8 +134,10 @@ const SControlTemplate WELCOME[] = {
       "not want the Wizard to help you, click Skip to go right to the application."),
 };
 
-#define DIALOG(id, caption, cx, cy, controls)                                                                     \
-    SDialogTemplate { id, caption, cx, cy, "MS Sans Serif", 8, controls, int(std::size(controls)) }
+#define DIALOG(id, caption, cx, cy, controls)                                                                \
+    SDialogTemplate {                                                                                        \
+        id, caption, cx, cy, "MS Sans Serif", 8, controls, int(std::size(controls))                          \
+    }
 
 const SDialogTemplate TEMPLATES[] = {
     DIALOG(IDD_ABOUTBOX, "About POS Emulator", 218, 66, ABOUT),

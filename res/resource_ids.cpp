@@ -5,19 +5,30 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
-static void InitResources() { Q_INIT_RESOURCE(resources); }
+static void InitResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 QString ResourcePath(int id) {
     static const QHash<int, const char*> names = {
-        {IDR_MAINFRAME, "128_program"},       {IDI_ARROW_DOWN, "129_arrow_down"},
-        {IDI_ARROW_UP, "130_arrow_up"},       {IDB_WIZARD_HEADER, "132_wizard_header"},
-        {IDI_TX_IDLE, "139_tx_idle"},         {IDI_RX_IDLE, "140_rx_idle"},
-        {IDI_NOT_CONFIGURED, "141_not_configured"}, {IDI_NETWORK, "146_network"},
-        {IDI_SERIAL, "147_serial"},           {IDI_RX_ACTIVITY, "148_rx_activity"},
-        {IDI_TX_ACTIVITY, "149_tx_activity"}, {IDI_RX_ALARM, "151_rx_alarm"},
-        {IDI_TX_ALARM, "152_tx_alarm"},       {IDB_RUN, "154_run"},
-        {IDB_STOP, "155_stop"},               {IDB_RUN_OFF, "156_run_off"},
-        {IDB_STOP_OFF, "157_stop_off"},       {IDI_SAVE, "158_save"},
+        {IDR_MAINFRAME, "128_program"},
+        {IDI_ARROW_DOWN, "129_arrow_down"},
+        {IDI_ARROW_UP, "130_arrow_up"},
+        {IDB_WIZARD_HEADER, "132_wizard_header"},
+        {IDI_TX_IDLE, "139_tx_idle"},
+        {IDI_RX_IDLE, "140_rx_idle"},
+        {IDI_NOT_CONFIGURED, "141_not_configured"},
+        {IDI_NETWORK, "146_network"},
+        {IDI_SERIAL, "147_serial"},
+        {IDI_RX_ACTIVITY, "148_rx_activity"},
+        {IDI_TX_ACTIVITY, "149_tx_activity"},
+        {IDI_RX_ALARM, "151_rx_alarm"},
+        {IDI_TX_ALARM, "152_tx_alarm"},
+        {IDB_RUN, "154_run"},
+        {IDB_STOP, "155_stop"},
+        {IDB_RUN_OFF, "156_run_off"},
+        {IDB_STOP_OFF, "157_stop_off"},
+        {IDI_SAVE, "158_save"},
         {IDI_CONFIGURED, "159_configured"},
     };
     static const bool initialised = (InitResources(), true);

@@ -42,7 +42,9 @@ SLinePlan PlanLine(const QByteArray& prepared) {
 QByteArray EncodeLineBytes(const QByteArray& prepared, bool checksum, bool includeEtx) {
     QByteArray out;
     out.reserve(prepared.size() + 4);
-    auto wire = [](char c) { return c == ';' ? '\0' : c; };
+    auto wire = [](char c) {
+        return c == ';' ? '\0' : c;
+    };
     if (!checksum) {
         for (char c : prepared)
             out.append(wire(c));

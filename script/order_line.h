@@ -5,9 +5,9 @@
 // What playing one prepared script line means, apart from any window or transport.
 enum ELineKind { LINE_DATA, LINE_PAUSE, LINE_COMMENT };
 
-constexpr int ORDER_LINE_DELAY_MS = 500;   // after a data or comment line
-constexpr int ORDER_FINISH_DELAY_MS = 10;  // per line while an order is being finished
-constexpr int ORDER_IDLE_DELAY_MS = 500;   // while stepping or while the line is down
+constexpr int ORDER_LINE_DELAY_MS = 500;  // after a data or comment line
+constexpr int ORDER_FINISH_DELAY_MS = 10; // per line while an order is being finished
+constexpr int ORDER_IDLE_DELAY_MS = 500;  // while stepping or while the line is down
 
 struct SLinePlan {
     ELineKind kind = LINE_DATA;

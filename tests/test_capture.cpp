@@ -57,7 +57,10 @@ private slots:
     void txLines() {
         QFETCH(int, kind);
         QFETCH(QByteArray, line);
-        QCOMPARE(FormatTxLine("\x02" "A", kind, m_time), line);
+        QCOMPARE(FormatTxLine("\x02"
+                              "A",
+                              kind, m_time),
+                 line);
     }
 
     void rxLines() {
@@ -75,8 +78,10 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("rx");
         QTest::addColumn<QByteArray>("file");
         const QByteArray rule(46, '=');
-        const QByteArray txHead = rule + "\r\n== [Tx] Data transmitted to OCS:            ==\r\n" + rule + "\r\n\r\n";
-        const QByteArray rxHead = rule + "\r\n== [Rx] Data received from OCS:             ==\r\n" + rule + "\r\n\r\n";
+        const QByteArray txHead =
+            rule + "\r\n== [Tx] Data transmitted to OCS:            ==\r\n" + rule + "\r\n\r\n";
+        const QByteArray rxHead =
+            rule + "\r\n== [Rx] Data received from OCS:             ==\r\n" + rule + "\r\n\r\n";
         QTest::newRow("one tx line") << QList<QByteArray>{"T1"} << QList<QByteArray>{}
                                      << txHead + "T1\r\n" + "\r\n\r\n" + rxHead;
         QTest::newRow("both") << QList<QByteArray>{"T1", "T2"} << QList<QByteArray>{"R1"}

@@ -12,22 +12,56 @@ private slots:
         QTest::addColumn<bool>("checksum");
         QTest::addColumn<bool>("includeEtx");
         QTest::addColumn<QByteArray>("wire");
-        const QByteArray frame("\x02" "AB\x03");
-        QTest::newRow("checksum without ETX") << frame << true << false << QByteArray("\x02" "AB\x03\x03");
-        QTest::newRow("checksum with ETX") << frame << true << true << QByteArray("\x02" "AB\x03\x00", 5);
+        const QByteArray frame("\x02"
+                               "AB\x03");
+        QTest::newRow("checksum without ETX") << frame << true << false
+                                              << QByteArray("\x02"
+                                                            "AB\x03\x03");
+        QTest::newRow("checksum with ETX") << frame << true << true
+                                           << QByteArray("\x02"
+                                                         "AB\x03\x00",
+                                                         5);
         QTest::newRow("no checksum") << frame << false << false << frame;
         QTest::newRow("include alone does nothing") << frame << false << true << frame;
-        QTest::newRow("placeholder in checksum") << QByteArray("\x02" "A;B\x03") << true << false
-                                                 << QByteArray("\x02" "A\x00" "B\x03\x03", 6);
+        QTest::newRow("placeholder in checksum") << QByteArray("\x02"
+                                                               "A;B\x03")
+                                                 << true << false
+                                                 << QByteArray("\x02"
+                                                               "A\x00"
+                                                               "B\x03\x03",
+                                                               6);
         QTest::newRow("placeholder plain") << QByteArray(";x;") << false << false << QByteArray("\0x\0", 3);
-        QTest::newRow("no ETX no checksum") << QByteArray("\x02" "AB") << true << true << QByteArray("\x02" "AB");
-        QTest::newRow("two ETX, running sum") << QByteArray("\x02" "A\x03" "B\x03") << true << false
-                                              << QByteArray("\x02" "A\x03" "A" "B\x03\x03");
-        QTest::newRow("two ETX with ETX") << QByteArray("\x02" "A\x03" "B\x03") << true << true
-                                          << QByteArray("\x02" "A\x03\x42" "B\x03\x03");
-        QTest::newRow("first byte ETX") << QByteArray("\x03" "A") << true << true << QByteArray("\x03" "A");
-        QTest::newRow("first byte not summed") << QByteArray("\x7f" "A\x03") << true << false
-                                               << QByteArray("\x7f" "A\x03" "A");
+        QTest::newRow("no ETX no checksum") << QByteArray("\x02"
+                                                          "AB")
+                                            << true << true
+                                            << QByteArray("\x02"
+                                                          "AB");
+        QTest::newRow("two ETX, running sum") << QByteArray("\x02"
+                                                            "A\x03"
+                                                            "B\x03")
+                                              << true << false
+                                              << QByteArray("\x02"
+                                                            "A\x03"
+                                                            "A"
+                                                            "B\x03\x03");
+        QTest::newRow("two ETX with ETX") << QByteArray("\x02"
+                                                        "A\x03"
+                                                        "B\x03")
+                                          << true << true
+                                          << QByteArray("\x02"
+                                                        "A\x03\x42"
+                                                        "B\x03\x03");
+        QTest::newRow("first byte ETX") << QByteArray("\x03"
+                                                      "A")
+                                        << true << true
+                                        << QByteArray("\x03"
+                                                      "A");
+        QTest::newRow("first byte not summed") << QByteArray("\x7f"
+                                                             "A\x03")
+                                               << true << false
+                                               << QByteArray("\x7f"
+                                                             "A\x03"
+                                                             "A");
         QTest::newRow("empty") << QByteArray() << true << false << QByteArray();
     }
     void encode() {
@@ -51,16 +85,17 @@ private slots:
                                      << qint64(0);
         QTest::newRow("pause blanks and junk") << QByteArray("<p>  12abc") << int(LINE_PAUSE)
                                                << QByteArray("  12abc second(s)") << qint64(12000);
-        QTest::newRow("negative pause") << QByteArray("<p>-2") << int(LINE_PAUSE) << QByteArray("-2 second(s)")
-                                        << qint64(-2000);
+        QTest::newRow("negative pause")
+            << QByteArray("<p>-2") << int(LINE_PAUSE) << QByteArray("-2 second(s)") << qint64(-2000);
         QTest::newRow("huge pause") << QByteArray("<p>99999999999999999999") << int(LINE_PAUSE)
-                                    << QByteArray("99999999999999999999 second(s)") << qint64(1099511627776000);
+                                    << QByteArray("99999999999999999999 second(s)")
+                                    << qint64(1099511627776000);
         QTest::newRow("comment") << QByteArray("<c>Start \x02") << int(LINE_COMMENT)
                                  << QByteArray("Start <02>") << qint64(500);
-        QTest::newRow("upper-case marker is data") << QByteArray("<P>5") << int(LINE_DATA) << QByteArray("<P>5")
-                                                   << qint64(500);
-        QTest::newRow("marker not at start") << QByteArray(" <p>5") << int(LINE_DATA) << QByteArray(" <p>5")
-                                             << qint64(500);
+        QTest::newRow("upper-case marker is data")
+            << QByteArray("<P>5") << int(LINE_DATA) << QByteArray("<P>5") << qint64(500);
+        QTest::newRow("marker not at start")
+            << QByteArray(" <p>5") << int(LINE_DATA) << QByteArray(" <p>5") << qint64(500);
     }
     void plan() {
         QFETCH(QByteArray, line);

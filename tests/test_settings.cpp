@@ -1,8 +1,10 @@
 #include "app/emulator_app.h"
+#include "app/message_box.h"
 #include "test_support.h"
 
 #include <QFile>
 #include <QSettings>
+#include <QTimer>
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -183,8 +185,16 @@ private slots:
                  expected);
     }
 
+    // A run that ends through the main window writes every entry, even if nothing changed.
     void initInstanceWritesAllEntries() {
-        theApp.InitInstance();
+        WriteStoreText("[General]\nShow%20Wizard%20on%20Startup=0\n");
+        auto previous = SetMessageBoxHandler([](const SMessageBox&) { return QMessageBox::Yes; });
+        QTimer::singleShot(300, [] {
+            if (QWidget* window = QApplication::activeModalWidget())
+                window->close();
+        });
+        QCOMPARE(theApp.InitInstance(), 0);
+        SetMessageBoxHandler(previous);
         QSettings store(StoreFile(), QSettings::IniFormat);
         QCOMPARE(store.allKeys().size(), 14);
     }

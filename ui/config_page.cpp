@@ -16,8 +16,11 @@ void CConfigPage::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Escape: event->accept(); return;
-    default: QWidget::keyPressEvent(event);
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
     }
 }
 

@@ -19,14 +19,21 @@
 
 CDialogUnits::CDialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int width =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_nBaseX = std::max(1, (width / 26 + 1) / 2);
     m_nBaseY = std::max(1, metrics.height());
 }
 
-int CDialogUnits::X(int units) const { return (units * m_nBaseX + 2) / 4; }
-int CDialogUnits::Y(int units) const { return (units * m_nBaseY + 4) / 8; }
-QRect CDialogUnits::Rect(int x, int y, int cx, int cy) const { return QRect(X(x), Y(y), X(cx), Y(cy)); }
+int CDialogUnits::X(int units) const {
+    return (units * m_nBaseX + 2) / 4;
+}
+int CDialogUnits::Y(int units) const {
+    return (units * m_nBaseY + 4) / 8;
+}
+QRect CDialogUnits::Rect(int x, int y, int cx, int cy) const {
+    return QRect(X(x), Y(y), X(cx), Y(cy));
+}
 
 QFont DialogFont(const SDialogTemplate& dialog) {
     QFont font;
@@ -52,7 +59,9 @@ void LayoutTabControl(QTabBar* bar) {
 
 namespace {
 
-QString PlainText(const char* text) { return QString::fromLatin1(text ? text : ""); }
+QString PlainText(const char* text) {
+    return QString::fromLatin1(text ? text : "");
+}
 
 QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialogUnits& units) {
     const QRect rect = units.Rect(c.x, c.y, c.cx, c.cy);
@@ -78,8 +87,12 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
             widget = box;
         }
         break;
-    case CTRL_RADIO: widget = new QRadioButton(text, parent); break;
-    case CTRL_GROUPBOX: widget = new QGroupBox(text, parent); break;
+    case CTRL_RADIO:
+        widget = new QRadioButton(text, parent);
+        break;
+    case CTRL_GROUPBOX:
+        widget = new QGroupBox(text, parent);
+        break;
     case CTRL_STATIC: {
         auto* label = new QLabel(text, parent);
         label->setAlignment(Qt::AlignTop | ((c.nFlags & CF_RIGHT) ? Qt::AlignRight : Qt::AlignLeft));
@@ -90,7 +103,8 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
         label->setWordWrap(!oneLine);
         if (oneLine && label->sizeHint().width() > rect.width()) {
             const int grow = label->sizeHint().width() - rect.width();
-            label->setGeometry(rect.adjusted((c.nFlags & CF_RIGHT) ? -grow : 0, 0, (c.nFlags & CF_RIGHT) ? 0 : grow, 0));
+            label->setGeometry(
+                rect.adjusted((c.nFlags & CF_RIGHT) ? -grow : 0, 0, (c.nFlags & CF_RIGHT) ? 0 : grow, 0));
         }
         return label;
     }
@@ -122,7 +136,8 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
         combo->setMaxVisibleItems(std::max(4, c.cy / 8));
         widget = combo;
         // The template's height includes the opened list.
-        combo->setGeometry(rect.x(), rect.y(), rect.width(), std::max(units.Y(12), combo->sizeHint().height()));
+        combo->setGeometry(rect.x(), rect.y(), rect.width(),
+                           std::max(units.Y(12), combo->sizeHint().height()));
         break;
     }
     case CTRL_LISTBOX: {
@@ -131,7 +146,8 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        list->setHorizontalScrollBarPolicy((c.nFlags & CF_HSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        list->setHorizontalScrollBarPolicy((c.nFlags & CF_HSCROLL) ? Qt::ScrollBarAlwaysOn
+                                                                   : Qt::ScrollBarAlwaysOff);
         list->setTextElideMode(Qt::ElideNone);
         widget = list;
         break;
@@ -167,7 +183,8 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
         widget = label;
         break;
     }
-    case CTRL_HOSTED: return nullptr;
+    case CTRL_HOSTED:
+        return nullptr;
     }
     if (c.kind != CTRL_ICON && c.kind != CTRL_DROPLIST)
         widget->setGeometry(rect);

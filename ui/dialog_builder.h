@@ -35,7 +35,9 @@ CDialogUnits BuildDialog(QWidget* dialog, const SDialogTemplate& dialog_template
 
 // The control with the id, or nullptr.
 QWidget* FindControl(const QWidget* dialog, int id);
-template <class T> T* Control(const QWidget* dialog, int id) { return qobject_cast<T*>(FindControl(dialog, id)); }
+template <class T> T* Control(const QWidget* dialog, int id) {
+    return qobject_cast<T*>(FindControl(dialog, id));
+}
 
 // Places a tab strip made by BuildDialog at the top of its rectangle, above the frame of its pages.
 class QTabBar;

@@ -30,8 +30,8 @@ constexpr int LAMP_RAISE = 15;
 
 CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
     : QDialog(parent), m_finishDialog(this), m_pApp(app), m_portCtl(this) {
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     m_clock.start();
     BuildDialog(this, *FindDialogTemplate(IDD_MAIN));
     m_staticDetails = Control<QLabel>(this, 1052);
@@ -49,8 +49,9 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
     m_modelTx.AttachView(m_listTx, true);
     m_modelRx.AttachView(m_listRx, false);
 
-    for (auto [timer, id] : {std::pair{&m_timerExpand, TIMER_EXPAND}, std::pair{&m_timerCollapse, TIMER_COLLAPSE},
-                             std::pair{&m_timerIndicator, TIMER_INDICATOR}}) {
+    for (auto [timer, id] :
+         {std::pair{&m_timerExpand, TIMER_EXPAND}, std::pair{&m_timerCollapse, TIMER_COLLAPSE},
+          std::pair{&m_timerIndicator, TIMER_INDICATOR}}) {
         timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [this, id = id] { OnTimer(id); });
     }
@@ -133,7 +134,9 @@ void CMainDialog::OnInitDialog() {
     m_timerIndicator.start(100);
 }
 
-QPoint CMainDialog::PageOrigin() const { return QPoint(m_tabCtrl->x() + 2, m_tabCtrl->geometry().bottom() + 3); }
+QPoint CMainDialog::PageOrigin() const {
+    return QPoint(m_tabCtrl->x() + 2, m_tabCtrl->geometry().bottom() + 3);
+}
 
 void CMainDialog::SetSettingsPage(int tab, CConfigPage* page) {
     CConfigPage*& slot = tab == 1 ? m_pagePos : m_pageComm;
@@ -155,8 +158,12 @@ void CMainDialog::RaiseAbovePages() {
         w->raise();
 }
 
-int CMainDialog::CurrentTab() const { return m_tabCtrl->currentIndex(); }
-void CMainDialog::SelectTab(int index) { m_tabCtrl->setCurrentIndex(index); }
+int CMainDialog::CurrentTab() const {
+    return m_tabCtrl->currentIndex();
+}
+void CMainDialog::SelectTab(int index) {
+    m_tabCtrl->setCurrentIndex(index);
+}
 
 void CMainDialog::OnTabSelChanging(int leaving) {
     if (leaving == 1 && m_pagePos->m_bModified)
@@ -184,7 +191,8 @@ void CMainDialog::OnTabSelChange(int index) {
         m_pageComm->LoadFromSettings();
         m_pageComm->ShowPage(true);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -231,11 +239,20 @@ void CMainDialog::OnTimer(int id) {
             int icon = 0;
             int next = 0;
             switch (lamp.pState->load()) {
-            case IND_OFF: icon = lamp.idle, next = IND_IDLE; break;
-            case IND_FLASH: icon = lamp.activity, next = IND_OFF; break;
-            case IND_ALARM_ON: icon = lamp.alarm, next = IND_ALARM_OFF; break;
-            case IND_ALARM_OFF: icon = lamp.idle, next = IND_ALARM_ON; break;
-            default: continue;
+            case IND_OFF:
+                icon = lamp.idle, next = IND_IDLE;
+                break;
+            case IND_FLASH:
+                icon = lamp.activity, next = IND_OFF;
+                break;
+            case IND_ALARM_ON:
+                icon = lamp.alarm, next = IND_ALARM_OFF;
+                break;
+            case IND_ALARM_OFF:
+                icon = lamp.idle, next = IND_ALARM_ON;
+                break;
+            default:
+                continue;
             }
             lamp.pLabel->setPixmap(ResourcePixmap(icon));
             lamp.pLabel->setProperty("iconId", icon);
@@ -243,8 +260,11 @@ void CMainDialog::OnTimer(int id) {
         }
         break;
     }
-    case TIMER_ORDER: OnOrderTimer(); break;
-    default: break;
+    case TIMER_ORDER:
+        OnOrderTimer();
+        break;
+    default:
+        break;
     }
 }
 
@@ -263,8 +283,9 @@ void CMainDialog::StoreShowWizardCheck() {
 }
 
 void CMainDialog::reject() {
-    const auto answer = ShowMessageBox(this, QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quit"),
-                                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
+    const auto answer =
+        ShowMessageBox(this, QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quit"),
+                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
     if (answer != QMessageBox::Yes)
         return;
     StoreShowWizardCheck();
@@ -305,7 +326,8 @@ void CMainDialog::AddRxLine(const QByteArray& text, bool serial) {
 
 void CMainDialog::OnSaveCapture() {
     if (m_modelTx.Lines().Count() <= 0 && m_modelRx.Lines().Count() <= 0) {
-        ShowMessageBox(this, QStringLiteral("There is no data to save.\n\nSend orders to the OCS to capture data."),
+        ShowMessageBox(this,
+                       QStringLiteral("There is no data to save.\n\nSend orders to the OCS to capture data."),
                        QStringLiteral("No Data Captured"), QMessageBox::Ok, QMessageBox::Information);
         return;
     }
@@ -323,17 +345,19 @@ void CMainDialog::OnSaveCapture() {
     const QByteArray content = FormatCaptureFile(m_modelTx.Lines(), m_modelRx.Lines());
     QString error;
     switch (WriteCaptureFile(path, content, &error)) {
-    case CAPTURE_WRITTEN: break;
+    case CAPTURE_WRITTEN:
+        break;
     case CAPTURE_CANNOT_OPEN:
         ShowMessageBox(this, QStringLiteral("Unable to open file."), QStringLiteral("Error"), QMessageBox::Ok,
                        QMessageBox::Warning);
         break;
     case CAPTURE_WRITE_FAILED:
-        ShowMessageBox(this,
-                       QStringLiteral("Unable to write the capture to \"%1\": %2\n\nThe capture is still in the "
-                                      "lists; choose another file.")
-                           .arg(path, error),
-                       QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Warning);
+        ShowMessageBox(
+            this,
+            QStringLiteral("Unable to write the capture to \"%1\": %2\n\nThe capture is still in the "
+                           "lists; choose another file.")
+                .arg(path, error),
+            QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Warning);
         break;
     }
 }

@@ -127,8 +127,8 @@ private:
     QTimer m_timerOrder;
     QTimer m_timerSerialGather;
     QElapsedTimer m_clock;
-    qint64 m_nOrderDueNs = -1;  // when the running order timer is due
-    qint64 m_nTickDueNs = -1;   // when the tick being handled was due
+    qint64 m_nOrderDueNs = -1; // when the running order timer is due
+    qint64 m_nTickDueNs = -1;  // when the tick being handled was due
     bool m_bInOrderTick = false;
     bool m_bConnecting = false; // a TCP connect is under way
     bool m_bWaitCursor = false;

@@ -44,8 +44,12 @@ CSendOrderPage::CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidge
     connect(m_pRun, &CRightClickButton::StepRequested, this, &CSendOrderPage::OnRunStep);
 }
 
-void CSendOrderPage::SetStatusText(const QString& text) { m_pStatus->setText(text); }
-QString CSendOrderPage::StatusText() const { return m_pStatus->text(); }
+void CSendOrderPage::SetStatusText(const QString& text) {
+    m_pStatus->setText(text);
+}
+QString CSendOrderPage::StatusText() const {
+    return m_pStatus->text();
+}
 
 void CSendOrderPage::SetButtonStates(bool runEnabled, bool stopEnabled) {
     m_bRunEnabled = runEnabled;

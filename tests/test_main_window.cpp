@@ -1,0 +1,547 @@
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "capture/capture_file.h"
+#include "capture/capture_log.h"
+#include "res/resource_ids.h"
+#include "test_peer.h"
+#include "test_support.h"
+#include "ui/dialog_builder.h"
+#include "ui/file_dialog.h"
+#include "ui/main_dialog.h"
+#include "ui/right_click_button.h"
+#include "ui/send_order_page.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListView>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <csignal>
+
+namespace {
+
+// Keeps reading what a peer receives, so that tests can wait for bytes without blocking the window.
+class CPeerReader {
+public:
+    explicit CPeerReader(int fd) : m_fd(fd) {}
+    QByteArray& Data() {
+        char buffer[4096];
+        for (;;) {
+            pollfd pfd{m_fd, POLLIN, 0};
+            if (::poll(&pfd, 1, 0) <= 0)
+                break;
+            const ssize_t n = ::read(m_fd, buffer, sizeof(buffer));
+            if (n <= 0)
+                break;
+            m_data.append(buffer, n);
+        }
+        return m_data;
+    }
+
+private:
+    int m_fd;
+    QByteArray m_data;
+};
+
+QStringList Lines(const CCaptureListModel& model) {
+    QStringList lines;
+    for (qsizetype i = 0; i < model.Lines().Count(); ++i)
+        lines << QString::fromLatin1(model.Lines().Line(i).mid(12)); // without the time
+    return lines;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QList<SMessageBox> m_boxes;
+    QList<QMessageBox::StandardButton> m_answers;
+    std::unique_ptr<CEmulatorApp> m_app;
+    std::unique_ptr<CMainDialog> m_dlg;
+
+    void WritePos(const QString& name, const QByteArray& content) {
+        QFile file(m_dir.filePath("POS/" + name + ".vlq"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    CMainDialog& Open() {
+        m_dlg = std::make_unique<CMainDialog>(m_app.get());
+        m_dlg->show();
+        return *m_dlg;
+    }
+    CSendOrderPage& Page() { return *m_dlg->m_pageSendOrder; }
+    void UseNetwork(const char* address) {
+        m_app->m_settings.m_bUseNetwork = 1;
+        m_app->m_settings.m_bUseSerial = 0;
+        m_app->m_settings.m_strIpAddress = address;
+    }
+    void Select(const QString& pos, int checksum = 0, int includeEtx = 0) {
+        m_app->m_settings.m_strPosInterface = pos;
+        m_app->m_settings.m_bCalcChecksum = checksum;
+        m_app->m_settings.m_bIncludeEtx = includeEtx;
+    }
+
+private slots:
+    void initTestCase() {
+        InstallNoiseFilter();
+        std::signal(SIGPIPE, SIG_IGN);
+        QVERIFY(QDir(m_dir.path()).mkpath("POS"));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        SetMessageBoxHandler([this](const SMessageBox& box) {
+            m_boxes << box;
+            return m_answers.isEmpty() ? QMessageBox::Ok : m_answers.takeFirst();
+        });
+    }
+    void init() {
+        MaskAllComPorts();
+        m_boxes.clear();
+        m_answers.clear();
+        m_app = std::make_unique<CEmulatorApp>();
+        m_app->LoadSettings();
+    }
+    void cleanup() {
+        m_dlg.reset();
+        m_app.reset();
+    }
+
+    void startsCollapsed() {
+        m_app->m_settings.m_bShowWizard = 1;
+        CMainDialog& dlg = Open();
+        const QRect full = CDialogUnits(dlg.font()).Rect(0, 0, 245, 333);
+        QCOMPARE(dlg.m_rcExpanded.size(), full.size());
+        QVERIFY(dlg.height() < full.height());
+        QCOMPARE(dlg.height(), dlg.m_rcCollapsed.height());
+        for (int id : {1009, 1012, 1004, 1059})
+            QVERIFY2(FindControl(&dlg, id)->geometry().top() >= dlg.height(),
+                     qPrintable(QString::number(id)));
+        for (int id : {1002, 1052, 1000})
+            QVERIFY(FindControl(&dlg, id)->geometry().bottom() < dlg.height());
+        QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To see details, click the arrow..."));
+        QCOMPARE(dlg.CurrentTab(), 0);
+        QCOMPARE(dlg.m_tabCtrl->tabText(2), QStringLiteral("Communications"));
+        QVERIFY(Page().isVisible());
+        QVERIFY(!dlg.m_pagePos->isVisible());
+        QVERIFY(dlg.m_checkShowWizard->isChecked());
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QCOMPARE(Page().m_bStopEnabled, 0);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Veltrin POS Emulator (BETA)"));
+        // Only the lamps' lower parts show, above the tab row.
+        QVERIFY(dlg.m_iconTx->y() < 0 && dlg.m_iconTx->geometry().bottom() > 0);
+    }
+
+    void expandAndCollapse() {
+        CMainDialog& dlg = Open();
+        QList<int> heights{dlg.height()};
+        struct SRecorder : QObject {
+            QList<int>* p;
+            bool eventFilter(QObject*, QEvent* e) override {
+                if (e->type() == QEvent::Resize)
+                    p->append(static_cast<QResizeEvent*>(e)->size().height());
+                return false;
+            }
+        } recorder;
+        recorder.p = &heights;
+        dlg.installEventFilter(&recorder);
+        QTest::mouseClick(dlg.m_btnDetails, Qt::LeftButton);
+        QTest::mouseClick(dlg.m_btnDetails, Qt::LeftButton); // a second click keeps the direction
+        QTRY_VERIFY(dlg.m_bExpanded);
+        QCOMPARE(dlg.height(), dlg.m_rcExpanded.height());
+        for (int i = 1; i < heights.size(); ++i)
+            QVERIFY(heights[i] - heights[i - 1] == 10 || i == heights.size() - 1);
+        QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To hide details, click the arrow..."));
+        QTest::mouseClick(dlg.m_btnDetails, Qt::LeftButton);
+        QTRY_VERIFY(!dlg.m_bExpanded);
+        QCOMPARE(dlg.height(), dlg.m_rcCollapsed.height());
+        QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To see details, click the arrow..."));
+    }
+
+    void lamps_data() {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QList<int>>("icons"); // Tx lamp, over three ticks
+        QTest::newRow("flash") << int(IND_FLASH) << QList<int>{IDI_TX_ACTIVITY, IDI_TX_IDLE, IDI_TX_IDLE};
+        QTest::newRow("alarm") << int(IND_ALARM_ON) << QList<int>{IDI_TX_ALARM, IDI_TX_IDLE, IDI_TX_ALARM};
+    }
+    void lamps() {
+        QFETCH(int, state);
+        QFETCH(QList<int>, icons);
+        CMainDialog& dlg = Open();
+        dlg.OnTimer(TIMER_INDICATOR); // the lamps' first tick: idle
+        QCOMPARE(dlg.m_nTxIndicator.load(), int(IND_IDLE));
+        dlg.m_nTxIndicator = state;
+        QList<int> seen;
+        for (int i = 0; i < 3; ++i) {
+            dlg.OnTimer(TIMER_INDICATOR);
+            seen << dlg.m_iconTx->property("iconId").toInt();
+        }
+        QCOMPARE(seen, icons);
+        QCOMPARE(dlg.m_iconRx->property("iconId").toInt(), int(IDI_RX_IDLE));
+    }
+
+    void quitQuestion() {
+        m_app->m_settings.m_bShowWizard = 1;
+        CMainDialog& dlg = Open();
+        dlg.m_checkShowWizard->setChecked(false);
+        QTest::keyClick(&dlg, Qt::Key_Return);
+        QVERIFY(dlg.isVisible());
+        QVERIFY(m_boxes.isEmpty());
+        m_answers = {QMessageBox::No, QMessageBox::Cancel};
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        dlg.close();
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(m_app->m_settings.m_bShowWizard, 1);
+        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_boxes[0].strText, QStringLiteral("Are you sure you want to quit?"));
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Quit"));
+        QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
+        QCOMPARE(m_boxes[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        m_answers = {QMessageBox::Yes};
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(m_app->m_settings.m_bShowWizard, 0);
+    }
+
+    void storedPosWithoutFileIsCleared() {
+        Select("Gone Away");
+        Open();
+        QCOMPARE(m_app->m_settings.m_strPosInterface, QString());
+        QTest::mouseClick(Control<QPushButton>(&Page(), 1004), Qt::LeftButton);
+        QCOMPARE(Page().StatusText(), QStringLiteral("Warning: Go to POS Settings to select POS"));
+    }
+
+    void refusedRuns_data() {
+        QTest::addColumn<QString>("pos");
+        QTest::addColumn<bool>("deleteFile");
+        QTest::addColumn<int>("transport"); // 0 none, 1 serial, 2 network
+        QTest::addColumn<QString>("status");
+        QTest::newRow("file deleted") << "Deleted" << true << 2 << "Error: Unable to find POS data";
+        QTest::newRow("no transport") << "Plain" << false << 0 << "Unable to Initiate Comms!";
+        QTest::newRow("serial port absent") << "Plain" << false << 1 << "Unable to Initiate Comms!";
+    }
+    void refusedRuns() {
+        QFETCH(QString, pos);
+        QFETCH(bool, deleteFile);
+        QFETCH(int, transport);
+        QFETCH(QString, status);
+        WritePos(pos, "<41>\n");
+        Select(pos);
+        m_app->m_settings.m_bUseSerial = transport == 1;
+        m_app->m_settings.m_bUseNetwork = transport == 2;
+        CMainDialog& dlg = Open();
+        if (deleteFile)
+            QVERIFY(QFile::remove(m_dir.filePath("POS/" + pos + ".vlq")));
+        Page().OnRun();
+        QCOMPARE(Page().StatusText(), status);
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QCOMPARE(Page().m_bStopEnabled, 0);
+        QVERIFY(!dlg.m_bRunning);
+        QVERIFY(dlg.m_pageComm->isEnabled());
+    }
+
+    // An order over TCP: the bytes on the wire, the capture, Stop finishing the pass, Run again.
+    void tcpOrder() {
+        WritePos("PC-POS T", "Remark\r\n<c>start\r\n<02>AB<03>\r\n<p>0\r\n<02>A;B<03>x<03>\r\n<02>Z<03>\r\n");
+        Select("PC-POS T", 1, 0);
+        UseNetwork("127.0.0.21");
+        CTestListener peer("127.0.0.21");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        QCOMPARE(Page().m_bRunEnabled, 0);
+        QCOMPARE(Page().m_bStopEnabled, 1);
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QTRY_VERIFY(dlg.m_bRunning);
+        QVERIFY(!dlg.m_pageComm->isEnabled());
+        QVERIFY(!dlg.m_pagePos->isEnabled());
+        CPeerReader reader(fd);
+        const QByteArray first("\x02"
+                               "AB\x03\x03");
+        const QByteArray second("\x02"
+                                "A\0B\x03\x03x\x03\x7b",
+                                9);
+        QTRY_COMPARE_WITH_TIMEOUT(reader.Data(), first + second, 5000);
+        WriteBytes(fd, QByteArray("\x06OK\x00hidden", 10));
+        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"NETWORK:  <06>OK"});
+        Page().OnStop(); // returns when the pass is finished
+        QVERIFY(!dlg.m_bRunning);
+        QCOMPARE(reader.Data(), first + second + QByteArray("\x02Z\x03Z"));
+        QCOMPARE(Lines(dlg.m_modelTx),
+                 (QStringList{"COMMENT:  start", "NETWORK   <02>AB<03>", "PAUSE:    0 second(s)",
+                              "NETWORK   <02>A<00>B<03>x<03>", "NETWORK   <02>Z<03>"}));
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QVERIFY(dlg.m_pageComm->isEnabled());
+        QCOMPARE(ReadFor(fd, 1, 2000), QByteArray()); // the connection is closed
+        ::close(fd);
+
+        Page().OnRun(); // starts again at line 0, with fresh lists
+        const int fd2 = peer.Accept();
+        QVERIFY(fd2 >= 0);
+        QTRY_COMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("COMMENT:  start"));
+        QCOMPARE(Lines(dlg.m_modelRx), QStringList());
+        Page().OnStop();
+        ::close(fd2);
+    }
+
+    void connectFailure() {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.22"); // nothing listens
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        QTRY_COMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Unable to connect to OCS"));
+        QVERIFY(
+            m_boxes[0].strText.startsWith("Unable to connect to OCS.  Check to make sure the OCS exists"));
+        QVERIFY(m_boxes[0].strText.endsWith(
+            "type \"ping 192.168.21.1\" at the DOS prompt to see if the OCS replies."));
+        QCOMPARE(m_boxes[0].pOwner, &dlg);
+        QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QCOMPARE(Page().m_bStopEnabled, 0);
+        QCOMPARE(dlg.m_nRxIndicator.load(), int(IND_ALARM_ON));
+        QVERIFY(!dlg.m_bStepMode && !dlg.m_bRunning && !dlg.IsConnecting());
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+        // A host name is never looked up: it fails the same way.
+        UseNetwork("localhost");
+        m_boxes.clear();
+        Page().OnRunStep();
+        QTRY_COMPARE(m_boxes.size(), 1);
+        QVERIFY(!dlg.m_bStepMode);
+    }
+
+    // The first step happens while the connect hangs: captured, not sent. Stop ends the attempt.
+    void stepWhileConnecting() {
+        WritePos("Plain", "<41>\n<42>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.23");
+        CTestListener peer("127.0.0.23", 0);
+        COcsClient occupier; // fills the backlog
+        QCOMPARE(occupier.Connect("127.0.0.23", OCS_TCP_PORT), 0);
+        QTRY_VERIFY(occupier.IsConnected());
+        CMainDialog& dlg = Open();
+        Page().OnRunStep();
+        QVERIFY(dlg.IsConnecting());
+        QCOMPARE(Lines(dlg.m_modelTx), QStringList{"A"});
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QCOMPARE(Page().m_bStopEnabled, 1);
+        Page().OnStop();
+        QVERIFY(!dlg.IsConnecting());
+        QCOMPARE(Page().m_bStopEnabled, 0);
+        QTest::qWait(200);
+        QVERIFY(!dlg.m_bRunning);
+        QVERIFY(m_boxes.isEmpty());
+        occupier.Close();
+    }
+
+    void stepsOverTcp() {
+        WritePos("Plain", "<41>\n<p>9\n<42>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.24");
+        CTestListener peer("127.0.0.24");
+        CMainDialog& dlg = Open();
+        Page().OnRunStep(); // sent only if the connect has already come through
+        const int fd = peer.Accept();
+        QTRY_VERIFY(dlg.m_bRunning);
+        CPeerReader reader(fd);
+        const bool firstSent = Lines(dlg.m_modelTx).value(0) == QLatin1String("NETWORK   A");
+        QVERIFY(firstSent || Lines(dlg.m_modelTx).value(0) == QLatin1String("A"));
+        const QByteArray first = firstSent ? "A" : "";
+        auto* run = static_cast<CRightClickButton*>(FindControl(&Page(), 1004));
+        for (int i = 0; i < 4; ++i) {
+            QTest::mousePress(run, Qt::RightButton);
+            QTest::mouseRelease(run, Qt::RightButton);
+        }
+        QCOMPARE(Lines(dlg.m_modelTx).mid(1), (QStringList{"PAUSE:    9 second(s)", "NETWORK   B",
+                                                           "NETWORK   A", "PAUSE:    9 second(s)"}));
+        QTRY_COMPARE(reader.Data(), first + "BA");
+        QTest::mouseClick(run, Qt::LeftButton); // continuous play is refused while stepping
+        QVERIFY(dlg.m_bStepMode);
+        Page().OnStop(); // finishes the pass: B
+        QTRY_COMPARE(reader.Data(), first + "BAB");
+        QVERIFY(!dlg.m_bRunning);
+        ::close(fd);
+    }
+
+    void peerClosesWhilePlaying() {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.25");
+        CTestListener peer("127.0.0.25");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        CPeerReader reader(fd);
+        QTRY_COMPARE(reader.Data(), QByteArray("A"));
+        ResetAndClose(fd);
+        QTRY_VERIFY(!dlg.m_bRunning);
+        QVERIFY(dlg.m_pageComm->isEnabled());
+        QCOMPARE(Page().m_bStopEnabled, 1); // stays Ordering until Stop
+        QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
+        Page().OnStop();
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
+    }
+
+    void serialOrder() {
+        WritePos("Serial", "<02>S<03>\n");
+        Select("Serial", 1, 1);
+        m_app->m_settings.m_bUseSerial = 1;
+        m_app->m_settings.m_strPort = "COM3";
+        m_app->m_settings.m_strBaud = "19200";
+        CTestPty pty("COM3");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        QVERIFY(dlg.m_bSerialOpen);
+        const termios tio = pty.SlaveSettings();
+        QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
+        CPeerReader reader(pty.Master());
+        QTRY_COMPARE(reader.Data(), QByteArray("\x02S\x03\x50"));
+        WriteBytes(pty.Master(), QByteArray("\x06"
+                                            "A\0B",
+                                            4));
+        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"SERIAL:   <06>AB"});
+        QCOMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("SERIAL    <02>S<03>"));
+        // Events with nothing waiting still give a line each.
+        dlg.OnSerialInput();
+        dlg.OnSerialInput();
+        QTRY_COMPARE(Lines(dlg.m_modelRx).size(), 3);
+        QCOMPARE(Lines(dlg.m_modelRx).value(2), QStringLiteral("SERIAL:   "));
+        Page().OnStop();
+        QVERIFY(!dlg.m_bSerialOpen);
+    }
+
+    void serialDeviceVanishes() {
+        WritePos("Serial", "<41>\n");
+        Select("Serial");
+        m_app->m_settings.m_bUseSerial = 1;
+        m_app->m_settings.m_strPort = "COM4";
+        auto pty = std::make_unique<CTestPty>("COM4");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        QVERIFY(dlg.m_bSerialOpen);
+        CPeerReader reader(pty->Master());
+        QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
+        pty.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_bSerialOpen, 5000);
+        QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
+        QVERIFY(Lines(dlg.m_modelTx).contains("SERIAL    A"));
+        Page().OnStop();
+        Page().OnRun(); // the device is gone: refused cleanly
+        QCOMPARE(Page().StatusText(), QStringLiteral("Unable to Initiate Comms!"));
+    }
+
+    void rightClick() {
+        CMainDialog& dlg = Open();
+        auto* run = static_cast<CRightClickButton*>(FindControl(&Page(), 1004));
+        QSignalSpy steps(run, &CRightClickButton::StepRequested);
+        QSignalSpy clicks(run, &QPushButton::clicked);
+        const QPoint inside = run->rect().center();
+        const QPoint outside(run->width() + 20, inside.y());
+        QTest::mousePress(run, Qt::RightButton, {}, inside);
+        QVERIFY(run->isDown());
+        QTest::mousePress(run, Qt::RightButton, {}, inside); // a second press changes nothing
+        QTest::mouseRelease(run, Qt::RightButton, {}, inside);
+        QVERIFY(!run->isDown());
+        QCOMPARE(steps.count(), 1);
+
+        QTest::mousePress(run, Qt::RightButton, {}, inside);
+        QTest::mouseMove(run, outside);
+        QMouseEvent out(QEvent::MouseMove, outside, run->mapToGlobal(outside), Qt::NoButton, Qt::RightButton,
+                        {});
+        QCoreApplication::sendEvent(run, &out);
+        QVERIFY(!run->isDown());
+        QMouseEvent back(QEvent::MouseMove, inside, run->mapToGlobal(inside), Qt::NoButton, Qt::RightButton,
+                         {});
+        QCoreApplication::sendEvent(run, &back);
+        QVERIFY(run->isDown());
+        QCoreApplication::sendEvent(run, &out);
+        QTest::mouseRelease(run, Qt::RightButton, {}, outside);
+        QCOMPARE(steps.count(), 1); // released outside: no step
+        QVERIFY(!run->isDown());
+
+        QTest::mouseClick(run, Qt::LeftButton, {}, inside);
+        QCOMPARE(steps.count(), 1);
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(Page().StatusText(), QStringLiteral("Warning: Go to POS Settings to select POS"));
+        Q_UNUSED(dlg);
+    }
+
+    void stepFailsOnEmptyScript() {
+        WritePos("Empty", "only a remark\n");
+        Select("Empty");
+        UseNetwork("127.0.0.26");
+        CTestListener peer("127.0.0.26");
+        CMainDialog& dlg = Open();
+        Page().OnRunStep();
+        QCOMPARE(Page().StatusText(), QStringLiteral("Unable to send order data"));
+        QVERIFY(dlg.m_bStepMode);
+        Page().OnStop();
+        QVERIFY(!dlg.m_bStepMode);
+    }
+
+    void saveCapture() {
+        CMainDialog& dlg = Open();
+        QString chosen;
+        SSaveFileRequest asked;
+        SetSaveFileHandler([&](const SSaveFileRequest& r) {
+            asked = r;
+            return chosen;
+        });
+        dlg.OnSaveCapture();
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("No Data Captured"));
+        QCOMPARE(m_boxes[0].strText,
+                 QStringLiteral("There is no data to save.\n\nSend orders to the OCS to capture data."));
+        QVERIFY(asked.strTitle.isEmpty());
+
+        dlg.AddTxLine("\x02"
+                      "A",
+                      TXLINE_NETWORK);
+        dlg.AddRxLine("\x06", false);
+        dlg.OnSaveCapture(); // cancelled
+        QCOMPARE(asked.strTitle, QStringLiteral("Save Rx and Tx Data to Disk"));
+        QCOMPARE(asked.strProposedName, QStringLiteral("DataCapture.txt"));
+        QCOMPARE(asked.strFilters, QStringLiteral("Text Files (*.txt);;All Files (*.*)"));
+        QCOMPARE(asked.strDefaultSuffix, QStringLiteral("TXT"));
+        QCOMPARE(asked.strFolder, QStringLiteral("."));
+
+        chosen = m_dir.filePath("capture.txt");
+        dlg.OnSaveCapture();
+        QFile file(chosen);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(content, FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines()));
+        QVERIFY(content.contains("NETWORK   <02>A\r\n"));
+        QVERIFY(content.endsWith("NETWORK:  <06>\r\n"));
+        QCOMPARE(QDir::currentPath(), QDir(m_dir.path()).canonicalPath());
+
+        chosen = m_dir.path(); // a folder cannot be written
+        dlg.OnSaveCapture();
+        QCOMPARE(m_boxes.last().strText, QStringLiteral("Unable to open file."));
+        QCOMPARE(m_boxes.last().strCaption, QStringLiteral("Error"));
+        SetSaveFileHandler(nullptr);
+    }
+
+    // Closing the window while an order plays and the OCS floods leaves nothing running.
+    void quitWhilePlaying() {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.27");
+        CTestListener peer("127.0.0.27");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QTRY_VERIFY(dlg.m_bRunning);
+        for (int i = 0; i < 200; ++i)
+            WriteBytes(fd, QByteArray(512, 'r'));
+        QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 0);
+        m_dlg.reset();
+        QTest::qWait(50);
+        ::close(fd);
+    }
+};
+
+POSEMU_TEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
