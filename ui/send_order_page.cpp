@@ -78,6 +78,9 @@ void CSendOrderPage::RefreshSummary() {
         m_pParameter->setText(m_pSettings->m_strIpAddress);
     }
     m_pPosName->setText(m_pSettings->m_strPosInterface);
+    // One-line texts keep their whole line in fonts wider than the template's.
+    for (QLabel* label : {m_pInterface, m_pParameter})
+        label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
 }
 
 bool CSendOrderPage::LoadSelectedScript() {

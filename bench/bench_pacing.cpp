@@ -1,0 +1,197 @@
+// Line pacing at the peer: the window plays data lines at 500 ms over loopback TCP, then Stop
+// finishes the pass at 10 ms a line; a plain sleep-then-write sender does the same 500 ms for
+// comparison. Prints the absolute error of each interval against its delay.
+//   bench_pacing [lines at 500 ms] [lines at 10 ms]
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "ui/main_dialog.h"
+#include "ui/send_order_page.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Listen(const char* address) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(48501);
+    ::inet_pton(AF_INET, address, &addr.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 4) != 0)
+        return -1;
+    return fd;
+}
+
+// Accepts one connection and stamps the arrival of every STX until `count` came or it closes.
+class CStamper {
+public:
+    CStamper(int listener, size_t count) {
+        m_thread = std::thread([this, listener, count] {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            char buffer[4096];
+            while (Count() < count) {
+                const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+                if (n <= 0)
+                    break;
+                const auto now = Clock::now();
+                std::lock_guard<std::mutex> lock(m_mutex);
+                for (ssize_t i = 0; i < n; ++i)
+                    if (buffer[i] == 0x02)
+                        m_stamps.push_back(now);
+            }
+            ::close(fd);
+        });
+    }
+    ~CStamper() { m_thread.join(); }
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_stamps.size();
+    }
+    std::vector<Clock::time_point> Stamps() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_stamps;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Clock::time_point> m_stamps;
+    std::thread m_thread;
+};
+
+struct SFigures {
+    double median = 0, p99 = 0, max = 0;
+};
+
+SFigures Errors(const std::vector<Clock::time_point>& stamps, size_t from, size_t to, double delayMs) {
+    std::vector<double> errors;
+    for (size_t i = from + 1; i < to && i < stamps.size(); ++i) {
+        const double interval = std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count();
+        errors.push_back(std::abs(interval - delayMs));
+    }
+    SFigures f;
+    if (errors.empty())
+        return f;
+    std::sort(errors.begin(), errors.end());
+    f.median = errors[errors.size() / 2];
+    f.p99 = errors[std::min(errors.size() - 1, size_t(errors.size() * 0.99))];
+    f.max = errors.back();
+    return f;
+}
+
+void Print(const char* name, const SFigures& f) {
+    std::printf("%s_median_ms %.3f\n%s_p99_ms %.3f\n%s_max_ms %.3f\n", name, f.median, name, f.p99, name, f.max);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    const size_t slow = argc > 1 ? std::max(2, atoi(argv[1])) : 200;
+    const size_t fast = argc > 2 ? std::max(2, atoi(argv[2])) : 200;
+    SetMessageBoxHandler([](const SMessageBox& box) {
+        std::fprintf(stderr, "%s\n", qPrintable(box.strText));
+        return QMessageBox::Ok;
+    });
+
+    QDir::setCurrent(home.path());
+    QDir().mkpath("POS");
+    QFile script("POS/Bench.vlq");
+    if (!script.open(QIODevice::WriteOnly))
+        return 1;
+    for (size_t i = 0; i < slow + fast; ++i)
+        script.write(QByteArray("<02>LINE ") + QByteArray::number(qulonglong(i)) + "<03>\n");
+    script.close();
+
+    const int listener = Listen("127.0.0.30");
+    const int naiveListener = Listen("127.0.0.31");
+    if (listener < 0 || naiveListener < 0) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.30/31:48501\n");
+        return 1;
+    }
+
+    CEmulatorApp emulator;
+    emulator.LoadSettings();
+    emulator.m_settings.m_bUseNetwork = 1;
+    emulator.m_settings.m_bUseSerial = 0;
+    emulator.m_settings.m_strIpAddress = "127.0.0.30";
+    emulator.m_settings.m_strPosInterface = "Bench";
+    CMainDialog window(&emulator);
+    window.show();
+    std::vector<Clock::time_point> stamps;
+    {
+        CStamper stamper(listener, slow + fast);
+        window.m_pageSendOrder->OnRun();
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (stamper.Count() >= slow) {
+                poll.stop();
+                window.m_pageSendOrder->OnStop(); // plays the rest at 10 ms a line
+                QCoreApplication::exit(0); // quit() would ask the window to close
+            }
+        });
+        poll.start(5);
+        app.exec();
+        stamps = stamper.Stamps();
+    }
+
+    std::vector<Clock::time_point> naive;
+    {
+        CStamper stamper(naiveListener, slow);
+        std::thread sender([slow] {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(48501);
+            ::inet_pton(AF_INET, "127.0.0.31", &addr.sin_addr);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
+                return;
+            for (size_t i = 0; i < slow; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                const char line[] = "\x02LINE\x03";
+                for (size_t b = 0; b + 1 < sizeof(line); ++b)
+                    ::send(fd, line + b, 1, MSG_NOSIGNAL);
+            }
+            ::close(fd);
+        });
+        sender.join();
+        naive = stamper.Stamps();
+    }
+
+    const SFigures continuous = Errors(stamps, 0, slow, 500);
+    const SFigures finishing = Errors(stamps, slow, stamps.size(), 10);
+    const SFigures reference = Errors(naive, 0, naive.size(), 500);
+    std::printf("pacing_lines_500ms %zu\npacing_lines_10ms %zu\n", std::min(slow, stamps.size()),
+                stamps.size() > slow ? stamps.size() - slow : size_t(0));
+    Print("pacing_500ms", continuous);
+    Print("pacing_10ms", finishing);
+    Print("naive_500ms", reference);
+    std::printf("naive_to_window_median_ratio %.1f\n", continuous.median > 0 ? reference.median / continuous.median : 0.0);
+    std::printf("naive_to_window_p99_ratio %.1f\n", continuous.p99 > 0 ? reference.p99 / continuous.p99 : 0.0);
+    ::close(listener);
+    ::close(naiveListener);
+    return stamps.size() == slow + fast ? 0 : 1;
+}
