@@ -9,6 +9,7 @@
 
 #include "transport/socket_compat.h"
 #include "ui/main_dialog.h"
+#include "ui/setup_wizard.h"
 
 CEmulatorApp theApp;
 
@@ -54,6 +55,12 @@ int CEmulatorApp::InitInstance() {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     LoadSettings();
+    if (m_settings.m_bShowWizard) {
+        CSetupWizard wizard(this);
+        wizard.exec();
+        if (wizard.m_bQuit)
+            return 0; // quitting the wizard stores nothing
+    }
     {
         CMainDialog main(this);
         main.exec();

@@ -6,8 +6,10 @@
 #include "capture/capture_log.h"
 #include "res/resource_ids.h"
 #include "script/pos_catalogue.h"
+#include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/file_dialog.h"
+#include "ui/pos_settings_page.h"
 #include "ui/send_order_page.h"
 
 #include <QCheckBox>
@@ -93,8 +95,8 @@ void CMainDialog::OnInitDialog() {
     m_pageSendOrder = sendOrder;
     sendOrder->move(PageOrigin());
     sendOrder->show();
-    SetSettingsPage(1, new CConfigPage(m_pApp ? &m_pApp->m_settings : nullptr, this));
-    SetSettingsPage(2, new CConfigPage(m_pApp ? &m_pApp->m_settings : nullptr, this));
+    SetSettingsPage(1, new CPosSettingsPage(m_pApp, this));
+    SetSettingsPage(2, new CCommSettingsPage(m_pApp, this));
     connect(m_tabCtrl, &QTabBar::currentChanged, this, [this](int index) {
         OnTabSelChanging(m_nLastTab);
         m_nLastTab = index;

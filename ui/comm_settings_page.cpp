@@ -1,0 +1,168 @@
+#include "ui/comm_settings_page.h"
+
+#include "app/emulator_app.h"
+#include "transport/port_names.h"
+#include "ui/dialog_builder.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+const CCommSettingsPage::SListBinding CCommSettingsPage::LISTS[6] = {
+    {1031, &CAppSettings::m_strPort},     {1021, &CAppSettings::m_strBaud},
+    {1022, &CAppSettings::m_strParity},   {1027, &CAppSettings::m_strDataBits},
+    {1028, &CAppSettings::m_strStopBits}, {1029, &CAppSettings::m_strFlowControl},
+};
+
+namespace {
+// The serial details, shown in the expanded view and hidden in the collapsed one.
+const int DETAIL_IDS[] = {1038, 1030, 1004, 1040, 1031, 1041, 1021, 1042,
+                          1022, 1043, 1027, 1044, 1028, 1045, 1029};
+const int LIST_AND_LABEL_IDS[] = {1031, 1021, 1022, 1027, 1028, 1029, 1040, 1041, 1042, 1043, 1044, 1045};
+} // namespace
+
+CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
+    : CConfigPage(app ? &app->m_settings : nullptr, parent), m_pApp(app) {
+    BuildDialog(this, *FindDialogTemplate(IDD_COMM_SETTINGS));
+    m_pSerial = Control<QRadioButton>(this, 1023);
+    m_pNetwork = Control<QRadioButton>(this, 1024);
+    m_pExpand = Control<QPushButton>(this, 1039);
+    m_pAutodetect = Control<QCheckBox>(this, 1030);
+    m_pDetectNow = Control<QPushButton>(this, 1004);
+    m_pIpAddress = Control<QLineEdit>(this, 1007);
+
+    // Lists and the edit are named by their labels; the pictures by what they show.
+    const std::pair<int, const char*> names[] = {
+        {1031, "COM port:"},  {1021, "Baud rate:"}, {1022, "Parity:"},         {1027, "Data bits:"},
+        {1028, "Stop bits:"}, {1029, "Flow ctrl:"}, {1007, "OCS IP address:"}, {1039, "Show serial details"}};
+    for (const auto& [id, name] : names)
+        FindControl(this, id)->setAccessibleName(QString::fromLatin1(name));
+    for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (label->objectName().isEmpty() && label->text().isEmpty())
+            label->setAccessibleName(label->y() < 100 ? QStringLiteral("Serial cable")
+                                                      : QStringLiteral("Network"));
+    }
+
+    connect(m_pSerial, &QRadioButton::clicked, this, &CCommSettingsPage::OnSettingChanged);
+    connect(m_pNetwork, &QRadioButton::clicked, this, &CCommSettingsPage::OnSettingChanged);
+    connect(m_pAutodetect, &QCheckBox::clicked, this, &CCommSettingsPage::OnSettingChanged);
+    connect(m_pIpAddress, &QLineEdit::textChanged, this, &CCommSettingsPage::OnSettingChanged);
+    for (const SListBinding& list : LISTS)
+        connect(List(list.nId), QOverload<int>::of(&QComboBox::activated), this,
+                &CCommSettingsPage::OnSettingChanged);
+    connect(List(1031), QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &CCommSettingsPage::ShowPortDevice);
+    connect(m_pExpand, &QPushButton::clicked, this, &CCommSettingsPage::OnExpandDetails);
+    connect(m_pDetectNow, &QPushButton::clicked, this, &CCommSettingsPage::OnDetectNow);
+
+    LoadFromSettings();
+    m_pExpand->setToolTip(QStringLiteral("Click to show/hide details"));
+    m_pDetectNow->setToolTip(QStringLiteral("Click to auto-detect serial settings"));
+    m_pSerial->setToolTip(QStringLiteral("Serial connection to OCS"));
+    m_pNetwork->setToolTip(QStringLiteral("Network connection to OCS"));
+}
+
+QComboBox* CCommSettingsPage::List(int id) const {
+    return Control<QComboBox>(this, id);
+}
+
+void CCommSettingsPage::LoadFromSettings() {
+    if (!m_pSettings)
+        return;
+    const CAppSettings& s = *m_pSettings;
+    (s.m_bUseNetwork ? m_pNetwork : m_pSerial)->setChecked(true);
+    m_pAutodetect->setChecked(s.m_bAutodetect != 0);
+    for (const SListBinding& binding : LISTS) {
+        QComboBox* list = List(binding.nId);
+        const QString& stored = s.*binding.pField;
+        int index = FindStringExact(list, stored);
+        if (index < 0) {
+            list->addItem(stored); // stays for the life of the page
+            index = list->count() - 1;
+        }
+        list->setCurrentIndex(index);
+    }
+    m_pIpAddress->setText(s.m_strIpAddress);
+    UpdateControlStates();
+    m_bModified = 0;
+}
+
+void CCommSettingsPage::SaveToSettings() {
+    if (!m_pSettings)
+        return;
+    CAppSettings& s = *m_pSettings;
+    s.m_bUseSerial = IsSerialSelected() ? 1 : 0;
+    s.m_bUseNetwork = IsNetworkSelected() ? 1 : 0;
+    s.m_bAutodetect = m_pAutodetect->isChecked() ? 1 : 0;
+    for (const SListBinding& binding : LISTS)
+        s.*binding.pField = List(binding.nId)->currentText();
+    s.m_strIpAddress = m_pIpAddress->text();
+    m_bModified = 0;
+}
+
+bool CCommSettingsPage::IsSerialSelected() const {
+    return m_pSerial->isChecked();
+}
+bool CCommSettingsPage::IsNetworkSelected() const {
+    return m_pNetwork->isChecked();
+}
+
+void CCommSettingsPage::OnSettingChanged() {
+    if (!m_pSettings)
+        return;
+    const CAppSettings& s = *m_pSettings;
+    bool differs =
+        (IsSerialSelected() ? 1 : 0) != s.m_bUseSerial || (IsNetworkSelected() ? 1 : 0) != s.m_bUseNetwork ||
+        (m_pAutodetect->isChecked() ? 1 : 0) != s.m_bAutodetect || m_pIpAddress->text() != s.m_strIpAddress;
+    for (const SListBinding& binding : LISTS)
+        differs = differs || List(binding.nId)->currentText() != s.*binding.pField;
+    if (differs)
+        m_bModified = 1;
+    UpdateControlStates();
+}
+
+void CCommSettingsPage::UpdateControlStates() {
+    const bool serial = IsSerialSelected();
+    const bool listsOn = serial && !m_pAutodetect->isChecked();
+    m_pAutodetect->setEnabled(serial);
+    m_pDetectNow->setEnabled(serial);
+    for (int id : LIST_AND_LABEL_IDS)
+        FindControl(this, id)->setEnabled(listsOn);
+    m_pIpAddress->setEnabled(!serial);
+}
+
+void CCommSettingsPage::OnExpandDetails() {
+    const bool expanded = m_pExpand->isChecked();
+    m_pExpand->setText(expanded ? QStringLiteral("<<") : QStringLiteral(">>"));
+    FindControl(this, 1057)->setVisible(!expanded);
+    for (int id : DETAIL_IDS)
+        FindControl(this, id)->setVisible(expanded);
+}
+
+void CCommSettingsPage::OnEnable(bool enabled) {
+    if (enabled) {
+        UpdateControlStates();
+        return;
+    }
+    // A disabled page (a connection is open) shows every serial detail, greyed.
+    m_pExpand->setChecked(true);
+    OnExpandDetails();
+}
+
+void CCommSettingsPage::OnDetectNow() {
+    if (m_pApp)
+        m_pApp->AutoDetectSerial();
+    LoadFromSettings();
+    UpdateControlStates();
+}
+
+// Which device the COM name stands for on this machine.
+void CCommSettingsPage::ShowPortDevice() {
+    const QString name = List(1031)->currentText();
+    const QString device = PortDeviceName(name);
+    List(1031)->setToolTip(device.isEmpty() ? QStringLiteral("%1 names no serial device").arg(name)
+                                            : QStringLiteral("%1 is %2 on this machine").arg(name, device));
+}

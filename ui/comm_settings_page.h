@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/app_settings.h"
+#include "ui/config_page.h"
+
+class CEmulatorApp;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// How the OCS is reached: serial (port and line settings, or auto-detected) or network (IP address).
+class CCommSettingsPage : public CConfigPage {
+    Q_OBJECT
+public:
+    CCommSettingsPage(CEmulatorApp* app, QWidget* parent);
+
+    void LoadFromSettings() override;
+    void SaveToSettings() override;
+    bool IsSerialSelected() const;
+    bool IsNetworkSelected() const;
+    void UpdateControlStates();
+    void OnExpandDetails();
+    void OnDetectNow();
+    void OnSettingChanged();
+
+protected:
+    void OnEnable(bool enabled) override;
+
+private:
+    struct SListBinding {
+        int nId;
+        QString CAppSettings::*pField;
+    };
+    static const SListBinding LISTS[6];
+    QComboBox* List(int id) const;
+    void ShowPortDevice();
+
+    CEmulatorApp* m_pApp;
+    QRadioButton* m_pSerial;
+    QRadioButton* m_pNetwork;
+    QPushButton* m_pExpand;
+    QCheckBox* m_pAutodetect;
+    QPushButton* m_pDetectNow;
+    QLineEdit* m_pIpAddress;
+};
