@@ -1,0 +1,297 @@
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "test_peer.h"
+#include "test_support.h"
+#include "ui/comm_settings_page.h"
+#include "ui/dialog_builder.h"
+#include "ui/main_dialog.h"
+#include "ui/pos_settings_page.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+
+namespace {
+QStringList Items(const QComboBox* combo) {
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    return items;
+}
+// The controls' enabled state in a fixed order: 1030 1004 1031 1040 1007.
+QString EnableState(const QWidget* page) {
+    QString s;
+    for (int id : {1030, 1004, 1031, 1040, 1007})
+        s += FindControl(page, id)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+} // namespace
+
+class TestSettingsPages : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<CEmulatorApp> m_app;
+    QList<SMessageBox> m_boxes;
+
+    void Touch(const QString& name) {
+        QFile file(m_dir.filePath("POS/" + name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<41>\n");
+    }
+
+private slots:
+    void initTestCase() {
+        InstallNoiseFilter();
+        QVERIFY(QDir(m_dir.path()).mkpath("POS"));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        for (const char* name : {"beta.vlq", "Alpha.VLQ", "PC-POS 3.vlq", "Pc-Pos lite.vlq", "zeta one.vlq"})
+            Touch(name);
+        SetMessageBoxHandler([this](const SMessageBox& box) {
+            m_boxes << box;
+            return QMessageBox::Ok;
+        });
+    }
+    void init() {
+        MaskAllComPorts();
+        m_boxes.clear();
+        m_app = std::make_unique<CEmulatorApp>();
+        m_app->LoadSettings();
+    }
+
+    void commDefaults() {
+        CCommSettingsPage page(m_app.get(), nullptr);
+        QVERIFY(page.IsSerialSelected());
+        QVERIFY(Control<QCheckBox>(&page, 1030)->isChecked());
+        QCOMPARE(EnableState(&page), QStringLiteral("11000"));
+        QCOMPARE(Control<QLineEdit>(&page, 1007)->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(page.m_bModified, 0);
+        QCOMPARE(Items(Control<QComboBox>(&page, 1031)).size(), 14);
+        QCOMPARE(Items(Control<QComboBox>(&page, 1022)),
+                 (QStringList{"None", "Odd", "Even", "Mark", "Space"}));
+        QCOMPARE(Items(Control<QComboBox>(&page, 1028)), (QStringList{"1", "1.5", "2"}));
+        // The checked Serial radio differs from the stored 0: any change marks the page.
+        Control<QComboBox>(&page, 1021)->activated(0);
+        QCOMPARE(page.m_bModified, 1);
+    }
+
+    void commEnableRules_data() {
+        QTest::addColumn<bool>("network");
+        QTest::addColumn<bool>("autodetect");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("serial, auto") << false << true << "11000";
+        QTest::newRow("serial, manual") << false << false << "11110";
+        QTest::newRow("network") << true << false << "00001";
+    }
+    void commEnableRules() {
+        QFETCH(bool, network);
+        QFETCH(bool, autodetect);
+        QFETCH(QString, state);
+        CCommSettingsPage page(m_app.get(), nullptr);
+        if (network)
+            QTest::mouseClick(Control<QRadioButton>(&page, 1024), Qt::LeftButton);
+        if (Control<QCheckBox>(&page, 1030)->isChecked() != autodetect)
+            Control<QCheckBox>(&page, 1030)->click();
+        QCOMPARE(EnableState(&page), state);
+    }
+
+    void commStoredValues() {
+        CAppSettings& s = m_app->m_settings;
+        s.m_strPort = "com3";
+        s.m_strBaud = "38400";
+        s.m_strParity = "";
+        s.m_bUseNetwork = 5;
+        s.m_bUseSerial = 0;
+        s.m_strIpAddress = "not an address ";
+        CCommSettingsPage page(m_app.get(), nullptr);
+        QVERIFY(page.IsNetworkSelected());
+        QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM3"));
+        QCOMPARE(Items(Control<QComboBox>(&page, 1021)), (QStringList{"9600", "19200", "38400"}));
+        QCOMPARE(Control<QComboBox>(&page, 1022)->currentText(), QString());
+        QCOMPARE(page.m_bModified, 0);
+        QVERIFY(Control<QComboBox>(&page, 1031)->toolTip().contains(PortDeviceName("COM3")));
+        page.LoadFromSettings(); // appended items stay, and are not appended twice
+        QCOMPARE(Items(Control<QComboBox>(&page, 1021)).size(), 3);
+        page.SaveToSettings();
+        QCOMPARE(s.m_strPort, QStringLiteral("COM3"));
+        QCOMPARE(s.m_strBaud, QStringLiteral("38400"));
+        QCOMPARE(s.m_strParity, QString());
+        QCOMPARE(s.m_bUseNetwork, 1);
+        QCOMPARE(s.m_bUseSerial, 0);
+        QCOMPARE(s.m_strIpAddress, QStringLiteral("not an address "));
+
+        s.m_strPort = "COM15";
+        page.LoadFromSettings();
+        QCOMPARE(Control<QComboBox>(&page, 1031)->count(), 15);
+        QCOMPARE(Control<QComboBox>(&page, 1031)->currentIndex(), 14);
+    }
+
+    void commModifiedRules() {
+        m_app->m_settings.m_bUseSerial = 1;
+        CCommSettingsPage page(m_app.get(), nullptr);
+        QCOMPARE(page.m_bModified, 0);
+        page.OnSettingChanged(); // equal: not marked
+        QCOMPARE(page.m_bModified, 0);
+        Control<QLineEdit>(&page, 1007)->setText("127.0.0.2"); // typing alone marks the page
+        QCOMPARE(page.m_bModified, 1);
+        Control<QLineEdit>(&page, 1007)->setText("127.0.0.1"); // equality never clears the flag
+        QCOMPARE(page.m_bModified, 1);
+        page.SaveToSettings();
+        QCOMPARE(page.m_bModified, 0);
+        m_app->m_settings.m_bAutodetect = 7; // stored flags other than 0/1 always differ
+        page.OnSettingChanged();
+        QCOMPARE(page.m_bModified, 1);
+    }
+
+    void commExpandAndDisable() {
+        CCommSettingsPage page(m_app.get(), nullptr);
+        page.show();
+        auto* expand = Control<QPushButton>(&page, 1039);
+        QVERIFY(!FindControl(&page, 1031)->isVisible());
+        QTest::mouseClick(expand, Qt::LeftButton);
+        QCOMPARE(expand->text(), QStringLiteral("<<"));
+        QVERIFY(FindControl(&page, 1031)->isVisible());
+        QVERIFY(!FindControl(&page, 1057)->isVisible());
+        QTest::mouseClick(expand, Qt::LeftButton);
+        QCOMPARE(expand->text(), QStringLiteral(">>"));
+        page.setEnabled(false);
+        QCOMPARE(expand->text(), QStringLiteral("<<"));
+        QVERIFY(FindControl(&page, 1031)->isVisible());
+        page.setEnabled(true);
+        QCOMPARE(expand->text(), QStringLiteral("<<"));
+        QCOMPARE(EnableState(&page), QStringLiteral("11000"));
+        QTest::keyClick(&page, Qt::Key_Escape);
+        QTest::keyClick(&page, Qt::Key_Return);
+        QVERIFY(page.isVisible());
+    }
+
+    // Detect Now finds a simulated OCS answering on COM3 at 19200 and the page shows it.
+    void detectNow() {
+        CTestPty pty("COM3");
+        std::atomic<bool> stop{false};
+        std::thread peer([&] {
+            while (!stop) {
+                pollfd pfd{pty.Master(), POLLIN, 0};
+                if (::poll(&pfd, 1, 20) <= 0)
+                    continue;
+                char buffer[64];
+                const ssize_t n = ::read(pty.Master(), buffer, sizeof(buffer));
+                const termios tio = pty.SlaveSettings();
+                for (ssize_t i = 0; i < n; ++i)
+                    if (buffer[i] == 0x05 && cfgetospeed(&tio) == B19200)
+                        WriteBytes(pty.Master(), "\x06");
+            }
+        });
+        m_app->m_ocsDetector = COcsDetector(QByteArray(1, 6), QByteArray(1, 5), 300, 5);
+        m_app->m_settings.m_bUseNetwork = 1;
+        CCommSettingsPage page(m_app.get(), nullptr);
+        QTest::mouseClick(Control<QRadioButton>(&page, 1024), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton); // disabled on Network
+        QCOMPARE(m_boxes.size(), 0);
+        QTest::mouseClick(Control<QRadioButton>(&page, 1023), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton);
+        stop = true;
+        peer.join();
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Found"));
+        QVERIFY(page.IsSerialSelected());
+        QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM3"));
+        QCOMPARE(Control<QComboBox>(&page, 1021)->currentText(), QStringLiteral("19200"));
+        QCOMPARE(Control<QComboBox>(&page, 1022)->currentText(), QStringLiteral("Odd"));
+        QVERIFY(Control<QCheckBox>(&page, 1030)->isChecked());
+        QCOMPARE(EnableState(&page), QStringLiteral("11000"));
+        QCOMPARE(page.m_bModified, 0);
+    }
+
+    void posList() {
+        m_app->m_settings.m_strPosInterface = "pc-pos 3";
+        CPosSettingsPage page(m_app.get(), nullptr);
+        QCOMPARE(Items(page.PosList()),
+                 (QStringList{"Alpha", "beta", "PC-POS 3", "Pc-Pos lite", "zeta one"}));
+        QCOMPARE(page.GetSelectedPos(), QStringLiteral("PC-POS 3"));
+        QCOMPARE(page.m_bModified, 0);
+        // The stored name under another letter case does not mark the page.
+        page.PosList()->activated(2);
+        QCOMPARE(page.m_bModified, 0);
+        QVERIFY(page.ChecksumBox()->isChecked());
+
+        m_app->m_settings.m_strPosInterface = "Gone";
+        page.LoadFromSettings();
+        QCOMPARE(page.PosList()->currentIndex(), -1);
+        QCOMPARE(page.GetSelectedPos(), QString());
+        QCOMPARE(page.PosList()->count(), 5);
+        Touch("New.vlq");
+        page.LoadFromSettings();
+        QCOMPARE(page.PosList()->count(), 6);
+        QFile::remove(m_dir.filePath("POS/New.vlq"));
+    }
+
+    void pcPosRule_data() {
+        QTest::addColumn<QString>("pos");
+        QTest::addColumn<int>("checksum");
+        QTest::newRow("PC-POS") << "PC-POS 3" << 1;
+        QTest::newRow("mixed case") << "Pc-Pos lite" << 1;
+        QTest::newRow("other") << "Alpha" << 0;
+    }
+    void pcPosRule() {
+        QFETCH(QString, pos);
+        QFETCH(int, checksum);
+        m_app->m_settings.m_bCalcChecksum = 1;
+        m_app->m_settings.m_bIncludeEtx = 1;
+        CPosSettingsPage page(m_app.get(), nullptr);
+        page.PosList()->setCurrentIndex(FindStringExact(page.PosList(), pos));
+        page.PosList()->activated(page.PosList()->currentIndex());
+        QCOMPARE(page.m_bModified, 1);
+        page.SaveToSettings();
+        QCOMPARE(m_app->m_settings.m_strPosInterface, pos);
+        QCOMPARE(m_app->m_settings.m_bCalcChecksum, checksum);
+        QCOMPARE(m_app->m_settings.m_bIncludeEtx, 0);
+    }
+
+    void posFlagsSurviveWithoutSelection() {
+        m_app->m_settings.m_bCalcChecksum = 1;
+        m_app->m_settings.m_bIncludeEtx = 1;
+        m_app->m_settings.m_strPosInterface = "PC-POS 3";
+        CPosSettingsPage page(m_app.get(), nullptr);
+        page.SaveToSettings();
+        QCOMPARE(m_app->m_settings.m_bIncludeEtx, 1);
+        QCOMPARE(m_app->m_settings.m_bCalcChecksum, 1);
+        // Re-enabling with the checksum off unchecks ETX.
+        page.ChecksumBox()->setChecked(false);
+        page.EtxBox()->setChecked(true);
+        page.setEnabled(false);
+        page.setEnabled(true);
+        QVERIFY(!page.EtxBox()->isChecked());
+    }
+
+    // In the main window: leaving a tab stores its edits; coming back reloads them; a connection
+    // disables both pages.
+    void tabsStoreAndReload() {
+        m_app->m_settings.m_bUseSerial = 1;
+        CMainDialog dlg(m_app.get());
+        dlg.show();
+        dlg.SelectTab(2);
+        QVERIFY(dlg.m_pageComm->isVisible());
+        auto* ip = Control<QLineEdit>(dlg.m_pageComm, 1007);
+        QTest::mouseClick(Control<QRadioButton>(dlg.m_pageComm, 1024), Qt::LeftButton);
+        ip->setText("127.0.0.99");
+        dlg.SelectTab(1);
+        QCOMPARE(m_app->m_settings.m_strIpAddress, QStringLiteral("127.0.0.99"));
+        QCOMPARE(m_app->m_settings.m_bUseNetwork, 1);
+        QCOMPARE(m_app->m_settings.m_bUseSerial, 0);
+        auto* pos = static_cast<CPosSettingsPage*>(dlg.m_pagePos);
+        pos->PosList()->setCurrentIndex(1);
+        pos->PosList()->activated(1);
+        m_app->m_settings.m_strIpAddress = "127.0.0.98"; // changed elsewhere, shown on return
+        dlg.SelectTab(2);
+        QCOMPARE(m_app->m_settings.m_strPosInterface, QStringLiteral("beta"));
+        QCOMPARE(ip->text(), QStringLiteral("127.0.0.98"));
+        dlg.SelectTab(0);
+        QVERIFY(!dlg.m_pageComm->isVisible() && !dlg.m_pagePos->isVisible());
+    }
+};
+
+POSEMU_TEST_MAIN(TestSettingsPages)
+#include "test_settings_pages.moc"

@@ -1,0 +1,218 @@
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "res/resource_ids.h"
+#include "test_support.h"
+#include "ui/comm_settings_page.h"
+#include "ui/dialog_builder.h"
+#include "ui/main_dialog.h"
+#include "ui/pos_settings_page.h"
+#include "ui/setup_wizard.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTimer>
+#include <functional>
+
+class TestWizard : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QList<SMessageBox> m_boxes;
+    QList<QMessageBox::StandardButton> m_answers;
+
+    QString StoreFile() { return OpenProfileStore()->fileName(); }
+    void WriteStore(const QByteArray& text) {
+        QFile::remove(StoreFile());
+        QDir().mkpath(QFileInfo(StoreFile()).absolutePath());
+        QFile file(StoreFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    QByteArray ReadStore() {
+        QFile file(StoreFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    }
+    // Runs start-up; `act` is given each modal window as it comes up.
+    int RunStartUp(std::function<void(QWidget*)> act) {
+        QTimer driver;
+        QPointer<QWidget> last; // windows of later steps may take the place of earlier ones
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal != last) {
+                last = modal;
+                act(modal);
+            }
+        });
+        driver.start(30);
+        return theApp.InitInstance();
+    }
+
+private slots:
+    void initTestCase() {
+        InstallNoiseFilter();
+        QVERIFY(QDir(m_dir.path()).mkpath("POS"));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QFile pos(m_dir.filePath("POS/PC-POS 3.vlq"));
+        QVERIFY(pos.open(QIODevice::WriteOnly));
+        SetMessageBoxHandler([this](const SMessageBox& box) {
+            m_boxes << box;
+            return m_answers.isEmpty() ? QMessageBox::Ok : m_answers.takeFirst();
+        });
+    }
+    void init() {
+        m_boxes.clear();
+        m_answers.clear();
+        QFile::remove(StoreFile());
+    }
+
+    void opensOnStepOne() {
+        CEmulatorApp app;
+        app.LoadSettings();
+        CSetupWizard wizard(&app);
+        wizard.show();
+        QCOMPARE(wizard.m_nStep, 0);
+        QVERIFY(!wizard.m_btnPrev->isEnabled());
+        QCOMPARE(wizard.m_btnNext->text(), QStringLiteral("Next >"));
+        QVERIFY(wizard.m_checkStartup->isChecked());
+        QVERIFY(wizard.m_pageWelcome->isVisible());
+        QCOMPARE(wizard.m_pages[0]->windowTitle(), QStringLiteral("Welcome"));
+        QCOMPARE(wizard.windowTitle(), QStringLiteral("POS Emulator Setup Wizard (BETA)"));
+        QTest::keyClick(&wizard, Qt::Key_Return);
+        QVERIFY(wizard.isVisible());
+        m_answers = {QMessageBox::No};
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+        QVERIFY(wizard.isVisible());
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strText, QStringLiteral("Quit without saving settings?"));
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Quit"));
+        QVERIFY(!wizard.m_bQuit);
+        const QImage header = wizard.grab().toImage();
+        const QColor right = header.pixelColor(header.width() - 5, 5);
+        QVERIFY(right.blue() > right.red() + 40); // the header's gradient turns blue towards the right
+        QVERIFY(header.pixelColor(2, 5).lightness() > 245);
+    }
+
+    void summaryDecidesFinish() {
+        CEmulatorApp app;
+        app.LoadSettings();
+        CSetupWizard wizard(&app);
+        wizard.show();
+        for (int i = 0; i < 3; ++i)
+            wizard.OnNext();
+        QCOMPARE(wizard.m_nStep, 3);
+        QCOMPARE(wizard.m_btnNext->text(), QStringLiteral("Finish"));
+        QVERIFY(!wizard.m_btnNext->isEnabled());
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("Not Selected"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1035)->property("iconId").toInt(),
+                 int(IDI_NOT_CONFIGURED));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Serial"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1036)->property("iconId").toInt(),
+                 int(IDI_CONFIGURED));
+        wizard.OnPrev();
+        QTest::mouseClick(Control<QRadioButton>(wizard.m_pageComm, 1024), Qt::LeftButton);
+        wizard.OnPrev();
+        wizard.m_pagePos->PosList()->setCurrentIndex(0);
+        wizard.m_pagePos->PosList()->activated(0);
+        wizard.OnNext();
+        wizard.OnNext();
+        QVERIFY(wizard.m_btnNext->isEnabled());
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("PC-POS 3"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Network"));
+        wizard.m_checkStartup->setChecked(false);
+        wizard.OnNext(); // Finish
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+        QCOMPARE(app.m_settings.m_strPosInterface, QStringLiteral("PC-POS 3"));
+        QCOMPARE(app.m_settings.m_bCalcChecksum, 1);
+        QCOMPARE(app.m_settings.m_bUseNetwork, 1);
+        QCOMPARE(app.m_settings.m_bUseSerial, 0);
+        QCOMPARE(app.m_settings.m_bShowWizard, 0);
+    }
+
+    void skip() {
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.m_settings.m_strPosInterface = "Kept";
+        CSetupWizard wizard(&app);
+        wizard.show();
+        wizard.OnNext();
+        wizard.m_pagePos->PosList()->setCurrentIndex(0);
+        wizard.m_pagePos->PosList()->activated(0);
+        wizard.m_checkStartup->setChecked(false);
+        m_answers = {QMessageBox::No, QMessageBox::Cancel};
+        wizard.OnSkip();
+        wizard.OnSkip();
+        QVERIFY(wizard.isVisible());
+        QCOMPARE(wizard.m_nStep, 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Bypass POS Emulator Setup Wizard"));
+        QVERIFY(
+            m_boxes[0].strText.startsWith("You are about to skip the Setup Wizard and go directly to the POS "
+                                          "Emulator.  \nAny changes"));
+        m_answers = {QMessageBox::Yes};
+        wizard.OnSkip();
+        QVERIFY(!wizard.isVisible());
+        QCOMPARE(m_boxes.size(), 3); // no quit question after Skip
+        QVERIFY(!wizard.m_bQuit);
+        QCOMPARE(app.m_settings.m_bShowWizard, 0);
+        QCOMPARE(app.m_settings.m_strPosInterface, QStringLiteral("Kept"));
+    }
+
+    // Quitting the wizard ends the program and leaves the store exactly as it was.
+    void startUpQuitFromWizard() {
+        const QByteArray before = "[Communications]\nUse%20Serial=5\n";
+        WriteStore(before);
+        m_answers = {QMessageBox::Yes};
+        const int code = RunStartUp([](QWidget* modal) {
+            QVERIFY(qobject_cast<CSetupWizard*>(modal));
+            modal->close();
+        });
+        QCOMPARE(code, 0);
+        QCOMPARE(ReadStore(), before);
+    }
+
+    void startUpFinishThenQuit() {
+        QStringList seen;
+        m_answers = {QMessageBox::Yes};
+        RunStartUp([&](QWidget* modal) {
+            if (auto* wizard = qobject_cast<CSetupWizard*>(modal)) {
+                seen << "wizard";
+                wizard->OnNext();
+                wizard->m_pagePos->PosList()->setCurrentIndex(0);
+                wizard->m_pagePos->PosList()->activated(0);
+                wizard->OnNext();
+                QTest::mouseClick(Control<QRadioButton>(wizard->m_pageComm, 1024), Qt::LeftButton);
+                wizard->OnNext();
+                wizard->OnNext();
+            } else if (auto* main = qobject_cast<CMainDialog*>(modal)) {
+                seen << "main";
+                main->close();
+            }
+        });
+        QCOMPARE(seen, (QStringList{"wizard", "main"}));
+        QSettings store(StoreFile(), QSettings::IniFormat);
+        QCOMPARE(store.allKeys().size(), 14);
+        QCOMPARE(store.value("Point of Sale/POS Interface").toString(), QStringLiteral("PC-POS 3"));
+        QCOMPARE(store.value("Communications/Use Network").toInt(), 1);
+        QCOMPARE(store.value("Show Wizard on Startup").toInt(), 1);
+    }
+
+    void startUpWithoutWizard() {
+        WriteStore("[General]\nShow%20Wizard%20on%20Startup=0\n");
+        QStringList seen;
+        m_answers = {QMessageBox::Yes};
+        RunStartUp([&](QWidget* modal) {
+            seen << modal->metaObject()->className();
+            modal->close();
+        });
+        QCOMPARE(seen, QStringList{"CMainDialog"});
+        QSettings store(StoreFile(), QSettings::IniFormat);
+        QCOMPARE(store.allKeys().size(), 14);
+        QCOMPARE(store.value("Show Wizard on Startup").toInt(), 0);
+    }
+};
+
+POSEMU_TEST_MAIN(TestWizard)
+#include "test_wizard.moc"
