@@ -203,32 +203,30 @@ void CMainDialog::OnDetailsArrow() {
     timer.start(1);
 }
 
+// One tick of the details animation: 10 pixels a tick, the rest on the last; the end state is set on
+// the tick after the last resize.
+void CMainDialog::StepDetailsAnimation(bool expand) {
+    const int target = expand ? m_rcExpanded.height() : m_rcCollapsed.height();
+    const int remaining = expand ? target - height() : height() - target;
+    if (remaining > 0) {
+        const int step = std::min(remaining, ANIMATION_STEP);
+        setFixedSize(width(), height() + (expand ? step : -step));
+        return;
+    }
+    (expand ? m_timerExpand : m_timerCollapse).stop();
+    m_bExpanded = expand ? 1 : 0;
+    m_btnDetails->setIcon(ResourceIcon(expand ? IDI_ARROW_UP : IDI_ARROW_DOWN));
+    m_staticDetails->setText(QString::fromLatin1(expand ? HINT_HIDE : HINT_SHOW));
+}
+
 void CMainDialog::OnTimer(int id) {
     switch (id) {
-    case TIMER_EXPAND: {
-        const int remaining = m_rcExpanded.height() - height();
-        if (remaining <= 0) {
-            m_timerExpand.stop();
-            m_bExpanded = 1;
-            m_btnDetails->setIcon(ResourceIcon(IDI_ARROW_UP));
-            m_staticDetails->setText(QString::fromLatin1(HINT_HIDE));
-        } else {
-            setFixedSize(width(), height() + std::min(remaining, ANIMATION_STEP));
-        }
+    case TIMER_EXPAND:
+        StepDetailsAnimation(true);
         break;
-    }
-    case TIMER_COLLAPSE: {
-        const int remaining = height() - m_rcCollapsed.height();
-        if (remaining <= 0) {
-            m_timerCollapse.stop();
-            m_bExpanded = 0;
-            m_btnDetails->setIcon(ResourceIcon(IDI_ARROW_DOWN));
-            m_staticDetails->setText(QString::fromLatin1(HINT_SHOW));
-        } else {
-            setFixedSize(width(), height() - std::min(remaining, ANIMATION_STEP));
-        }
+    case TIMER_COLLAPSE:
+        StepDetailsAnimation(false);
         break;
-    }
     case TIMER_INDICATOR: {
         struct SLamp {
             std::atomic<int>* pState;

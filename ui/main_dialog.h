@@ -120,6 +120,7 @@ private:
     void HandleConnectOutcome(int error);
     QPoint PageOrigin() const;
     void RaiseAbovePages();
+    void StepDetailsAnimation(bool expand);
 
     QTimer m_timerExpand;
     QTimer m_timerCollapse;
