@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <csignal>
+#include <thread>
 
 namespace {
 
@@ -522,6 +523,37 @@ private slots:
         QCOMPARE(m_boxes.last().strText, QStringLiteral("Unable to open file."));
         QCOMPARE(m_boxes.last().strCaption, QStringLiteral("Error"));
         SetSaveFileHandler(nullptr);
+    }
+
+    // A flood of replies: every chunk becomes one line, in order, and nothing is lost.
+    void floodKeepsEveryByteInOrder() {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.28");
+        CTestListener peer("127.0.0.28");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QTRY_VERIFY(dlg.m_bRunning);
+        QByteArray sent;
+        for (int i = 0; i < 20000; ++i)
+            sent += "reply " + QByteArray::number(i) + ";";
+        std::thread flood([&] { WriteBytes(fd, sent); });
+        QByteArray shown;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            dlg.m_modelRx.Lines().Count() > 0 &&
+                [&] {
+                    shown.clear();
+                    for (qsizetype i = 0; i < dlg.m_modelRx.Lines().Count(); ++i)
+                        shown += dlg.m_modelRx.Lines().Line(i).mid(22);
+                    return shown.size() >= sent.size();
+                }(),
+            20000);
+        flood.join();
+        QCOMPARE(shown, sent);
+        QVERIFY(dlg.m_modelRx.Lines().Count() >= sent.size() / 1023);
+        Page().OnStop();
+        ::close(fd);
     }
 
     // Closing the window while an order plays and the OCS floods leaves nothing running.
