@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QProgressBar>
+#include <thread>
 
 namespace {
 const char CONNECT_FAILED_TEXT[] =
@@ -19,6 +20,7 @@ const char CONNECT_FAILED_TEXT[] =
     "the "
     "DOS prompt to see if the OCS replies.";
 constexpr qint64 NS_PER_MS = 1000000;
+constexpr qint64 ORDER_TIMER_LEAD_MS = 2;
 } // namespace
 
 bool CMainDialog::IsConnected() const {
@@ -46,8 +48,14 @@ void CMainDialog::StartOrderTimer(int delayMs) {
     if (m_bInOrderTick && m_nTickDueNs >= 0 && now - m_nTickDueNs < qint64(delayMs) * NS_PER_MS)
         base = m_nTickDueNs;
     m_nOrderDueNs = base + qint64(delayMs) * NS_PER_MS;
-    const qint64 waitMs = std::max<qint64>(0, (m_nOrderDueNs - now + NS_PER_MS / 2) / NS_PER_MS);
+    // A timer fires up to a millisecond late; it is set that much early and the tick waits out the rest.
+    const qint64 waitMs = std::max<qint64>(0, (m_nOrderDueNs - now) / NS_PER_MS - ORDER_TIMER_LEAD_MS);
     m_timerOrder.start(static_cast<int>(std::min<qint64>(waitMs, INT_MAX)));
+}
+
+void CMainDialog::WaitForOrderDue() {
+    while (m_nOrderDueNs - m_clock.nsecsElapsed() > 0)
+        std::this_thread::yield();
 }
 
 bool CMainDialog::OpenConnection() {
@@ -175,6 +183,7 @@ void CMainDialog::CloseConnection() {
 
 void CMainDialog::OnOrderTimer() {
     m_timerOrder.stop();
+    WaitForOrderDue();
     m_nTickDueNs = m_nOrderDueNs;
     m_bInOrderTick = true;
     struct SLeave {

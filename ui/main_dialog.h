@@ -112,6 +112,7 @@ protected:
 private:
     void OnInitDialog();
     void StartOrderTimer(int delayMs);
+    void WaitForOrderDue();
     void EnableSettingsPages(bool enable);
     void EndWaitCursor();
     void FinishSerialPass();
