@@ -100,7 +100,8 @@ SFigures Errors(const std::vector<Clock::time_point>& stamps, size_t from, size_
 }
 
 void Print(const char* name, const SFigures& f) {
-    std::printf("%s_median_ms %.3f\n%s_p99_ms %.3f\n%s_max_ms %.3f\n", name, f.median, name, f.p99, name, f.max);
+    std::printf("%s_median_ms %.3f\n%s_p99_ms %.3f\n%s_max_ms %.3f\n", name, f.median, name, f.p99, name,
+                f.max);
 }
 
 } // namespace
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
             if (stamper.Count() >= slow) {
                 poll.stop();
                 window.m_pageSendOrder->OnStop(); // plays the rest at 10 ms a line
-                QCoreApplication::exit(0); // quit() would ask the window to close
+                QCoreApplication::exit(0);        // quit() would ask the window to close
             }
         });
         poll.start(5);
@@ -189,8 +190,10 @@ int main(int argc, char** argv) {
     Print("pacing_500ms", continuous);
     Print("pacing_10ms", finishing);
     Print("naive_500ms", reference);
-    std::printf("naive_to_window_median_ratio %.1f\n", continuous.median > 0 ? reference.median / continuous.median : 0.0);
-    std::printf("naive_to_window_p99_ratio %.1f\n", continuous.p99 > 0 ? reference.p99 / continuous.p99 : 0.0);
+    std::printf("naive_to_window_median_ratio %.1f\n",
+                continuous.median > 0 ? reference.median / continuous.median : 0.0);
+    std::printf("naive_to_window_p99_ratio %.1f\n",
+                continuous.p99 > 0 ? reference.p99 / continuous.p99 : 0.0);
     ::close(listener);
     ::close(naiveListener);
     return stamps.size() == slow + fast ? 0 : 1;

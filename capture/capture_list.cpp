@@ -7,24 +7,29 @@
 #include <climits>
 
 void CCaptureLines::Append(const QByteArray& line) {
-    m_data.append(line);
-    m_ends.push_back(m_data.size());
+    if (m_blocks.empty() || m_blocks.back().size() + line.size() > BLOCK_SIZE) {
+        m_blocks.emplace_back();
+        m_blocks.back().reserve(std::max(BLOCK_SIZE, line.size()));
+    }
+    QByteArray& block = m_blocks.back();
+    m_lines.push_back(
+        {static_cast<quint32>(m_blocks.size() - 1), static_cast<quint32>(block.size()), line.size()});
+    block.append(line);
     m_nLongest = std::max(m_nLongest, line.size());
 }
 
 void CCaptureLines::Clear() {
-    m_data.clear();
-    m_data.squeeze();
-    m_ends.clear();
-    m_ends.shrink_to_fit();
+    m_blocks.clear();
+    m_lines.clear();
+    m_lines.shrink_to_fit();
     m_nLongest = 0;
 }
 
 QByteArray CCaptureLines::Line(qsizetype index) const {
     if (index < 0 || index >= Count())
         return QByteArray();
-    const qsizetype begin = index == 0 ? 0 : m_ends[static_cast<size_t>(index - 1)];
-    return m_data.mid(begin, m_ends[static_cast<size_t>(index)] - begin);
+    const SLineRef& ref = m_lines[static_cast<size_t>(index)];
+    return m_blocks[ref.nBlock].mid(ref.nOffset, ref.nLength);
 }
 
 CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -42,7 +47,9 @@ void CCaptureListModel::Append(const QByteArray& line) {
     m_lines.Append(line);
     if (!m_bFlushPending) {
         m_bFlushPending = true;
-        QTimer::singleShot(0, this, &CCaptureListModel::Flush);
+        // A list that keeps growing is shown at most every few frames; a quiet one at once.
+        const bool busy = m_flushClock.isValid() && m_flushClock.elapsed() < FLUSH_INTERVAL_MS;
+        QTimer::singleShot(busy ? FLUSH_INTERVAL_MS : 0, this, &CCaptureListModel::Flush);
     }
 }
 
@@ -56,6 +63,7 @@ void CCaptureListModel::Clear() {
 
 void CCaptureListModel::Flush() {
     m_bFlushPending = false;
+    m_flushClock.start();
     const qsizetype total = std::min<qsizetype>(m_lines.Count(), INT_MAX);
     if (total <= m_nShown)
         return;

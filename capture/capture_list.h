@@ -2,22 +2,31 @@
 
 #include <QAbstractListModel>
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <deque>
 #include <vector>
 
 class QListView;
 
-// Capture lines in one buffer: a million lines of 80 characters take little more than their bytes.
+// Capture lines in large blocks: a million lines of 80 characters take little more than their bytes,
+// and the store never moves what it holds (a flood of replies causes no pause to copy it).
 class CCaptureLines {
 public:
     void Append(const QByteArray& line);
     void Clear();
-    qsizetype Count() const { return static_cast<qsizetype>(m_ends.size()); }
+    qsizetype Count() const { return static_cast<qsizetype>(m_lines.size()); }
     QByteArray Line(qsizetype index) const;
     qsizetype LongestLine() const { return m_nLongest; }
 
 private:
-    QByteArray m_data;
-    std::vector<qsizetype> m_ends;
+    struct SLineRef {
+        quint32 nBlock;
+        quint32 nOffset;
+        qsizetype nLength;
+    };
+    static constexpr qsizetype BLOCK_SIZE = 4 * 1024 * 1024;
+    std::vector<QByteArray> m_blocks;
+    std::deque<SLineRef> m_lines;
     qsizetype m_nLongest = 0;
 };
 
@@ -50,4 +59,6 @@ private:
     int m_nCharWidth = 7;
     int m_nRowHeight = 16;
     int m_nHintWidth = 0;
+    QElapsedTimer m_flushClock;
+    static constexpr int FLUSH_INTERVAL_MS = 50;
 };

@@ -80,3 +80,25 @@ QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time) {
     EscapeControlBytes(text);
     return CaptureTimeField(time) + RxKeyword(serial) + text;
 }
+
+QByteArray CurrentTimeField() {
+    // Formatting the local time costs more than the rest of a line; it changes once a second.
+    thread_local qint64 s_nSecond = -1;
+    thread_local QByteArray s_field;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != s_nSecond) {
+        s_nSecond = second;
+        s_field = CaptureTimeField(QDateTime::fromSecsSinceEpoch(second));
+    }
+    return s_field;
+}
+
+QByteArray FormatTxLine(QByteArray text, int kind) {
+    EscapeControlBytes(text);
+    return CurrentTimeField() + TxKeyword(kind) + text;
+}
+
+QByteArray FormatRxLine(QByteArray text, bool serial) {
+    EscapeControlBytes(text);
+    return CurrentTimeField() + RxKeyword(serial) + text;
+}

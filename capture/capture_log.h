@@ -24,3 +24,7 @@ QByteArray RxKeyword(bool serial);
 // A whole capture line: time, keyword, escaped text.
 QByteArray FormatTxLine(QByteArray text, int kind, const QDateTime& time);
 QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time);
+// The same, at the current local time.
+QByteArray CurrentTimeField();
+QByteArray FormatTxLine(QByteArray text, int kind);
+QByteArray FormatRxLine(QByteArray text, bool serial);

@@ -123,7 +123,7 @@ void CMainDialog::HandleConnectOutcome(int error) {
         return;
     }
     m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
-    m_ocsClient.Close();
+    CloseClient();
     ++m_nLinkGeneration;
     m_nRxIndicator = IND_ALARM_ON;
     m_nTxIndicator = IND_ALARM_ON;
@@ -134,18 +134,49 @@ void CMainDialog::HandleConnectOutcome(int error) {
                    QMessageBox::Ok, QMessageBox::Warning);
 }
 
+// The receive thread hands each chunk over and goes on; only when the window is far behind (an OCS
+// flooding the line) does it wait for the window to catch up, which lets TCP hold the OCS back instead
+// of memory growing without end. Closing the client ends such a wait at once.
 void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {
     m_nRxIndicator = IND_FLASH;
     data[length] = '\0';
-    const QByteArray text(data); // up to the chunk's first 0x00
-    const unsigned generation = m_nCaptureGeneration;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, text] {
-            if (generation == m_nCaptureGeneration)
-                AddRxLine(text, false);
-        },
-        Qt::QueuedConnection);
+    SRxChunk chunk{m_nCaptureGeneration, QByteArray(data)}; // up to the chunk's first 0x00
+    std::unique_lock<std::mutex> lock(m_rxMutex);
+    m_rxSpace.wait(lock, [this] { return m_nRxPendingBytes < MAIN_RX_PENDING_LIMIT || m_bRxAbort; });
+    m_nRxPendingBytes += chunk.text.size() + 1;
+    m_rxPending.push_back(std::move(chunk));
+    if (!m_bRxPosted) {
+        m_bRxPosted = true;
+        QMetaObject::invokeMethod(this, &CMainDialog::DrainReceived, Qt::QueuedConnection);
+    }
+}
+
+void CMainDialog::DrainReceived() {
+    std::vector<SRxChunk> chunks;
+    {
+        std::lock_guard<std::mutex> lock(m_rxMutex);
+        chunks.swap(m_rxPending);
+        m_nRxPendingBytes = 0;
+        m_bRxPosted = false;
+    }
+    m_rxSpace.notify_all();
+    for (const SRxChunk& chunk : chunks) {
+        if (chunk.nGeneration == m_nCaptureGeneration)
+            AddRxLine(chunk.text, false);
+    }
+}
+
+// Every close of the client goes through here: a receive thread waiting for the window must not hold
+// up the Close that waits for it.
+void CMainDialog::CloseClient() {
+    {
+        std::lock_guard<std::mutex> lock(m_rxMutex);
+        m_bRxAbort = true;
+    }
+    m_rxSpace.notify_all();
+    m_ocsClient.Close();
+    std::lock_guard<std::mutex> lock(m_rxMutex);
+    m_bRxAbort = false;
 }
 
 void CMainDialog::OnOcsDisconnect(const QString&, int, int) {
@@ -166,7 +197,7 @@ void CMainDialog::CloseConnection() {
         m_portCtl.ClosePort();
         m_bSerialOpen = 0;
     } else if (s.m_bUseNetwork) {
-        m_ocsClient.Close();
+        CloseClient();
         m_bConnecting = false;
         EndWaitCursor();
     }
@@ -255,7 +286,7 @@ void CMainDialog::StopOrder() {
     m_bStepMode = 0;
     if (m_bConnecting) {
         // Stop while connecting ends the attempt; its late outcome is dropped.
-        m_ocsClient.Close();
+        CloseClient();
         ++m_nLinkGeneration;
         m_bConnecting = false;
         EndWaitCursor();

@@ -556,6 +556,35 @@ private slots:
         ::close(fd);
     }
 
+    // The receive thread waits while the window is far behind; closing must end that wait, not hang.
+    void closeWhileReceiverWaits_data() {
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("stop") << false;
+        QTest::newRow("quit") << true;
+    }
+    void closeWhileReceiverWaits() {
+        QFETCH(bool, destroy);
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.29");
+        CTestListener peer("127.0.0.29");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QTRY_VERIFY(dlg.m_bRunning);
+        std::thread flood([fd] { WriteBytes(fd, QByteArray(4 * MAIN_RX_PENDING_LIMIT, 'f')); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the window takes nothing in
+        if (destroy) {
+            m_dlg.reset();
+        } else {
+            dlg.CloseConnection();
+            QVERIFY(!dlg.m_bRunning);
+        }
+        ::shutdown(fd, SHUT_RDWR); // ends the peer's write
+        flood.join();
+        ::close(fd);
+    }
+
     // Closing the window while an order plays and the OCS floods leaves nothing running.
     void quitWhilePlaying() {
         WritePos("Plain", "<41>\n");

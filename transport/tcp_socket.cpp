@@ -24,8 +24,8 @@ struct SReceiveControl {
 } // namespace
 
 // State shared with the worker threads; a stale connect thread may outlive the socket object.
-// Every change of state and every event happens under the mutex, so that Close orders against them;
-// a thread that finds its generation gone ends without an event.
+// Every change of state happens under the mutex, and so do the connect and close events, so that
+// Close orders against them; a thread that finds its generation gone ends without an event.
 struct CTcpSocket::SShared {
     std::recursive_mutex mutex;
     CTcpSocketSink* pSink = nullptr;
@@ -97,10 +97,14 @@ void ReceiveThread(std::shared_ptr<Shared> shared, unsigned generation, SocketHa
         if (!LockCurrent(*shared, generation))
             break;
         if (n > 0) {
-            buffer[n] = 0;
-            if (shared->pSink)
-                shared->pSink->OnReceive(buffer, n, 0);
+            // Data goes out without the mutex, so that the handler may take its time (a window that
+            // takes a flood in at its own pace) without holding up Send; Close joins this thread, so
+            // nothing arrives after it.
+            CTcpSocketSink* sink = shared->pSink;
             shared->mutex.unlock();
+            buffer[n] = 0;
+            if (sink)
+                sink->OnReceive(buffer, n, 0);
             continue;
         }
         // The peer ended the connection or it failed: close it, then tell.

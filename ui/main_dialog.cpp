@@ -73,7 +73,7 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
 CMainDialog::~CMainDialog() {
     // Quitting while an order plays: no thread of the client may outlive the window.
     m_ocsClient.SetHandler(nullptr);
-    m_ocsClient.Close();
+    CloseClient();
     m_portCtl.ClosePort();
     EndWaitCursor();
 }
@@ -317,11 +317,11 @@ void CMainDialog::ShowAboutBox() {
 }
 
 void CMainDialog::AddTxLine(const QByteArray& text, int kind) {
-    m_modelTx.Append(FormatTxLine(text, kind, QDateTime::currentDateTime()));
+    m_modelTx.Append(FormatTxLine(text, kind));
 }
 
 void CMainDialog::AddRxLine(const QByteArray& text, bool serial) {
-    m_modelRx.Append(FormatRxLine(text, serial, QDateTime::currentDateTime()));
+    m_modelRx.Append(FormatRxLine(text, serial));
 }
 
 void CMainDialog::OnSaveCapture() {

@@ -12,6 +12,9 @@
 #include <QRect>
 #include <QTimer>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
 
 class CEmulatorApp;
 class CSendOrderPage;
@@ -28,6 +31,8 @@ enum { IND_IDLE = -1, IND_OFF = 0, IND_FLASH = 100, IND_ALARM_ON = 200, IND_ALAR
 enum { TIMER_EXPAND = 1, TIMER_COLLAPSE = 2, TIMER_INDICATOR = 3, TIMER_ORDER = 4 };
 
 constexpr int MAIN_SERIAL_GATHER_MS = 200;
+// Received data waiting for the window beyond this holds the receive thread back, and with it the OCS.
+constexpr qsizetype MAIN_RX_PENDING_LIMIT = 1024 * 1024;
 
 // The main window: three tab pages, the capture lists in a details area that slides open, the
 // activity lamps, and the order engine that plays a script to the OCS (its operations are defined in
@@ -119,6 +124,8 @@ private:
     void OnSerialGatherTimer();
     void OnSerialPortLost();
     void HandleConnectOutcome(int error);
+    void CloseClient();
+    void DrainReceived();
     QPoint PageOrigin() const;
     void RaiseAbovePages();
     void StepDetailsAnimation(bool expand);
@@ -137,6 +144,17 @@ private:
     bool m_bSerialGathering = false;
     QByteArray m_serialText;
     int m_nLastTab = 0;
+    // Chunks from the receive thread, each a [Rx] line to be, taken in by DrainReceived.
+    struct SRxChunk {
+        unsigned nGeneration;
+        QByteArray text;
+    };
+    std::mutex m_rxMutex;
+    std::condition_variable m_rxSpace;
+    std::vector<SRxChunk> m_rxPending;
+    qsizetype m_nRxPendingBytes = 0;
+    bool m_bRxPosted = false;
+    bool m_bRxAbort = false;
     // Work handed over from the client's threads counts only while these still match.
     std::atomic<unsigned> m_nLinkGeneration{0};
     std::atomic<unsigned> m_nCaptureGeneration{0};

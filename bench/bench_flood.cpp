@@ -1,0 +1,145 @@
+// A peer floods the window with 64-byte replies (no NUL) for 10 seconds: prints bytes and [Rx] lines
+// taken in per second, resident memory, and how late the window's event loop ran meanwhile.
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "bench_support.h"
+#include "ui/main_dialog.h"
+#include "ui/send_order_page.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    SetMessageBoxHandler([](const SMessageBox& box) {
+        std::fprintf(stderr, "%s\n", qPrintable(box.strText));
+        return QMessageBox::Ok;
+    });
+    QDir::setCurrent(home.path());
+    QDir().mkpath("POS");
+    QFile script("POS/Flood.vlq");
+    if (!script.open(QIODevice::WriteOnly))
+        return 1;
+    script.write("<02>ORDER<03>\n");
+    script.close();
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(48501);
+    ::inet_pton(AF_INET, "127.0.0.32", &addr.sin_addr);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listener, 2) != 0)
+        return 1;
+
+    CEmulatorApp emulator;
+    emulator.LoadSettings();
+    emulator.m_settings.m_bUseNetwork = 1;
+    emulator.m_settings.m_bUseSerial = 0;
+    emulator.m_settings.m_strIpAddress = "127.0.0.32";
+    emulator.m_settings.m_strPosInterface = "Flood";
+    CMainDialog window(&emulator);
+    window.show();
+    window.OnDetailsArrow();
+
+    std::atomic<long long> sent{0};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> peerDone{false};
+    std::thread peer([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        QByteArray reply(64, 'r');
+        QByteArray burst;
+        for (int i = 0; i < 64; ++i)
+            burst += reply;
+        while (!stop) {
+            const ssize_t n = ::send(fd, burst.constData(), size_t(burst.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        // Closed gracefully, reading what the window sent, so that nothing is reset away.
+        ::shutdown(fd, SHUT_WR);
+        char sink[4096];
+        while (::recv(fd, sink, sizeof(sink), 0) > 0) {
+        }
+        ::close(fd);
+        peerDone = true;
+    });
+    window.m_pageSendOrder->OnRun();
+
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<double> lateness;
+    double rssPeak = 0;
+    qint64 expected = -1;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (expected >= 0)
+            lateness.push_back(std::max<qint64>(0, now - expected) / 1e6);
+        expected = now + 10'000'000;
+        rssPeak = std::max(rssPeak, ResidentMegabytes());
+        if (now > qint64(seconds) * 1'000'000'000 && !stop) {
+            stop = true;
+            probe.stop();
+            QCoreApplication::exit(0);
+        }
+    });
+    probe.start(10);
+    app.exec();
+    // The peer's last send may wait for the window to take data in.
+    while (!peerDone)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    peer.join();
+    // Let the window take in what is still on its way.
+    QElapsedTimer drain;
+    drain.start();
+    auto shownBytes = [&] {
+        const CCaptureLines& lines = window.m_modelRx.Lines();
+        long long total = 0;
+        for (qsizetype i = 0; i < lines.Count(); ++i)
+            total += lines.Line(i).size() - 22;
+        return total;
+    };
+    long long shown = shownBytes();
+    while (shown < sent && drain.elapsed() < 60000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        shown = shownBytes();
+    }
+    const double elapsed = seconds + drain.elapsed() / 1000.0;
+    std::sort(lateness.begin(), lateness.end());
+    const auto pct = [&](double p) {
+        return lateness.empty() ? 0.0 : lateness[size_t(p * (lateness.size() - 1))];
+    };
+    std::printf("flood_seconds %d\n", seconds);
+    std::printf("flood_bytes_sent %lld\n", sent.load());
+    std::printf("flood_bytes_shown %lld\n", shown);
+    std::printf("flood_every_byte_shown %s\n", shown == sent ? "yes" : "no");
+    std::printf("flood_mb_per_s %.1f\n", shown / elapsed / (1024.0 * 1024.0));
+    std::printf("flood_rx_lines_per_s %.0f\n", window.m_modelRx.Lines().Count() / elapsed);
+    std::printf("flood_rss_peak_mb %.1f\n", std::max(rssPeak, ResidentMegabytes()));
+    std::printf("flood_event_loop_latency_median_ms %.2f\n", pct(0.5));
+    std::printf("flood_event_loop_latency_p99_ms %.2f\n", pct(0.99));
+    window.m_ocsClient.Close();
+    ::close(listener);
+    return shown == sent ? 0 : 1;
+}
