@@ -143,6 +143,8 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
     case CTRL_LISTBOX: {
         auto* list = new QListView(parent);
         list->setUniformItemSizes(true);
+        list->setLayoutMode(QListView::Batched); // a long list is laid out a piece per event-loop turn
+        list->setBatchSize(4096);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
