@@ -525,6 +525,40 @@ private slots:
         SetSaveFileHandler(nullptr);
     }
 
+    // Replies holding every byte value show escaped, up to a chunk's first 0x00; the file is read
+    // afresh at each Run.
+    void everyByteValueAndReplacedScript() {
+        WritePos("Swap", "<41>\n");
+        Select("Swap");
+        UseNetwork("127.0.0.30");
+        CTestListener peer("127.0.0.30");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        int fd = peer.Accept();
+        QTRY_VERIFY(dlg.m_bRunning);
+        QByteArray all;
+        for (int v = 1; v < 256; ++v)
+            all += char(v);
+        WriteBytes(fd, all + QByteArray("\0tail", 5));
+        QTRY_VERIFY(!dlg.m_modelRx.Lines().Line(0).isEmpty());
+        QByteArray shown;
+        for (qsizetype i = 0; i < dlg.m_modelRx.Lines().Count(); ++i)
+            shown += dlg.m_modelRx.Lines().Line(i).mid(22);
+        QByteArray expected = all;
+        EscapeControlBytes(expected);
+        QCOMPARE(shown, expected);
+        Page().OnStop();
+        ::close(fd);
+
+        WritePos("Swap", "<42>\n");
+        Page().OnRun();
+        fd = peer.Accept();
+        CPeerReader reader(fd);
+        QTRY_COMPARE(reader.Data(), QByteArray("B"));
+        Page().OnStop();
+        ::close(fd);
+    }
+
     // A flood of replies: every chunk becomes one line, in order, and nothing is lost.
     void floodKeepsEveryByteInOrder() {
         WritePos("Plain", "<41>\n");
