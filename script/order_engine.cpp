@@ -13,12 +13,10 @@
 
 namespace {
 const char CONNECT_FAILED_TEXT[] =
-    "Unable to connect to OCS.  Check to make sure the OCS exists on the same subnet on the network, and the "
-    "the specified IP address is correct.\n\nAlso, verify the integrity of the connection by 'ping'ing the "
-    "OCS "
-    "from a DOS prompt (for example, if the OCS IP address is 192.168.21.1, type \"ping 192.168.21.1\" at "
-    "the "
-    "DOS prompt to see if the OCS replies.";
+    "Unable to connect to OCS.  Check to make sure the OCS exists on the same subnet on the network, "
+    "and the the specified IP address is correct.\n\nAlso, verify the integrity of the connection by "
+    "'ping'ing the OCS from a DOS prompt (for example, if the OCS IP address is 192.168.21.1, type "
+    "\"ping 192.168.21.1\" at the DOS prompt to see if the OCS replies.";
 constexpr qint64 NS_PER_MS = 1000000;
 constexpr qint64 ORDER_TIMER_LEAD_MS = 2;
 } // namespace
@@ -54,7 +52,9 @@ void CMainDialog::StartOrderTimer(int delayMs) {
 }
 
 void CMainDialog::WaitForOrderDue() {
-    while (m_nOrderDueNs - m_clock.nsecsElapsed() > 0)
+    const qint64 limit = m_clock.nsecsElapsed() + (ORDER_TIMER_LEAD_MS + 1) * NS_PER_MS;
+    const qint64 until = std::min(m_nOrderDueNs, limit);
+    while (m_clock.nsecsElapsed() < until)
         std::this_thread::yield();
 }
 

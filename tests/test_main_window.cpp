@@ -292,10 +292,13 @@ private slots:
         Page().OnRun();
         QTRY_COMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Unable to connect to OCS"));
-        QVERIFY(
-            m_boxes[0].strText.startsWith("Unable to connect to OCS.  Check to make sure the OCS exists"));
-        QVERIFY(m_boxes[0].strText.endsWith(
-            "type \"ping 192.168.21.1\" at the DOS prompt to see if the OCS replies."));
+        QCOMPARE(m_boxes[0].strText,
+                 QStringLiteral(
+                     "Unable to connect to OCS.  Check to make sure the OCS exists on the same subnet on "
+                     "the network, and the the specified IP address is correct.\n\nAlso, verify the "
+                     "integrity of the connection by 'ping'ing the OCS from a DOS prompt (for example, "
+                     "if the OCS IP address is 192.168.21.1, type \"ping 192.168.21.1\" at the DOS "
+                     "prompt to see if the OCS replies."));
         QCOMPARE(m_boxes[0].pOwner, &dlg);
         QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
         QCOMPARE(Page().m_bRunEnabled, 1);
