@@ -23,31 +23,16 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    PrepareBenchEnvironment(home);
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     SetMessageBoxHandler([](const SMessageBox& box) {
         std::fprintf(stderr, "%s\n", qPrintable(box.strText));
         return QMessageBox::Ok;
     });
-    QDir::setCurrent(home.path());
-    QDir().mkpath("POS");
-    QFile script("POS/Flood.vlq");
-    if (!script.open(QIODevice::WriteOnly))
-        return 1;
-    script.write("<02>ORDER<03>\n");
-    script.close();
-
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(48501);
-    ::inet_pton(AF_INET, "127.0.0.32", &addr.sin_addr);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(listener, 2) != 0)
+    const int listener = ListenLoopback("127.0.0.32");
+    if (!WritePosScript("Flood", "<02>ORDER<03>\n") || listener < 0)
         return 1;
 
     CEmulatorApp emulator;

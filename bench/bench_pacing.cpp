@@ -4,6 +4,7 @@
 //   bench_pacing [lines at 500 ms] [lines at 10 ms]
 #include "app/emulator_app.h"
 #include "app/message_box.h"
+#include "bench_support.h"
 #include "ui/main_dialog.h"
 #include "ui/send_order_page.h"
 
@@ -29,19 +30,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int Listen(const char* address) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(48501);
-    ::inet_pton(AF_INET, address, &addr.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, 4) != 0)
-        return -1;
-    return fd;
-}
 
 // Accepts one connection and stamps the arrival of every STX until `count` came or it closes.
 class CStamper {
@@ -107,9 +95,8 @@ void Print(const char* name, const SFigures& f) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    PrepareBenchEnvironment(home);
     QApplication app(argc, argv);
     const size_t slow = argc > 1 ? std::max(2, atoi(argv[1])) : 200;
     const size_t fast = argc > 2 ? std::max(2, atoi(argv[2])) : 200;
@@ -118,17 +105,13 @@ int main(int argc, char** argv) {
         return QMessageBox::Ok;
     });
 
-    QDir::setCurrent(home.path());
-    QDir().mkpath("POS");
-    QFile script("POS/Bench.vlq");
-    if (!script.open(QIODevice::WriteOnly))
-        return 1;
+    QByteArray script;
     for (size_t i = 0; i < slow + fast; ++i)
-        script.write(QByteArray("<02>LINE ") + QByteArray::number(qulonglong(i)) + "<03>\n");
-    script.close();
-
-    const int listener = Listen("127.0.0.30");
-    const int naiveListener = Listen("127.0.0.31");
+        script += QByteArray("<02>LINE ") + QByteArray::number(qulonglong(i)) + "<03>\n";
+    if (!WritePosScript("Bench", script))
+        return 1;
+    const int listener = ListenLoopback("127.0.0.30");
+    const int naiveListener = ListenLoopback("127.0.0.31");
     if (listener < 0 || naiveListener < 0) {
         std::fprintf(stderr, "cannot listen on 127.0.0.30/31:48501\n");
         return 1;

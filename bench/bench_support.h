@@ -14,3 +14,38 @@ inline double ResidentMegabytes() {
     }
     return 0;
 }
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+// Offscreen, with a profile store and a current folder of the benchmark's own (call before the
+// application object exists); message boxes print instead of waiting.
+inline void PrepareBenchEnvironment(QTemporaryDir& home) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QDir::setCurrent(home.path());
+}
+
+// Writes POS/<name>.vlq in the current folder.
+inline bool WritePosScript(const QString& name, const QByteArray& content) {
+    QDir().mkpath(QStringLiteral("POS"));
+    QFile file(QStringLiteral("POS/") + name + QStringLiteral(".vlq"));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// A listening socket on port 48501 of a loopback address, or -1.
+inline int ListenLoopback(const char* address, int backlog = 4) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(48501);
+    ::inet_pton(AF_INET, address, &addr.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, backlog) != 0)
+        return -1;
+    return fd;
+}

@@ -238,7 +238,8 @@ void CMainDialog::OnTimer(int id) {
         for (const SLamp& lamp : lamps) {
             int icon = 0;
             int next = 0;
-            switch (lamp.pState->load()) {
+            int state = lamp.pState->load();
+            switch (state) {
             case IND_OFF:
                 icon = lamp.idle, next = IND_IDLE;
                 break;
@@ -256,7 +257,8 @@ void CMainDialog::OnTimer(int id) {
             }
             lamp.pLabel->setPixmap(ResourcePixmap(icon));
             lamp.pLabel->setProperty("iconId", icon);
-            lamp.pState->store(next);
+            // A state the client's threads wrote meanwhile wins over this tick's step.
+            lamp.pState->compare_exchange_strong(state, next);
         }
         break;
     }
