@@ -1,6 +1,8 @@
 #include "app/app_settings.h"
 
+#include <QFile>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <climits>
 
 const char* const SETTINGS_PARITY_NAMES[5] = {"None", "Odd", "Even", "Mark", "Space"};
@@ -79,6 +81,38 @@ void LoadSettingsFrom(QSettings& store, CAppSettings& settings) {
             settings.*entry.pstrField = isText ? value.toString() : QString::fromLatin1(entry.pszDefault);
         }
     }
+}
+
+QByteArray SanitizeProfileText(const QByteArray& text) {
+    if (!text.contains("@Variant("))
+        return text;
+    QByteArray out;
+    for (const QByteArray& line : text.split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals >= 0 && line.mid(equals + 1).trimmed().startsWith("@Variant("))
+            continue;
+        out += line + '\n';
+    }
+    out.chop(1);
+    return out;
+}
+
+void LoadSettingsFromFile(const QString& path, CAppSettings& settings) {
+    QFile file(path);
+    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray safe = SanitizeProfileText(text);
+    if (safe == text) {
+        QSettings store(path, QSettings::IniFormat);
+        LoadSettingsFrom(store, settings);
+        return;
+    }
+    QTemporaryFile copy;
+    if (copy.open()) {
+        copy.write(safe);
+        copy.flush();
+    }
+    QSettings store(copy.fileName(), QSettings::IniFormat);
+    LoadSettingsFrom(store, settings);
 }
 
 void SaveSettingsTo(QSettings& store, const CAppSettings& settings) {

@@ -55,6 +55,13 @@ const std::array<int, SETTINGS_ENTRY_COUNT>& SettingsSaveOrder();
 QString SettingKey(const SSettingEntry& entry);
 
 void LoadSettingsFrom(QSettings& store, CAppSettings& settings);
+
+// The profile text without lines whose value is a serialized "@Variant(...)": the store would rebuild
+// any type from them, with sizes taken from the file (a damaged file could ask for gigabytes). None of
+// the program's entries is stored that way.
+QByteArray SanitizeProfileText(const QByteArray& text);
+// Loads from a profile file in the INI format, read through SanitizeProfileText.
+void LoadSettingsFromFile(const QString& path, CAppSettings& settings);
 void SaveSettingsTo(QSettings& store, const CAppSettings& settings);
 
 // atoi(): leading blanks, optional sign, digits up to the first non-digit; no digits give 0.

@@ -1,6 +1,7 @@
 #include "app/emulator_app.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
@@ -32,12 +33,29 @@ QString ProfileFolder() {
 CEmulatorApp::CEmulatorApp() : m_ocsDetector(QByteArray(1, 0x06), QByteArray(1, 0x05), 5000, 5) {}
 
 void CEmulatorApp::LoadSettings() {
+#ifdef Q_OS_WIN
     auto store = OpenProfileStore();
     LoadSettingsFrom(*store, m_settings);
+#else
+    LoadSettingsFromFile(OpenProfileStore()->fileName(), m_settings);
+#endif
     m_settings.m_strPosFolder = QDir::toNativeSeparators(QDir::currentPath() + QStringLiteral("/POS"));
 }
 
 void CEmulatorApp::SaveSettings() {
+#ifndef Q_OS_WIN
+    {
+        // Writing merges with the file as it is: a damaged entry must not be rebuilt then either.
+        QFile file(OpenProfileStore()->fileName());
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray text = file.readAll();
+            const QByteArray safe = SanitizeProfileText(text);
+            file.close();
+            if (safe != text && file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.write(safe);
+        }
+    }
+#endif
     auto store = OpenProfileStore();
     SaveSettingsTo(*store, m_settings);
     store->sync();

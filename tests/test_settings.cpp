@@ -129,6 +129,23 @@ private slots:
         QCOMPARE(again.m_settings.m_bUseSerial, useSerial);
     }
 
+    // The fuzzer's input: a serialized value whose size field asks for gigabytes. It reads as the
+    // default, and saving drops it instead of rebuilding it.
+    void serializedVariantIsNotRebuilt() {
+        QFile input(QFINDTESTDATA("fuzz/settings/oom-variant"));
+        QVERIFY(input.open(QIODevice::ReadOnly));
+        WriteStoreText(input.readAll());
+        CEmulatorApp app;
+        app.LoadSettings();
+        QCOMPARE(app.m_settings.m_strBaud, QStringLiteral("9600"));
+        app.SaveSettings();
+        QFile stored(StoreFile());
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray text = stored.readAll();
+        QVERIFY(!text.contains("@Variant("));
+        QVERIFY(text.contains("Baud%20Selection=9600"));
+    }
+
     void getters_data() {
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("baud");

@@ -16,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             return 0;
         file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
     }
-    QSettings store(path, QSettings::IniFormat);
     CAppSettings settings;
-    LoadSettingsFrom(store, settings);
+    LoadSettingsFromFile(path, settings);
     (void)settings.GetPortNumber();
     (void)settings.GetBaudRate();
     (void)settings.GetDataBits();
