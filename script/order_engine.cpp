@@ -257,12 +257,18 @@ qint64 CMainDialog::PlayLine(const QByteArray& line) {
     AddTxLine(plan.text, kind);
     if (kind == TXLINE_PLAIN)
         return ORDER_LINE_DELAY_MS;
-    for (const char byte : EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0))
-        SendByte(static_cast<unsigned char>(byte));
+    for (const char byte : EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0)) {
+        if (!SendByte(static_cast<unsigned char>(byte))) {
+            // The OCS has stopped taking data: waiting on would freeze the window, so the link goes.
+            CloseConnection();
+            m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
+            break;
+        }
+    }
     return ORDER_LINE_DELAY_MS;
 }
 
-void CMainDialog::SendByte(int value) {
+bool CMainDialog::SendByte(int value) {
     const CAppSettings& s = m_pApp->m_settings;
     const char byte = static_cast<char>(value & 0xFF);
     if (s.m_bUseSerial && m_bSerialOpen) {
@@ -270,9 +276,12 @@ void CMainDialog::SendByte(int value) {
         m_nTxIndicator = IND_FLASH;
     }
     if (s.m_bUseNetwork && m_ocsClient.IsConnected()) {
-        m_ocsClient.Send(&byte, 1);
         m_nTxIndicator = IND_FLASH;
+        // Not connected any more is no stall: the OCS closed, and its own event reports that.
+        const int result = m_ocsClient.Send(&byte, 1);
+        return result == TCP_OK || result == TCP_NOT_CONNECTED;
     }
+    return true;
 }
 
 bool CMainDialog::StepOnce() {

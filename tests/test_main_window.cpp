@@ -434,6 +434,16 @@ private slots:
         Page().OnStop();
         Page().OnRun(); // the device is gone: refused cleanly
         QCOMPARE(Page().StatusText(), QStringLiteral("Unable to Initiate Comms!"));
+        QVERIFY(Lines(dlg.m_modelTx).contains("SERIAL    A")); // a refused Run keeps the capture
+
+        pty = std::make_unique<CTestPty>("COM4"); // plugged in again
+        Page().OnRun();
+        QVERIFY(dlg.m_bSerialOpen);
+        QCOMPARE(Page().StatusText(), QString());
+        CPeerReader again(pty->Master());
+        QTRY_COMPARE(again.Data().left(1), QByteArray("A"));
+        Page().OnStop();
+        QVERIFY(!dlg.m_bSerialOpen);
     }
 
     void rightClick() {
@@ -560,6 +570,13 @@ private slots:
         QTRY_COMPARE(reader.Data(), QByteArray("B"));
         Page().OnStop();
         ::close(fd);
+
+        QVERIFY(QFile::remove(m_dir.filePath("POS/Swap.vlq")));
+        Page().OnRun(); // refused before any connection is tried
+        QCOMPARE(Page().StatusText(), QStringLiteral("Error: Unable to find POS data"));
+        QCOMPARE(peer.Accept(300), -1);
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QVERIFY(!dlg.m_bRunning);
     }
 
     // A flood of replies: every chunk becomes one line, in order, and nothing is lost.
@@ -637,6 +654,176 @@ private slots:
         QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 0);
         m_dlg.reset();
         QTest::qWait(50);
+        ::close(fd);
+    }
+    // An OCS that takes the connection but never reads: once every buffer on the way is full, the
+    // window gives up on the link instead of waiting inside a send.
+    void ocsNeverReads() {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.50");
+        CTestListener peer("127.0.0.50");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QTRY_VERIFY(dlg.m_bRunning);
+        // Fills the buffers the way hours of unread order lines would.
+        const QByteArray block(1 << 20, 'x');
+        int result = TCP_OK;
+        for (int i = 0; i < 256 && result != TCP_FAILED; ++i)
+            result = dlg.m_ocsClient.Send(block.constData(), int(block.size()));
+        QCOMPARE(result, int(TCP_FAILED)); // returns, having sent nothing
+        QTRY_COMPARE_WITH_TIMEOUT(Page().StatusText(), QStringLiteral("Connection Error!"), 5000);
+        QVERIFY(!dlg.IsConnected());
+        QVERIFY(!dlg.m_bRunning);
+        QVERIFY(dlg.m_pageComm->isEnabled());
+        QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
+        Page().OnStop();
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        ::close(fd);
+    }
+
+    // Every control the operator has, in every state of the engine: nothing hangs or crashes, and
+    // afterwards the next order plays (or, after quitting, the OCS sees the connection end).
+    void everyActionInEveryState_data() {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("action");
+        for (const char* state : {"idle", "connecting", "playing", "stepping", "closed by OCS"}) {
+            for (const char* action : {"stop", "run", "step", "quit"})
+                QTest::addRow("%s, %s", state, action) << state << action;
+        }
+    }
+    void everyActionInEveryState() {
+        QFETCH(QString, state);
+        QFETCH(QString, action);
+        WritePos("Plain", "<41>\n<42>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.51");
+        const bool connecting = state == QLatin1String("connecting");
+        CTestListener peer("127.0.0.51", connecting ? 0 : 8);
+        COcsClient occupier; // fills the backlog, so that a connect stays under way
+        if (connecting) {
+            QCOMPARE(occupier.Connect("127.0.0.51", OCS_TCP_PORT), 0);
+            QTRY_VERIFY(occupier.IsConnected());
+        }
+        CMainDialog& dlg = Open();
+        int fd = -1;
+        if (state != QLatin1String("idle")) {
+            if (state == QLatin1String("stepping"))
+                Page().OnRunStep();
+            else
+                Page().OnRun();
+            if (connecting) {
+                QVERIFY(dlg.IsConnecting());
+            } else {
+                fd = peer.Accept();
+                QVERIFY(fd >= 0);
+                QTRY_VERIFY(dlg.m_bRunning);
+            }
+            if (state == QLatin1String("closed by OCS")) {
+                ResetAndClose(fd);
+                fd = -1;
+                QTRY_VERIFY(!dlg.m_bRunning);
+            }
+        }
+
+        if (action == QLatin1String("stop")) {
+            Page().OnStop();
+        } else if (action == QLatin1String("run")) {
+            Page().OnRun();
+        } else if (action == QLatin1String("step")) {
+            Page().OnRunStep();
+        } else {
+            m_answers << QMessageBox::Yes;
+            dlg.reject();
+            QCOMPARE(dlg.result(), int(QDialog::Accepted));
+            m_dlg.reset();
+            if (fd >= 0) {
+                char buffer[256];
+                ssize_t n;
+                do {
+                    pollfd pfd{fd, POLLIN, 0};
+                    QVERIFY(::poll(&pfd, 1, 3000) == 1);
+                    n = ::read(fd, buffer, sizeof(buffer));
+                } while (n > 0);
+                QCOMPARE(n, ssize_t(0)); // closed, not reset
+                ::close(fd);
+            }
+            return;
+        }
+
+        if (fd < 0 && !connecting && dlg.IsConnecting()) { // the action started an order
+            fd = peer.Accept();
+            QVERIFY(fd >= 0);
+            QTRY_VERIFY(!dlg.IsConnecting());
+        }
+        if (connecting) { // lets a connect still under way through
+            const int occupied = peer.Accept();
+            QVERIFY(occupied >= 0);
+            ::close(occupied);
+            occupier.Close();
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsConnecting(), 20000); // SYN retries back off
+            fd = peer.Accept(dlg.m_bRunning ? 5000 : 0);
+        }
+        for (int i = 0; i < 3 && (dlg.m_bRunning || dlg.m_bStepMode || !Page().m_bRunEnabled); ++i)
+            Page().OnStop();
+        QVERIFY(!dlg.m_bRunning);
+        QVERIFY(!dlg.m_bStepMode);
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        if (fd >= 0)
+            ::close(fd);
+
+        Page().OnRun();
+        const int next = peer.Accept();
+        QVERIFY(next >= 0);
+        CPeerReader reader(next);
+        QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
+        Page().OnStop();
+        QVERIFY(!dlg.m_bRunning);
+        ::close(next);
+    }
+
+    // Saving while replies pour in writes the lists as they stand at that moment, and the lists go on
+    // taking every byte.
+    void saveWhileReceiving() {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork("127.0.0.52");
+        CTestListener peer("127.0.0.52");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QTRY_VERIFY(dlg.m_bRunning);
+        QByteArray sent;
+        for (int i = 0; i < 50000; ++i)
+            sent += "reply " + QByteArray::number(i) + ";";
+        std::thread flood([&] { WriteBytes(fd, sent); });
+        const QString path = m_dir.filePath("flood.txt");
+        SetSaveFileHandler([&](const SSaveFileRequest&) { return path; });
+        QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 10);
+        dlg.OnSaveCapture();
+        const QByteArray expected = FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines());
+        const qsizetype savedLines = dlg.m_modelRx.Lines().Count();
+        SetSaveFileHandler(nullptr);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), expected);
+
+        QByteArray shown;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                shown.clear();
+                for (qsizetype i = 0; i < dlg.m_modelRx.Lines().Count(); ++i)
+                    shown += dlg.m_modelRx.Lines().Line(i).mid(22);
+                return shown.size() >= sent.size();
+            }(),
+            30000);
+        flood.join();
+        QCOMPARE(shown, sent);
+        QVERIFY(dlg.m_modelRx.Lines().Count() >= savedLines);
+        QVERIFY(m_boxes.isEmpty());
+        Page().OnStop();
         ::close(fd);
     }
 };

@@ -19,6 +19,12 @@ void SocketShutdown(SocketHandle handle);
 void SocketCloseHandle(SocketHandle handle);
 // The error a connect attempt reports for an address text that is not dotted decimal.
 int SocketBadAddressError();
+// Sends what fits in the socket's buffer now, without waiting; -1 on failure, and then
+// SocketSendWouldBlock() tells whether it was only full.
+long SocketSendNow(SocketHandle handle, const char* data, int length);
+bool SocketSendWouldBlock();
+// Waits up to timeoutMs for room to send; false when none came.
+bool SocketWaitWritable(SocketHandle handle, int timeoutMs);
 
 // Starts the socket library where the platform needs it (WinSock 2.2); true when ready.
 bool SocketStartup();

@@ -5,16 +5,6 @@
 #include <mutex>
 #include <thread>
 
-#ifndef _WIN32
-#include <poll.h>
-#endif
-
-#ifdef MSG_NOSIGNAL
-constexpr int SEND_FLAGS = MSG_NOSIGNAL;
-#else
-constexpr int SEND_FLAGS = 0;
-#endif
-
 namespace {
 enum EOwner { OWNER_OBJECT, OWNER_CONNECT_THREAD, OWNER_RECEIVE_THREAD };
 
@@ -171,17 +161,34 @@ void CTcpSocket::StartReceiving() {
                                            m_pShared->hSocket.load(), m_pShared->pReceiveControl);
 }
 
+// An OCS that stops reading fills the socket's buffers; a blocking send would then hold the calling
+// (window's) thread for as long as the OCS stays silent. The wait for room is bounded instead and the
+// caller learns of it.
 int CTcpSocket::Send(const char* data, int length, int* sent) {
     // Under the mutex: the receive thread may close the handle when the peer goes.
     std::lock_guard<std::recursive_mutex> lock(m_pShared->mutex);
     if (!m_pShared->bConnected)
         return TCP_NOT_CONNECTED;
-    const auto n = ::send(m_pShared->hSocket, data, length, SEND_FLAGS);
-    if (n < 0)
-        return TCP_FAILED;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TCP_SEND_WAIT_MS);
+    int total = 0;
+    while (total < length) {
+        const long n = SocketSendNow(m_pShared->hSocket, data + total, length - total);
+        if (n > 0) {
+            total += static_cast<int>(n);
+            continue;
+        }
+        if (n == 0 || !SocketSendWouldBlock())
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !SocketWaitWritable(m_pShared->hSocket, static_cast<int>(left.count())))
+            break;
+    }
     if (sent)
-        *sent = static_cast<int>(n);
-    return n < length ? TCP_PARTIAL_SEND : TCP_OK;
+        *sent = total;
+    if (total == length)
+        return TCP_OK;
+    return total > 0 ? TCP_PARTIAL_SEND : TCP_FAILED;
 }
 
 int CTcpSocket::Close() {

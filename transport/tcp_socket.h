@@ -26,6 +26,8 @@ enum {
 };
 
 constexpr int TCP_RECEIVE_BUFFER = 1024;
+// How long Send waits for room in the socket's buffers before it gives up.
+constexpr int TCP_SEND_WAIT_MS = 200;
 
 // A blocking TCP socket that connects on a thread of its own and receives on a second one.
 // Close() ends the connection at once: afterwards no event of it is delivered, the receive thread has

@@ -48,7 +48,7 @@ public:
     void CloseConnection();
     void OnOrderTimer();
     qint64 PlayLine(const QByteArray& line);
-    void SendByte(int value);
+    bool SendByte(int value); // false when the OCS takes no more data
     bool StepOnce();
     void StopOrder();
     void OnSerialInput();
