@@ -9,7 +9,6 @@
 
 #include <QGuiApplication>
 #include <QProgressBar>
-#include <thread>
 
 namespace {
 const char CONNECT_FAILED_TEXT[] =
@@ -17,8 +16,6 @@ const char CONNECT_FAILED_TEXT[] =
     "and the the specified IP address is correct.\n\nAlso, verify the integrity of the connection by "
     "'ping'ing the OCS from a DOS prompt (for example, if the OCS IP address is 192.168.21.1, type "
     "\"ping 192.168.21.1\" at the DOS prompt to see if the OCS replies.";
-constexpr qint64 NS_PER_MS = 1000000;
-constexpr qint64 ORDER_TIMER_LEAD_MS = 2;
 } // namespace
 
 bool CMainDialog::IsConnected() const {
@@ -38,24 +35,8 @@ void CMainDialog::EndWaitCursor() {
     }
 }
 
-// Each tick counts the next delay from the moment it was due, not from when it fired, so that the
-// timer's lateness does not add up from line to line. A tick far behind starts afresh.
 void CMainDialog::StartOrderTimer(int delayMs) {
-    const qint64 now = m_clock.nsecsElapsed();
-    qint64 base = now;
-    if (m_bInOrderTick && m_nTickDueNs >= 0 && now - m_nTickDueNs < qint64(delayMs) * NS_PER_MS)
-        base = m_nTickDueNs;
-    m_nOrderDueNs = base + qint64(delayMs) * NS_PER_MS;
-    // A timer fires up to a millisecond late; it is set that much early and the tick waits out the rest.
-    const qint64 waitMs = std::max<qint64>(0, (m_nOrderDueNs - now) / NS_PER_MS - ORDER_TIMER_LEAD_MS);
-    m_timerOrder.start(static_cast<int>(std::min<qint64>(waitMs, INT_MAX)));
-}
-
-void CMainDialog::WaitForOrderDue() {
-    const qint64 limit = m_clock.nsecsElapsed() + (ORDER_TIMER_LEAD_MS + 1) * NS_PER_MS;
-    const qint64 until = std::min(m_nOrderDueNs, limit);
-    while (m_clock.nsecsElapsed() < until)
-        std::this_thread::yield();
+    m_timerOrder.start(m_pacer.Schedule(delayMs));
 }
 
 bool CMainDialog::OpenConnection() {
@@ -214,13 +195,11 @@ void CMainDialog::CloseConnection() {
 
 void CMainDialog::OnOrderTimer() {
     m_timerOrder.stop();
-    WaitForOrderDue();
-    m_nTickDueNs = m_nOrderDueNs;
-    m_bInOrderTick = true;
+    m_pacer.BeginTick();
     struct SLeave {
-        bool& flag;
-        ~SLeave() { flag = false; }
-    } leave{m_bInOrderTick};
+        COrderPacer& pacer;
+        ~SLeave() { pacer.EndTick(); }
+    } leave{m_pacer};
 
     if (m_bStepMode || !IsConnected()) {
         StartOrderTimer(ORDER_IDLE_DELAY_MS);
@@ -311,43 +290,17 @@ void CMainDialog::StopOrder() {
     m_finishDialog.exec();
 }
 
-// Serial replies are gathered without blocking the window: a pass takes every byte waiting and ends
-// at the first check that finds none, 200 ms after the last byte read; one pass, one [Rx] line.
 void CMainDialog::OnSerialInput() {
-    if (m_bSerialGathering)
-        return; // joins the pass under way
-    m_bSerialGathering = true;
-    m_serialText.clear();
-    if (m_portCtl.GetBytesWaiting() <= 0) {
-        FinishSerialPass();
-        return;
-    }
-    OnSerialGatherTimer();
-}
-
-void CMainDialog::OnSerialGatherTimer() {
-    if (!m_bSerialGathering)
-        return;
-    if (m_portCtl.GetBytesWaiting() <= 0) {
-        FinishSerialPass();
-        return;
-    }
-    while (m_portCtl.GetBytesWaiting() > 0) {
-        const int byte = m_portCtl.ReadByte() & 0xFF;
-        if (byte != 0)
-            m_serialText.append(static_cast<char>(byte));
-    }
-    m_timerSerialGather.start(MAIN_SERIAL_GATHER_MS);
+    m_serialGather.OnInput();
 }
 
 void CMainDialog::FinishSerialPass() {
-    if (!m_bSerialGathering)
-        return;
-    m_timerSerialGather.stop();
-    m_bSerialGathering = false;
+    m_serialGather.Finish();
+}
+
+void CMainDialog::OnSerialReply(const QByteArray& text) {
     m_nRxIndicator = IND_FLASH;
-    AddRxLine(m_serialText, true);
-    m_serialText.clear();
+    AddRxLine(text, true);
 }
 
 void CMainDialog::OnSerialPortLost() {

@@ -31,10 +31,10 @@ constexpr int LAMP_RAISE = 15;
 } // namespace
 
 CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
-    : QDialog(parent), m_finishDialog(this), m_pApp(app), m_portCtl(this) {
+    : QDialog(parent), m_finishDialog(this), m_pApp(app), m_portCtl(this),
+      m_serialGather(m_portCtl, [this](const QByteArray& text) { OnSerialReply(text); }) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    m_clock.start();
     BuildDialog(this, *FindDialogTemplate(IDD_MAIN));
     m_staticDetails = Control<QLabel>(this, 1052);
     m_btnSave = Control<QPushButton>(this, 1004);
@@ -60,8 +60,6 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
     m_timerOrder.setSingleShot(true);
     m_timerOrder.setTimerType(Qt::PreciseTimer);
     connect(&m_timerOrder, &QTimer::timeout, this, [this] { OnTimer(TIMER_ORDER); });
-    m_timerSerialGather.setSingleShot(true);
-    connect(&m_timerSerialGather, &QTimer::timeout, this, &CMainDialog::OnSerialGatherTimer);
     connect(&m_portCtl, &CPortCtl::DataWaiting, this, &CMainDialog::OnSerialInput);
     connect(&m_portCtl, &CPortCtl::PortLost, this, &CMainDialog::OnSerialPortLost);
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "capture/capture_list.h"
+#include "script/order_pacer.h"
 #include "script/order_script.h"
 #include "transport/ocs_client.h"
 #include "transport/port_ctl.h"
+#include "transport/serial_gather.h"
 #include "ui/config_page.h"
 #include "ui/small_dialogs.h"
 
@@ -30,7 +32,6 @@ enum { IND_IDLE = -1, IND_OFF = 0, IND_FLASH = 100, IND_ALARM_ON = 200, IND_ALAR
 // The main window's timers.
 enum { TIMER_EXPAND = 1, TIMER_COLLAPSE = 2, TIMER_INDICATOR = 3, TIMER_ORDER = 4 };
 
-constexpr int MAIN_SERIAL_GATHER_MS = 200;
 // Received data waiting for the window beyond this holds the receive thread back, and with it the OCS.
 constexpr qsizetype MAIN_RX_PENDING_LIMIT = 1024 * 1024;
 
@@ -117,11 +118,10 @@ protected:
 private:
     void OnInitDialog();
     void StartOrderTimer(int delayMs);
-    void WaitForOrderDue();
     void EnableSettingsPages(bool enable);
     void EndWaitCursor();
     void FinishSerialPass();
-    void OnSerialGatherTimer();
+    void OnSerialReply(const QByteArray& text);
     void OnSerialPortLost();
     void HandleConnectOutcome(int error);
     void CloseClient();
@@ -134,15 +134,10 @@ private:
     QTimer m_timerCollapse;
     QTimer m_timerIndicator;
     QTimer m_timerOrder;
-    QTimer m_timerSerialGather;
-    QElapsedTimer m_clock;
-    qint64 m_nOrderDueNs = -1; // when the running order timer is due
-    qint64 m_nTickDueNs = -1;  // when the tick being handled was due
-    bool m_bInOrderTick = false;
+    COrderPacer m_pacer;
+    CSerialGather m_serialGather;
     bool m_bConnecting = false; // a TCP connect is under way
     bool m_bWaitCursor = false;
-    bool m_bSerialGathering = false;
-    QByteArray m_serialText;
     int m_nLastTab = 0;
     // Chunks from the receive thread, each a [Rx] line to be, taken in by DrainReceived.
     struct SRxChunk {

@@ -1,0 +1,32 @@
+#include "script/order_pacer.h"
+
+#include <algorithm>
+#include <climits>
+#include <thread>
+
+namespace {
+constexpr qint64 NS_PER_MS = 1000000;
+// A timer fires up to a millisecond or so late; it is set that much early and the tick waits out the rest.
+constexpr qint64 PACER_LEAD_MS = 2;
+constexpr qint64 PACER_LATE_NS = NS_PER_MS;
+} // namespace
+
+int COrderPacer::Schedule(int delayMs) {
+    const qint64 now = m_clock.nsecsElapsed();
+    qint64 base = now;
+    if (m_bInTick && m_nTickDueNs >= 0)
+        base = m_nTickDueNs;
+    m_nDueNs = base + qint64(delayMs) * NS_PER_MS;
+    const qint64 waitMs = std::max<qint64>(0, (m_nDueNs - now) / NS_PER_MS - PACER_LEAD_MS);
+    return static_cast<int>(std::min<qint64>(waitMs, INT_MAX));
+}
+
+void COrderPacer::BeginTick() {
+    const qint64 limit = m_clock.nsecsElapsed() + (PACER_LEAD_MS + 1) * NS_PER_MS;
+    const qint64 until = std::min(m_nDueNs, limit);
+    while (m_clock.nsecsElapsed() < until)
+        std::this_thread::yield();
+    const qint64 now = m_clock.nsecsElapsed();
+    m_nTickDueNs = m_nDueNs >= 0 && now - m_nDueNs < PACER_LATE_NS ? m_nDueNs : now;
+    m_bInTick = true;
+}

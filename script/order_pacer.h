@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QElapsedTimer>
+
+// Paces script lines on a single-shot timer. Each tick counts the next delay from the moment it was
+// due, not from when it fired, so that the timer's lateness does not add up from line to line.
+class COrderPacer {
+public:
+    COrderPacer() { m_clock.start(); }
+    // The interval to start the timer with, for a line due delayMs from the tick being handled (or
+    // from now, outside a tick).
+    int Schedule(int delayMs);
+    // First thing in a tick: waits out the early start of the timer. A tick held up for longer than a
+    // moment (the event loop busy painting) counts the next delay from when it ran instead: catching
+    // up would put the next line on the wire early by as much.
+    void BeginTick();
+    void EndTick() { m_bInTick = false; }
+
+private:
+    QElapsedTimer m_clock;
+    qint64 m_nDueNs = -1;     // when the running timer is due
+    qint64 m_nTickDueNs = -1; // when the tick being handled was due
+    bool m_bInTick = false;
+};
