@@ -1,5 +1,7 @@
 #include "capture/capture_log.h"
 
+#include <algorithm>
+
 namespace {
 const char HEX_DIGITS[] = "0123456789ABCDEF";
 
@@ -101,4 +103,8 @@ QByteArray FormatTxLine(QByteArray text, int kind) {
 QByteArray FormatRxLine(QByteArray text, bool serial) {
     EscapeControlBytes(text);
     return CurrentTimeField() + RxKeyword(serial) + text;
+}
+
+QByteArray ReplyChunkText(const char* data, int length) {
+    return QByteArray(data, static_cast<qsizetype>(qstrnlen(data, static_cast<uint>(std::max(0, length)))));
 }

@@ -13,6 +13,9 @@ void EscapeControlBytes(QByteArray& text);
 // placeholder) as "<00>".
 QByteArray ScriptLineDisplayForm(const QByteArray& line);
 
+// The text of the [Rx] line for one chunk received over TCP: the chunk up to its first 0x00.
+QByteArray ReplyChunkText(const char* data, int length);
+
 // "%H:%M:%S    ": 12 characters.
 QByteArray CaptureTimeField(const QDateTime& time);
 

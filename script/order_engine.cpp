@@ -120,8 +120,7 @@ void CMainDialog::HandleConnectOutcome(int error) {
 // of memory growing without end. Closing the client ends such a wait at once.
 void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {
     m_nRxIndicator = IND_FLASH;
-    data[length] = '\0';
-    SRxChunk chunk{m_nCaptureGeneration, QByteArray(data)}; // up to the chunk's first 0x00
+    SRxChunk chunk{m_nCaptureGeneration, ReplyChunkText(data, length)};
     std::unique_lock<std::mutex> lock(m_rxMutex);
     m_rxSpace.wait(lock, [this] { return m_nRxPendingBytes < MAIN_RX_PENDING_LIMIT || m_bRxAbort; });
     m_nRxPendingBytes += chunk.text.size() + 1;
@@ -219,23 +218,16 @@ void CMainDialog::OnOrderTimer() {
 
 qint64 CMainDialog::PlayLine(const QByteArray& line) {
     const SLinePlan plan = PlanLine(line);
-    if (plan.kind == LINE_PAUSE) {
-        AddTxLine(plan.text, TXLINE_PAUSE);
-        return plan.nDelayMs;
-    }
-    if (plan.kind == LINE_COMMENT) {
-        AddTxLine(plan.text, TXLINE_COMMENT);
-        return ORDER_LINE_DELAY_MS;
-    }
     const CAppSettings& s = m_pApp->m_settings;
-    int kind = TXLINE_PLAIN;
+    int link = TXLINE_PLAIN;
     if (s.m_bUseSerial && m_bSerialOpen)
-        kind = TXLINE_SERIAL;
+        link = TXLINE_SERIAL;
     else if (s.m_bUseNetwork && m_ocsClient.IsConnected())
-        kind = TXLINE_NETWORK;
+        link = TXLINE_NETWORK;
+    const int kind = TxLineKind(plan, link);
     AddTxLine(plan.text, kind);
-    if (kind == TXLINE_PLAIN)
-        return ORDER_LINE_DELAY_MS;
+    if (kind != TXLINE_SERIAL && kind != TXLINE_NETWORK)
+        return plan.nDelayMs;
     for (const char byte : EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0)) {
         if (!SendByte(static_cast<unsigned char>(byte))) {
             // The OCS has stopped taking data: waiting on would freeze the window, so the link goes.
@@ -244,7 +236,7 @@ qint64 CMainDialog::PlayLine(const QByteArray& line) {
             break;
         }
     }
-    return ORDER_LINE_DELAY_MS;
+    return plan.nDelayMs;
 }
 
 bool CMainDialog::SendByte(int value) {

@@ -39,6 +39,14 @@ SLinePlan PlanLine(const QByteArray& prepared) {
     return plan;
 }
 
+int TxLineKind(const SLinePlan& plan, int linkKind) {
+    if (plan.kind == LINE_PAUSE)
+        return TXLINE_PAUSE;
+    if (plan.kind == LINE_COMMENT)
+        return TXLINE_COMMENT;
+    return linkKind;
+}
+
 QByteArray EncodeLineBytes(const QByteArray& prepared, bool checksum, bool includeEtx) {
     QByteArray out;
     out.reserve(prepared.size() + 4);

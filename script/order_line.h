@@ -20,6 +20,10 @@ struct SLinePlan {
 
 SLinePlan PlanLine(const QByteArray& prepared);
 
+// The [Tx] kind a planned line is listed under, given the kind of the link it goes out on
+// (TXLINE_SERIAL, TXLINE_NETWORK, or TXLINE_PLAIN with no link); only those two kinds send bytes.
+int TxLineKind(const SLinePlan& plan, int linkKind);
+
 // The bytes a data line puts on the wire: ';' as 0x00 and, when the checksum is on, after each ETX
 // the XOR of the bytes from the second one up to it (the ETX itself only when includeEtx).
 QByteArray EncodeLineBytes(const QByteArray& prepared, bool checksum, bool includeEtx);

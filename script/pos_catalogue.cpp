@@ -45,3 +45,7 @@ void CEmulatorApp::EnumPosNames(QStringList& names) const {
     CWaitCursor wait;
     EnumPosNamesIn(m_settings.m_strPosFolder, names);
 }
+
+bool PosUsesChecksum(const QString& posName) {
+    return posName.toUpper().contains(QLatin1String("PC-POS"));
+}

@@ -13,3 +13,7 @@ void EnumPosNamesIn(const QString& folder, QStringList& names);
 
 // The path of a POS's definition file, relative to the current folder.
 QString PosScriptPath(const QString& posName);
+
+// The checksum rule of a POS model: a name holding "PC-POS" in any letter case sends a checksum after
+// each ETX, the ETX left out of it; every other model sends none.
+bool PosUsesChecksum(const QString& posName);

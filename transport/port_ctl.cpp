@@ -1,5 +1,7 @@
 #include "transport/port_ctl.h"
 
+#include "app/app_settings.h"
+
 #include "transport/port_names.h"
 
 #include <QSerialPort>
@@ -84,4 +86,14 @@ void CPortCtl::OnError() {
         m_pPort->close();
         emit PortLost();
     }
+}
+
+void ApplyPortSettings(CPortCtl& port, const CAppSettings& s) {
+    port.SetPortNumber(s.GetPortNumber());
+    port.SetBaudRate(s.GetBaudRate());
+    port.SetParity(s.GetParityIndex());
+    port.SetDataBits(s.GetDataBits());
+    port.SetStopBits(s.GetStopBitsIndex());
+    port.SetHardwareFlow(s.m_strFlowControl == QLatin1String("Hardware") ? 1 : 0);
+    port.SetSoftwareFlow(s.m_strFlowControl == QLatin1String("Software") ? 1 : 0);
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+class CAppSettings;
 class QSerialPort;
 
 // Parity and stop-bit codes of the serial settings.
@@ -49,3 +50,6 @@ private:
     int m_bSoftwareFlow = 0;
     int m_bHardwareFlow = 0;
 };
+
+// Puts the serial settings of the record (the texts the Communications page offers) on the port.
+void ApplyPortSettings(CPortCtl& port, const CAppSettings& settings);

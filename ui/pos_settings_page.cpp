@@ -1,6 +1,7 @@
 #include "ui/pos_settings_page.h"
 
 #include "app/emulator_app.h"
+#include "script/pos_catalogue.h"
 #include "ui/dialog_builder.h"
 
 #include <QCheckBox>
@@ -45,8 +46,7 @@ void CPosSettingsPage::OnPosSelected() {
     if (index < 0)
         return;
     const QString name = m_pList->itemText(index);
-    const bool pcPos = name.toUpper().contains(QLatin1String("PC-POS"));
-    m_pChecksum->setChecked(pcPos);
+    m_pChecksum->setChecked(PosUsesChecksum(name));
     m_pEtx->setChecked(false);
     UpdateEtxState();
     if (m_pSettings && m_pSettings->m_strPosInterface.compare(name, Qt::CaseInsensitive) != 0)
