@@ -1,0 +1,89 @@
+#pragma once
+
+#include "app/app_settings.h"
+#include "capture/capture_list.h"
+#include "script/order_pacer.h"
+#include "script/order_script.h"
+#include "transport/ocs_client.h"
+#include "transport/port_ctl.h"
+#include "transport/serial_gather.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+
+// Exit status of the player.
+enum {
+    PLAYER_OK = 0,
+    PLAYER_USAGE = 2,       // bad command line
+    PLAYER_NO_SCRIPT = 3,   // the POS definition file cannot be found or read
+    PLAYER_NO_LINK = 4,     // the connection cannot be made
+    PLAYER_LINK_LOST = 5,   // the connection dropped while playing
+    PLAYER_NO_CAPTURE = 6,  // the capture file cannot be written
+    PLAYER_INTERRUPTED = 130, // Ctrl+C before the passes asked for were played
+};
+
+struct SPlayerOptions {
+    QString strScript;        // a POS definition file, or the name of one in the POS folder
+    CAppSettings settings;    // link and checksum, as the window would hold them
+    int nPasses = 1;          // 0: until Ctrl+C
+    QString strCapture;       // capture file to write at the end, if any
+    bool bHelp = false;
+};
+
+// Reads the command line (without the program name); false with a one-line error when it is wrong.
+bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error);
+extern const char PLAYER_USAGE_TEXT[];
+
+// Plays a POS definition file to an OCS the way the window's continuous play does, printing each
+// capture line as it happens. Ends the event loop with the exit status when done.
+class COrderPlayer : public QObject, public COcsClientEvents {
+    Q_OBJECT
+public:
+    COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err);
+    ~COrderPlayer() override;
+    // Loads the script and opens the link; on failure ends at once with the status.
+    void Start();
+    // Ctrl+C: finishes the pass at 10 ms a line; a second one ends at once.
+    void Interrupt();
+    int ExitStatus() const { return m_nStatus; }
+    const CCaptureLines& TxLines() const { return m_tx; }
+    const CCaptureLines& RxLines() const { return m_rx; }
+
+    void OnOcsConnect(const QString& address, int port, int error) override;
+    void OnOcsReceive(const QString& address, int port, char* data, int length, int flags) override;
+    void OnOcsDisconnect(const QString& address, int port, int error) override;
+
+signals:
+    void Finished(int status);
+
+private:
+    void OnTick();
+    void PlayLine(const QByteArray& line);
+    void AddTx(const QByteArray& text, int kind);
+    void AddRx(const QByteArray& text, bool serial);
+    void Fail(int status, const QString& message);
+    void End(int status);
+    void CloseLink();
+
+    SPlayerOptions m_options;
+    FILE* m_out;
+    FILE* m_err;
+    COrderScript m_script;
+    COcsClient m_client;
+    CPortCtl m_port;
+    CSerialGather m_gather;
+    COrderPacer m_pacer;
+    QTimer m_timer;
+    CCaptureLines m_tx;
+    CCaptureLines m_rx;
+    std::atomic<unsigned> m_nLink{0}; // work from the client's threads counts while this matches
+    bool m_bOpen = false;
+    bool m_bFinishing = false; // Ctrl+C: the rest of the pass at 10 ms a line
+    bool m_bEnding = false;
+    bool m_bEnded = false; // the capture is complete
+    int m_nPassesDone = 0;
+    int m_nStatus = PLAYER_OK;
+};
