@@ -38,8 +38,9 @@ int main(int argc, char** argv) {
         return PLAYER_NO_LINK;
     }
     COrderPlayer player(options, stdout, stderr);
-    QObject::connect(&player, &COrderPlayer::Finished, &app, [](int status) { QCoreApplication::exit(status); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &player, &COrderPlayer::Finished, &app, [](int status) { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
 #ifndef _WIN32
     std::signal(SIGPIPE, SIG_IGN);
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {

@@ -61,8 +61,8 @@ struct SChoiceOption {
     QString CAppSettings::*pstrField;
 };
 const SChoiceOption CHOICE_OPTIONS[] = {
-    {"--serial", 1031, &CAppSettings::m_strPort},      {"--baud", 1021, &CAppSettings::m_strBaud},
-    {"--parity", 1022, &CAppSettings::m_strParity},    {"--data-bits", 1027, &CAppSettings::m_strDataBits},
+    {"--serial", 1031, &CAppSettings::m_strPort},        {"--baud", 1021, &CAppSettings::m_strBaud},
+    {"--parity", 1022, &CAppSettings::m_strParity},      {"--data-bits", 1027, &CAppSettings::m_strDataBits},
     {"--stop-bits", 1028, &CAppSettings::m_strStopBits}, {"--flow", 1029, &CAppSettings::m_strFlowControl},
 };
 } // namespace
@@ -163,7 +163,8 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &COrderPlayer::OnTick);
     connect(&m_port, &CPortCtl::DataWaiting, &m_gather, &CSerialGather::OnInput);
-    connect(&m_port, &CPortCtl::PortLost, this, [this] { Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST)); });
+    connect(&m_port, &CPortCtl::PortLost, this,
+            [this] { Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST)); });
     m_client.SetHandler(this);
 }
 
@@ -259,8 +260,8 @@ void COrderPlayer::OnTick() {
     const bool passesLeft = m_options.nPasses == 0 || m_nPassesDone < m_options.nPasses;
     QByteArray line;
     if (!m_script.GetNextLine(line, passesLeft && !m_bFinishing)) {
-        const bool allPlayed = m_options.nPasses == 0 || m_nPassesDone >= m_options.nPasses ||
-                               m_script.GetLineCount() == 0;
+        const bool allPlayed =
+            m_options.nPasses == 0 || m_nPassesDone >= m_options.nPasses || m_script.GetLineCount() == 0;
         End(allPlayed ? PLAYER_OK : PLAYER_INTERRUPTED);
         return;
     }

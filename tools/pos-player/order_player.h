@@ -17,19 +17,19 @@
 // Exit status of the player.
 enum {
     PLAYER_OK = 0,
-    PLAYER_USAGE = 2,       // bad command line
-    PLAYER_NO_SCRIPT = 3,   // the POS definition file cannot be found or read
-    PLAYER_NO_LINK = 4,     // the connection cannot be made
-    PLAYER_LINK_LOST = 5,   // the connection dropped while playing
-    PLAYER_NO_CAPTURE = 6,  // the capture file cannot be written
+    PLAYER_USAGE = 2,         // bad command line
+    PLAYER_NO_SCRIPT = 3,     // the POS definition file cannot be found or read
+    PLAYER_NO_LINK = 4,       // the connection cannot be made
+    PLAYER_LINK_LOST = 5,     // the connection dropped while playing
+    PLAYER_NO_CAPTURE = 6,    // the capture file cannot be written
     PLAYER_INTERRUPTED = 130, // Ctrl+C before the passes asked for were played
 };
 
 struct SPlayerOptions {
-    QString strScript;        // a POS definition file, or the name of one in the POS folder
-    CAppSettings settings;    // link and checksum, as the window would hold them
-    int nPasses = 1;          // 0: until Ctrl+C
-    QString strCapture;       // capture file to write at the end, if any
+    QString strScript;     // a POS definition file, or the name of one in the POS folder
+    CAppSettings settings; // link and checksum, as the window would hold them
+    int nPasses = 1;       // 0: until Ctrl+C
+    QString strCapture;    // capture file to write at the end, if any
     bool bHelp = false;
 };
 

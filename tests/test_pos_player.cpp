@@ -1,0 +1,375 @@
+#include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "capture/capture_file.h"
+#include "order_player.h"
+#include "test_peer.h"
+#include "test_support.h"
+#include "ui/main_dialog.h"
+#include "ui/send_order_page.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <csignal>
+#include <thread>
+
+namespace {
+
+// Reads everything a peer receives on fd until the other side closes.
+class CPeerCollector {
+public:
+    explicit CPeerCollector(int fd) {
+        m_thread = std::thread([this, fd] {
+            char buffer[4096];
+            for (;;) {
+                pollfd pfd{fd, POLLIN, 0};
+                if (::poll(&pfd, 1, 20000) <= 0)
+                    break;
+                const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+                if (n <= 0) {
+                    m_bClosed = n == 0;
+                    break;
+                }
+                m_data.append(buffer, n);
+            }
+        });
+    }
+    ~CPeerCollector() { Join(); }
+    const QByteArray& Join() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_data;
+    }
+    bool Closed() {
+        Join();
+        return m_bClosed;
+    }
+
+private:
+    std::thread m_thread;
+    QByteArray m_data;
+    bool m_bClosed = false;
+};
+
+// Capture text with the clock times blanked, so that two runs compare.
+QByteArray WithoutTimes(QByteArray text) {
+    static const QRegularExpression time(QStringLiteral("(^|\\n)\\d\\d:\\d\\d:\\d\\d"));
+    return QString::fromLatin1(text).replace(time, QStringLiteral("\\1hh:mm:ss")).toLatin1();
+}
+
+struct SRun {
+    int nExit = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+} // namespace
+
+class TestPosPlayer : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    void WritePos(const QString& name, const QByteArray& content) {
+        QFile file(m_dir.filePath("POS/" + name + ".vlq"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    static void StartPlayer(QProcess& player, const QStringList& args) {
+        player.setWorkingDirectory(QDir::currentPath());
+        player.start(QStringLiteral(POS_PLAYER_PATH), args);
+    }
+    static SRun Play(const QStringList& args, int timeoutMs = 30000) {
+        QProcess player;
+        StartPlayer(player, args);
+        SRun run;
+        if (!player.waitForFinished(timeoutMs))
+            player.kill();
+        player.waitForFinished();
+        run.nExit = player.exitStatus() == QProcess::NormalExit ? player.exitCode() : -1;
+        run.out = player.readAllStandardOutput();
+        run.err = player.readAllStandardError();
+        return run;
+    }
+
+private slots:
+    void initTestCase() {
+        InstallNoiseFilter();
+        std::signal(SIGPIPE, SIG_IGN);
+        MaskAllComPorts();
+        QVERIFY(QDir(m_dir.path()).mkpath("POS"));
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        SetMessageBoxHandler([](const SMessageBox&) { return QMessageBox::Ok; });
+    }
+
+    void parseArgs_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::addColumn<int>("checksum");
+        QTest::addColumn<int>("includeEtx");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<int>("passes");
+        QTest::newRow("PC-POS rule") << QStringList{"POS/pc-pos 7.vlq", "--tcp", "127.0.0.1"} << "" << 1 << 0
+                                     << "9600" << 1;
+        QTest::newRow("other POS") << QStringList{"Other", "--tcp", "127.0.0.1"} << "" << 0 << 0 << "9600"
+                                   << 1;
+        QTest::newRow("flags win") << QStringList{"PC-POS", "--no-checksum", "--tcp", "1.2.3.4"} << "" << 0
+                                   << 0 << "9600" << 1;
+        QTest::newRow("etx on") << QStringList{"Other", "--checksum", "--include-etx", "--tcp", "127.0.0.1"}
+                                << "" << 1 << 1 << "9600" << 1;
+        QTest::newRow("serial texts")
+            << QStringList{"X", "--serial", "com3", "--baud", "19200", "--parity", "even", "--passes", "0"}
+            << "" << 0 << 0 << "19200" << 0;
+        QTest::newRow("no link") << QStringList{"X"} << "give one of --tcp ADDRESS and --serial COMn" << 0
+                                 << 0 << "" << 0;
+        QTest::newRow("two links") << QStringList{"X", "--tcp", "127.0.0.1", "--serial", "COM1"}
+                                   << "give one of --tcp ADDRESS and --serial COMn" << 0 << 0 << "" << 0;
+        QTest::newRow("no file") << QStringList{"--tcp", "127.0.0.1"} << "no POS definition file given" << 0
+                                 << 0 << "" << 0;
+        QTest::newRow("two files") << QStringList{"A", "B", "--tcp", "127.0.0.1"}
+                                   << "only one POS definition file can be played" << 0 << 0 << "" << 0;
+        QTest::newRow("bad baud") << QStringList{"X", "--serial", "COM1", "--baud", "115200"}
+                                  << "--baud takes one of: 9600, 19200" << 0 << 0 << "" << 0;
+        QTest::newRow("value missing")
+            << QStringList{"X", "--tcp"} << "--tcp needs a value" << 0 << 0 << "" << 0;
+        QTest::newRow("negative passes") << QStringList{"X", "--tcp", "127.0.0.1", "--passes", "-1"}
+                                         << "--passes takes a whole number, 0 or more" << 0 << 0 << "" << 0;
+        QTest::newRow("unknown") << QStringList{"X", "--fast"} << "unknown option --fast" << 0 << 0 << ""
+                                 << 0;
+    }
+    void parseArgs() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        SPlayerOptions options;
+        QString why;
+        const bool ok = ParsePlayerArgs(args, options, why);
+        QCOMPARE(why, error);
+        QCOMPARE(ok, error.isEmpty());
+        if (!ok)
+            return;
+        QTEST(options.settings.m_bCalcChecksum, "checksum");
+        QTEST(options.settings.m_bIncludeEtx, "includeEtx");
+        QTEST(options.settings.m_strBaud, "baud");
+        QTEST(options.nPasses, "passes");
+        if (options.settings.m_bUseSerial) {
+            QCOMPARE(options.settings.m_strPort, QStringLiteral("COM3"));
+            QCOMPARE(options.settings.m_strParity, QStringLiteral("Even"));
+        }
+    }
+
+    // The player puts on the wire exactly what the window sends for one pass of the same file and
+    // settings, and writes the same capture file but for the clock times.
+    void sameAsWindow_data() {
+        QTest::addColumn<QString>("pos");
+        QTest::addColumn<QStringList>("flags");
+        QTest::addColumn<int>("checksum"); // what the window holds
+        QTest::addColumn<int>("includeEtx");
+        QTest::newRow("PC-POS rule") << "PC-POS Lane" << QStringList{} << 1 << 0;
+        QTest::newRow("ETX in checksum") << "Lane" << QStringList{"--checksum", "--include-etx"} << 1 << 1;
+        QTest::newRow("no checksum") << "Lane" << QStringList{} << 0 << 0;
+    }
+    void sameAsWindow() {
+        QFETCH(QString, pos);
+        QFETCH(QStringList, flags);
+        WritePos(
+            pos,
+            "Remark\r\n<c>order 12\r\n<02>AB<03>\r\n<p>0\r\n<02>A;B<03>x<03>\r\n<02><7F><FF><1C>Z<03>\r\n");
+
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.m_settings.m_bUseNetwork = 1;
+        app.m_settings.m_bUseSerial = 0;
+        app.m_settings.m_strIpAddress = "127.0.0.70";
+        app.m_settings.m_strPosInterface = pos;
+        QFETCH(int, checksum);
+        QFETCH(int, includeEtx);
+        app.m_settings.m_bCalcChecksum = checksum;
+        app.m_settings.m_bIncludeEtx = includeEtx;
+        CTestListener windowPeer("127.0.0.70");
+        CMainDialog window(&app);
+        window.show();
+        window.m_pageSendOrder->OnRun();
+        const int fd = windowPeer.Accept();
+        QVERIFY(fd >= 0);
+        CPeerCollector fromWindow(fd);
+        QTRY_VERIFY(window.m_modelTx.Lines().Count() >= 2); // the first data line is out
+        window.m_pageSendOrder->OnStop();                   // plays the rest of the pass
+        QVERIFY(fromWindow.Closed());
+        ::close(fd);
+        const QByteArray windowCapture =
+            FormatCaptureFile(window.m_modelTx.Lines(), window.m_modelRx.Lines());
+
+        CTestListener playerPeer("127.0.0.71");
+        const QString capture = m_dir.filePath("player-capture.txt");
+        QProcess player;
+        StartPlayer(player, QStringList{pos, "--tcp", "127.0.0.71", "--capture", capture} + flags);
+        const int fd2 = playerPeer.Accept();
+        QVERIFY(fd2 >= 0);
+        CPeerCollector fromPlayer(fd2);
+        QVERIFY(player.waitForFinished(20000));
+        QCOMPARE(player.exitCode(), 0);
+        QVERIFY(fromPlayer.Closed());
+        ::close(fd2);
+
+        QVERIFY(!fromWindow.Join().isEmpty());
+        QCOMPARE(fromPlayer.Join(), fromWindow.Join());
+        QFile file(capture);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray playerCapture = file.readAll();
+        QCOMPARE(WithoutTimes(playerCapture), WithoutTimes(windowCapture));
+        // What it printed is the capture's [Tx] section as it happened.
+        const QByteArray printed = player.readAllStandardOutput();
+        QVERIFY(printed.contains("NETWORK   <02>A<00>B<03>x<03>\n"));
+        QVERIFY(playerCapture.contains(printed.left(printed.indexOf('\n')) + "\r\n"));
+    }
+
+    // Replies become [Rx] lines on the output and in the capture; passes repeat the script.
+    void repliesAndPasses() {
+        WritePos("Two", "<02>1<03>\n<c>between\n<02>2<03>\n");
+        CTestListener peer("127.0.0.72");
+        const QString capture = m_dir.filePath("replies.txt");
+        QProcess player;
+        StartPlayer(player, {"Two", "--tcp", "127.0.0.72", "--passes", "2", "--capture", capture});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QByteArray seen = ReadFor(fd, 3);
+        WriteBytes(fd, QByteArray("\x06OK\0hidden", 10));
+        seen += ReadFor(fd, 9, 5000);
+        QVERIFY(player.waitForFinished(20000));
+        QCOMPARE(player.exitCode(), 0);
+        seen += ReadFor(fd, 100, 500);
+        ::close(fd);
+        QCOMPARE(seen, QByteArray("\x02"
+                                  "1\x03\x02"
+                                  "2\x03\x02"
+                                  "1\x03\x02"
+                                  "2\x03"));
+        const QByteArray out = player.readAllStandardOutput();
+        QVERIFY2(out.contains("NETWORK:  <06>OK\n"), out.constData());
+        QCOMPARE(out.count("COMMENT:  between"), 2);
+        QFile file(capture);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY(content.contains("NETWORK:  <06>OK\r\n"));
+        QCOMPARE(content.count("NETWORK   <02>1<03>\r\n"), 2);
+    }
+
+    void exitStatus_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("peer"); // "", "listen", "drop"
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("file missing") << QStringList{"Nowhere", "--tcp", "127.0.0.73"} << "listen" << 3
+                                      << QByteArray("pos-player: Error: Unable to find POS data\n");
+        QTest::newRow("nothing listens") << QStringList{"One", "--tcp", "127.0.0.73"} << "" << 4
+                                         << QByteArray("pos-player: Unable to connect to OCS\n");
+        QTest::newRow("no such port") << QStringList{"One", "--serial", "COM14"} << "" << 4
+                                      << QByteArray("pos-player: Unable to Initiate Comms!\n");
+        QTest::newRow("OCS drops") << QStringList{"One", "--tcp", "127.0.0.73", "--passes", "0"} << "drop"
+                                   << 5 << QByteArray("pos-player: Connection Error!\n");
+        QTest::newRow("bad option") << QStringList{"One", "--tcp"} << "" << 2
+                                    << QByteArray(
+                                           "pos-player: --tcp needs a value\nTry 'pos-player --help'.\n");
+        QTest::newRow("capture unwritable")
+            << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.path()} << "listen" << 6
+            << QByteArray("pos-player: Unable to open file.");
+        QTest::newRow("help") << QStringList{"--help"} << "" << 0 << QByteArray();
+    }
+    void exitStatus() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, peer);
+        WritePos("One", "<41>\n");
+        std::unique_ptr<CTestListener> listener;
+        if (!peer.isEmpty())
+            listener = std::make_unique<CTestListener>("127.0.0.73");
+        QProcess player;
+        StartPlayer(player, args);
+        if (peer == QLatin1String("drop")) {
+            const int fd = listener->Accept();
+            QVERIFY(fd >= 0);
+            QCOMPARE(ReadFor(fd, 1, 5000), QByteArray("A"));
+            ResetAndClose(fd);
+            QVERIFY(player.waitForFinished(20000));
+        } else if (listener) {
+            const int fd = listener->Accept(500);
+            std::thread drain([fd] { ReadFor(fd, 100, 3000); });
+            QVERIFY(player.waitForFinished(20000));
+            drain.join();
+            if (fd >= 0)
+                ::close(fd);
+        } else {
+            QVERIFY(player.waitForFinished(20000));
+        }
+        QCOMPARE(player.exitStatus(), QProcess::NormalExit);
+        QTEST(player.exitCode(), "status");
+        QFETCH(QByteArray, message);
+        const QByteArray err = player.readAllStandardError();
+        QVERIFY2(err.startsWith(message), err.constData());
+        if (message.isEmpty())
+            QVERIFY(player.readAllStandardOutput().contains("--passes N"));
+    }
+
+    // Ctrl+C finishes the pass under way, then the link closes.
+    void interrupt_data() {
+        QTest::addColumn<QString>("passes");
+        QTest::addColumn<int>("status");
+        QTest::newRow("until Ctrl+C") << "0" << 0;
+        QTest::newRow("before the passes asked for") << "3" << 130;
+    }
+    void interrupt() {
+        QFETCH(QString, passes);
+        WritePos("Long", "<41>\n<42>\n<43>\n<44>\n<45>\n<46>\n<47>\n<48>\n");
+        CTestListener peer("127.0.0.74");
+        QProcess player;
+        StartPlayer(player, {"Long", "--tcp", "127.0.0.74", "--passes", passes});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QCOMPARE(ReadFor(fd, 1, 5000), QByteArray("A"));
+        ::kill(static_cast<pid_t>(player.processId()), SIGINT);
+        CPeerCollector rest(fd);
+        QVERIFY(player.waitForFinished(10000));
+        QTEST(player.exitCode(), "status");
+        QVERIFY(rest.Closed());
+        QCOMPARE(rest.Join(), QByteArray("BCDEFGH"));
+        ::close(fd);
+    }
+
+    // Over a serial line (a pseudo-terminal behind COM5) with its settings and serial replies.
+    void serialLine() {
+        WritePos("PC-POS Serial", "<02>S<03>\n<02>T<03>\n");
+        CTestPty pty("COM5");
+        QProcess player;
+        StartPlayer(player, {"PC-POS Serial", "--serial", "COM5", "--baud", "19200", "--stop-bits", "2"});
+        QCOMPARE(ReadFor(pty.Master(), 4, 5000), QByteArray("\x02S\x03S"));
+        const termios tio = pty.SlaveSettings();
+        QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
+        QVERIFY(tio.c_cflag & CSTOPB); // a pseudo-terminal keeps 8 data bits and no parity whatever is set
+        WriteBytes(pty.Master(), QByteArray("\x06"
+                                            "A\0B",
+                                            4));
+        QCOMPARE(ReadFor(pty.Master(), 4, 5000), QByteArray("\x02T\x03T"));
+        QVERIFY(player.waitForFinished(10000));
+        QCOMPARE(player.exitCode(), 0);
+        const QByteArray out = player.readAllStandardOutput();
+        QVERIFY2(out.contains("SERIAL:   <06>AB\n"), out.constData());
+        QVERIFY(out.contains("SERIAL    <02>T<03>\n"));
+    }
+
+    // Against the simulated OCS: every frame arrives with a checksum it accepts, and its ACKs come back.
+    void againstOcsSim() {
+        WritePos("PC-POS Sim", "<02>O1<1C>LANE<03>\n<02>I<1C>COLA<03>\n");
+        QProcess sim;
+        sim.start(QStringLiteral(OCS_SIM_PATH), {"--listen", "127.0.0.75", "--reply", "<06>"});
+        QVERIFY(sim.waitForStarted());
+        QByteArray simOut;
+        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains("listening"));
+        const SRun run = Play({"PC-POS Sim", "--tcp", "127.0.0.75"});
+        QCOMPARE(run.nExit, 0);
+        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains("<02>I<1C>COLA<03>"));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished());
+        QCOMPARE(simOut.count("ok (ETX excluded)"), 2);
+        QCOMPARE(run.out.count("NETWORK:  <06>\n"), 2);
+    }
+};
+
+POSEMU_TEST_MAIN(TestPosPlayer)
+#include "test_pos_player.moc"
