@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "script/pos_catalogue.h"
 #include "transport/socket_compat.h"
 #include "ui/main_dialog.h"
 #include "ui/setup_wizard.h"
@@ -72,6 +73,9 @@ int CEmulatorApp::InitInstance() {
     // A write to a peer that has gone must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), QDir::homePath());
+    if (!work.isEmpty())
+        QDir::setCurrent(work);
     LoadSettings();
     if (m_settings.m_bShowWizard) {
         CSetupWizard wizard(this);

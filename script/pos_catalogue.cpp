@@ -3,7 +3,9 @@
 #include "app/emulator_app.h"
 #include "app/wait_cursor.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 QString StripFolder(const QString& path) {
@@ -48,4 +50,30 @@ void CEmulatorApp::EnumPosNames(QStringList& names) const {
 
 bool PosUsesChecksum(const QString& posName) {
     return posName.toUpper().contains(QLatin1String("PC-POS"));
+}
+
+QString InstalledPosFolder() {
+#ifdef POSEMU_SHARE_FROM_BIN
+    const QString folder = QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                                           QStringLiteral(POSEMU_SHARE_FROM_BIN) + QStringLiteral("/POS"));
+    if (QFileInfo(folder).isDir())
+        return folder;
+#endif
+    return QString();
+}
+
+QString ChooseWorkFolder(const QString& current, const QString& installedPos, const QString& home) {
+    if (QFileInfo(current + QStringLiteral("/POS")).isDir() || installedPos.isEmpty() || home.isEmpty())
+        return QString();
+    const QString work = home + QStringLiteral("/POS Emulator");
+    const QString pos = work + QStringLiteral("/POS");
+    if (!QFileInfo(pos).isDir()) {
+        if (!QDir().mkpath(pos))
+            return QString();
+        // Only when the folder is new: samples the operator deleted stay deleted.
+        const QDir samples(installedPos);
+        for (const QString& name : samples.entryList({QStringLiteral("*.vlq")}, QDir::Files))
+            QFile::copy(samples.filePath(name), pos + QLatin1Char('/') + name);
+    }
+    return work;
 }

@@ -17,3 +17,13 @@ QString PosScriptPath(const QString& posName);
 // The checksum rule of a POS model: a name holding "PC-POS" in any letter case sends a checksum after
 // each ETX, the ETX left out of it; every other model sends none.
 bool PosUsesChecksum(const QString& posName);
+
+// The sample POS folder of an installed program (share/pos-emulator/POS beside its bin folder);
+// empty when the program runs from where it was built.
+QString InstalledPosFolder();
+
+// Started from a folder without a POS folder (a desktop menu starts it in the home folder), an
+// installed program works in "POS Emulator" under the home folder instead; the first time, that
+// folder is made and the samples copied into its POS folder. Returns the folder to work in, or
+// empty to stay where it is.
+QString ChooseWorkFolder(const QString& current, const QString& installedPos, const QString& home);

@@ -85,6 +85,38 @@ private slots:
         EnumPosNamesIn(QString(), names);
         QVERIFY(names.isEmpty());
     }
+
+    // Where an installed program works when started without a POS folder at hand.
+    void workFolder() {
+        QTemporaryDir dir;
+        const QString installed = dir.filePath("share/POS");
+        QVERIFY(QDir().mkpath(installed));
+        for (const char* name : {"PC-POS 3.vlq", "Lane.vlq", "notes.txt"}) {
+            QFile file(installed + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(name);
+        }
+        const QString home = dir.filePath("home");
+        QVERIFY(QDir().mkpath(home));
+        const QString work = home + "/POS Emulator";
+
+        QCOMPARE(ChooseWorkFolder(home, QString(), home), QString()); // not installed: stays
+        QVERIFY(!QFileInfo::exists(work));
+        QCOMPARE(ChooseWorkFolder(home, installed, home), work); // first run: samples copied
+        QCOMPARE(QDir(work + "/POS").entryList(QDir::Files), (QStringList{"Lane.vlq", "PC-POS 3.vlq"}));
+        QFile sample(work + "/POS/Lane.vlq");
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        QCOMPARE(sample.readAll(), QByteArray("Lane.vlq"));
+        sample.close();
+
+        QVERIFY(QFile::remove(work + "/POS/Lane.vlq")); // the operator's choice is kept
+        QCOMPARE(ChooseWorkFolder(home, installed, home), work);
+        QCOMPARE(QDir(work + "/POS").entryList(QDir::Files), QStringList{"PC-POS 3.vlq"});
+
+        QCOMPARE(ChooseWorkFolder(work, installed, home), QString()); // a folder with POS: stays
+        QVERIFY(QDir().mkpath(dir.filePath("elsewhere/POS")));
+        QCOMPARE(ChooseWorkFolder(dir.filePath("elsewhere"), installed, home), QString());
+    }
 };
 
 POSEMU_TEST_MAIN(TestPosCatalogue)

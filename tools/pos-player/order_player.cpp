@@ -16,6 +16,7 @@ const char PLAYER_USAGE_TEXT[] =
     "window does when Run is pressed, and prints each capture line as it happens.\n"
     "\n"
     "  FILE               a POS definition file (.vlq), or the name of one in the POS folder\n"
+    "                     (./POS, then the installed samples)\n"
     "  --tcp ADDRESS      connect to the OCS at this IPv4 address, TCP port 48501\n"
     "  --serial COMn      use serial port COMn (COM1..COM14, as on the Communications page)\n"
     "  --baud RATE        9600 (default) or 19200\n"
@@ -178,6 +179,10 @@ void COrderPlayer::Start() {
     QString path = ResolveScriptPath(m_options.strScript);
     if (!FileExists(path) && !m_options.strScript.contains(QLatin1Char('/')))
         path = ResolveScriptPath(PosScriptPath(m_options.strScript));
+    if (!FileExists(path) && !m_options.strScript.contains(QLatin1Char('/')) &&
+        !InstalledPosFolder().isEmpty())
+        path = ResolveScriptPath(InstalledPosFolder() + QLatin1Char('/') + m_options.strScript +
+                                 QStringLiteral(".vlq"));
     if (!FileExists(path)) {
         Fail(PLAYER_NO_SCRIPT, QStringLiteral("Error: Unable to find POS data"));
         return;
