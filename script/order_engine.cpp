@@ -164,8 +164,11 @@ void CMainDialog::OnOcsDisconnect(const QString&, int, int) {
     QMetaObject::invokeMethod(
         this,
         [this, generation] {
-            if (generation == m_nLinkGeneration)
-                CloseConnection();
+            if (generation != m_nLinkGeneration)
+                return;
+            CloseConnection();
+            // The OCS ended the link in the middle of an order: say so, the lamps alone do not.
+            m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
         },
         Qt::QueuedConnection);
 }

@@ -380,6 +380,7 @@ private slots:
         QTRY_COMPARE(reader.Data(), QByteArray("A"));
         ResetAndClose(fd);
         QTRY_VERIFY(!dlg.m_bRunning);
+        QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
         QVERIFY(dlg.m_pageComm->isEnabled());
         QCOMPARE(Page().m_bStopEnabled, 1); // stays Ordering until Stop
         QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
