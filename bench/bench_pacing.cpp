@@ -76,6 +76,8 @@ SFigures Errors(const std::vector<Clock::time_point>& stamps, size_t from, size_
     for (size_t i = from + 1; i < to && i < stamps.size(); ++i) {
         const double interval = std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count();
         errors.push_back(std::abs(interval - delayMs));
+        if (errors.back() > 1.0) // where the outliers fall tells what held the line up
+            std::fprintf(stderr, "interval %zu of %.0f ms lines: %.3f ms\n", i - from, delayMs, interval);
     }
     SFigures f;
     if (errors.empty())

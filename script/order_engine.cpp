@@ -208,14 +208,19 @@ void CMainDialog::OnOrderTimer() {
         return;
     }
     const bool wrap = m_bRunning;
-    if (!m_bRunning && m_finishDialog.m_bFinishShown)
-        m_finishDialog.SetProgress(m_script.GetLineCount(), m_script.GetLineIndex());
+    // A progress bar repaints at once when its text changes; that waits until the line is out.
+    const bool progress = !m_bRunning && m_finishDialog.m_bFinishShown;
+    const int index = m_script.GetLineIndex();
     QByteArray line;
     if (m_script.GetNextLine(line, wrap)) {
         const qint64 delay = PlayLine(line);
         StartOrderTimer(wrap ? ContinuousDelay(delay) : ORDER_FINISH_DELAY_MS);
+        if (progress && m_finishDialog.m_bFinishShown)
+            m_finishDialog.SetProgress(m_script.GetLineCount(), index);
         return;
     }
+    if (progress)
+        m_finishDialog.SetProgress(m_script.GetLineCount(), index);
     CloseConnection();
 }
 

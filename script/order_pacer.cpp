@@ -1,6 +1,7 @@
 #include "script/order_pacer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <thread>
 
@@ -9,6 +10,7 @@ constexpr qint64 NS_PER_MS = 1000000;
 // A timer fires up to a millisecond or so late; it is set that much early and the tick waits out the rest.
 constexpr qint64 PACER_LEAD_MS = 2;
 constexpr qint64 PACER_LATE_NS = NS_PER_MS;
+constexpr qint64 PACER_SPIN_NS = 150000; // what a sleep may overshoot by
 } // namespace
 
 int COrderPacer::Schedule(int delayMs) {
@@ -24,8 +26,13 @@ int COrderPacer::Schedule(int delayMs) {
 void COrderPacer::BeginTick() {
     const qint64 limit = m_clock.nsecsElapsed() + (PACER_LEAD_MS + 1) * NS_PER_MS;
     const qint64 until = std::min(m_nDueNs, limit);
-    while (m_clock.nsecsElapsed() < until)
-        std::this_thread::yield();
+    // Sleeps most of the wait, which leaves the core to other threads, and spins only the last moment.
+    for (qint64 now = m_clock.nsecsElapsed(); now < until; now = m_clock.nsecsElapsed()) {
+        if (until - now > PACER_SPIN_NS)
+            std::this_thread::sleep_for(std::chrono::nanoseconds(until - now - PACER_SPIN_NS));
+        else
+            std::this_thread::yield();
+    }
     const qint64 now = m_clock.nsecsElapsed();
     m_nTickDueNs = m_nDueNs >= 0 && now - m_nDueNs < PACER_LATE_NS ? m_nDueNs : now;
     m_bInTick = true;
