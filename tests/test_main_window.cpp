@@ -44,6 +44,21 @@ private:
     QByteArray m_data;
 };
 
+// The reply bytes the [Rx] list shows, without times and keywords.
+QByteArray RxTextShown(const CCaptureListModel& model) {
+    QByteArray shown;
+    for (qsizetype i = 0; i < model.Lines().Count(); ++i)
+        shown += model.Lines().Line(i).mid(22);
+    return shown;
+}
+
+QByteArray NumberedReplies(int count) {
+    QByteArray replies;
+    for (int i = 0; i < count; ++i)
+        replies += "reply " + QByteArray::number(i) + ";";
+    return replies;
+}
+
 QStringList Lines(const CCaptureListModel& model) {
     QStringList lines;
     for (qsizetype i = 0; i < model.Lines().Count(); ++i)
@@ -555,12 +570,9 @@ private slots:
             all += char(v);
         WriteBytes(fd, all + QByteArray("\0tail", 5));
         QTRY_VERIFY(!dlg.m_modelRx.Lines().Line(0).isEmpty());
-        QByteArray shown;
-        for (qsizetype i = 0; i < dlg.m_modelRx.Lines().Count(); ++i)
-            shown += dlg.m_modelRx.Lines().Line(i).mid(22);
         QByteArray expected = all;
         EscapeControlBytes(expected);
-        QCOMPARE(shown, expected);
+        QCOMPARE(RxTextShown(dlg.m_modelRx), expected);
         Page().OnStop();
         ::close(fd);
 
@@ -590,22 +602,11 @@ private slots:
         Page().OnRun();
         const int fd = peer.Accept();
         QTRY_VERIFY(dlg.m_bRunning);
-        QByteArray sent;
-        for (int i = 0; i < 20000; ++i)
-            sent += "reply " + QByteArray::number(i) + ";";
+        const QByteArray sent = NumberedReplies(20000);
         std::thread flood([&] { WriteBytes(fd, sent); });
-        QByteArray shown;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            dlg.m_modelRx.Lines().Count() > 0 &&
-                [&] {
-                    shown.clear();
-                    for (qsizetype i = 0; i < dlg.m_modelRx.Lines().Count(); ++i)
-                        shown += dlg.m_modelRx.Lines().Line(i).mid(22);
-                    return shown.size() >= sent.size();
-                }(),
-            20000);
+        QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.m_modelRx).size() >= sent.size(), 20000);
         flood.join();
-        QCOMPARE(shown, sent);
+        QCOMPARE(RxTextShown(dlg.m_modelRx), sent);
         QVERIFY(dlg.m_modelRx.Lines().Count() >= sent.size() / 1023);
         Page().OnStop();
         ::close(fd);
@@ -796,9 +797,7 @@ private slots:
         Page().OnRun();
         const int fd = peer.Accept();
         QTRY_VERIFY(dlg.m_bRunning);
-        QByteArray sent;
-        for (int i = 0; i < 50000; ++i)
-            sent += "reply " + QByteArray::number(i) + ";";
+        const QByteArray sent = NumberedReplies(50000);
         std::thread flood([&] { WriteBytes(fd, sent); });
         const QString path = m_dir.filePath("flood.txt");
         SetSaveFileHandler([&](const SSaveFileRequest&) { return path; });
@@ -811,17 +810,9 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), expected);
 
-        QByteArray shown;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                shown.clear();
-                for (qsizetype i = 0; i < dlg.m_modelRx.Lines().Count(); ++i)
-                    shown += dlg.m_modelRx.Lines().Line(i).mid(22);
-                return shown.size() >= sent.size();
-            }(),
-            30000);
+        QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.m_modelRx).size() >= sent.size(), 30000);
         flood.join();
-        QCOMPARE(shown, sent);
+        QCOMPARE(RxTextShown(dlg.m_modelRx), sent);
         QVERIFY(dlg.m_modelRx.Lines().Count() >= savedLines);
         QVERIFY(m_boxes.isEmpty());
         Page().OnStop();
