@@ -71,13 +71,14 @@ struct SFigures {
     double median = 0, p99 = 0, max = 0;
 };
 
-SFigures Errors(const std::vector<Clock::time_point>& stamps, size_t from, size_t to, double delayMs) {
+SFigures Errors(const char* name, const std::vector<Clock::time_point>& stamps, size_t from, size_t to,
+                double delayMs) {
     std::vector<double> errors;
     for (size_t i = from + 1; i < to && i < stamps.size(); ++i) {
         const double interval = std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count();
         errors.push_back(std::abs(interval - delayMs));
         if (errors.back() > 1.0) // where the outliers fall tells what held the line up
-            std::fprintf(stderr, "interval %zu of %.0f ms lines: %.3f ms\n", i - from, delayMs, interval);
+            std::fprintf(stderr, "%s interval %zu: %.3f ms\n", name, i - from, interval);
     }
     SFigures f;
     if (errors.empty())
@@ -167,9 +168,9 @@ int main(int argc, char** argv) {
         naive = stamper.Stamps();
     }
 
-    const SFigures continuous = Errors(stamps, 0, slow, 500);
-    const SFigures finishing = Errors(stamps, slow, stamps.size(), 10);
-    const SFigures reference = Errors(naive, 0, naive.size(), 500);
+    const SFigures continuous = Errors("pacing_500ms", stamps, 0, slow, 500);
+    const SFigures finishing = Errors("pacing_10ms", stamps, slow, stamps.size(), 10);
+    const SFigures reference = Errors("naive_500ms", naive, 0, naive.size(), 500);
     std::printf("pacing_lines_500ms %zu\npacing_lines_10ms %zu\n", std::min(slow, stamps.size()),
                 stamps.size() > slow ? stamps.size() - slow : size_t(0));
     Print("pacing_500ms", continuous);
