@@ -263,8 +263,14 @@ private slots:
                                          << QByteArray("pos-player: Unable to connect to OCS\n");
         QTest::newRow("no such port") << QStringList{"One", "--serial", "COM14"} << "" << 4
                                       << QByteArray("pos-player: Unable to Initiate Comms!\n");
-        QTest::newRow("OCS drops") << QStringList{"One", "--tcp", "127.0.0.73", "--passes", "0"} << "drop"
-                                   << 5 << QByteArray("pos-player: Connection Error!\n");
+        QTest::newRow("OCS drops") << QStringList{"One",
+                                                  "--tcp",
+                                                  "127.0.0.73",
+                                                  "--passes",
+                                                  "0",
+                                                  "--capture",
+                                                  m_dir.filePath("dropped.txt")}
+                                   << "drop" << 5 << QByteArray("pos-player: Connection Error!\n");
         QTest::newRow("bad option") << QStringList{"One", "--tcp"} << "" << 2
                                     << QByteArray(
                                            "pos-player: --tcp needs a value\nTry 'pos-player --help'.\n");
@@ -305,6 +311,11 @@ private slots:
         QVERIFY2(err.startsWith(message), err.constData());
         if (message.isEmpty())
             QVERIFY(player.readAllStandardOutput().contains("--passes N"));
+        if (peer == QLatin1String("drop")) { // what was captured up to the drop is kept
+            QFile file(m_dir.filePath("dropped.txt"));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY(file.readAll().contains("NETWORK   A\r\n"));
+        }
     }
 
     // Ctrl+C finishes the pass under way, then the link closes.

@@ -34,7 +34,8 @@ const char PLAYER_USAGE_TEXT[] =
     "  --capture PATH     write the capture file (the window's format) when done\n"
     "  --help             show this text\n"
     "\n"
-    "Ctrl+C finishes the pass under way at 10 ms a line, as Stop does; a second Ctrl+C ends at once.\n"
+    "Ctrl+C (or SIGTERM) finishes the pass under way at 10 ms a line, as Stop does; a second one ends\n"
+    "at once.\n"
     "Lines sent are listed with their link (\"NETWORK   \"), replies with a colon (\"NETWORK:  \").\n"
     "\n"
     "Exit status: 0 every pass played (with --passes 0: ended by Ctrl+C), 2 bad command line,\n"
@@ -198,7 +199,7 @@ void COrderPlayer::Start() {
             Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms!"));
             return;
         }
-        m_bOpen = true;
+        m_bOpen = m_bLinked = true;
         m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
         return;
     }
@@ -217,7 +218,7 @@ void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
                 Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
                 return;
             }
-            m_bOpen = true;
+            m_bOpen = m_bLinked = true;
             m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
         },
         Qt::QueuedConnection);
@@ -345,7 +346,8 @@ void COrderPlayer::End(int status) {
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     m_bEnded = true;
     m_nStatus = status;
-    if (!m_options.strCapture.isEmpty() && (m_tx.Count() > 0 || m_rx.Count() > 0)) {
+    // Once the link was made the file is written, also for an empty script or a dropped link.
+    if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;
         if (WriteCaptureFile(m_options.strCapture, FormatCaptureFile(m_tx, m_rx), &why) != CAPTURE_WRITTEN) {
             std::fprintf(m_err, "pos-player: Unable to open file. %s\n", qPrintable(why));

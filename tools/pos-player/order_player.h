@@ -81,6 +81,7 @@ private:
     CCaptureLines m_rx;
     std::atomic<unsigned> m_nLink{0}; // work from the client's threads counts while this matches
     bool m_bOpen = false;
+    bool m_bLinked = false;    // the link was made at some point
     bool m_bFinishing = false; // Ctrl+C: the rest of the pass at 10 ms a line
     bool m_bEnding = false;
     bool m_bEnded = false; // the capture is complete
