@@ -365,20 +365,33 @@ private slots:
     }
 
     // Against the simulated OCS: every frame arrives with a checksum it accepts, and its ACKs come back.
+    void againstOcsSim_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QStringList>("link");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("TCP") << QStringList{"--listen", "127.0.0.75"} << QStringList{"--tcp", "127.0.0.75"}
+                             << QByteArray("NETWORK:  <06>\n");
+        QTest::newRow("serial") << QStringList{"--listen", "127.0.0.76", "--serial", "COM6"}
+                                << QStringList{"--serial", "COM6"} << QByteArray("SERIAL:   <06>\n");
+    }
     void againstOcsSim() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, link);
         WritePos("PC-POS Sim", "<02>O1<1C>LANE<03>\n<02>I<1C>COLA<03>\n");
         QProcess sim;
-        sim.start(QStringLiteral(OCS_SIM_PATH), {"--listen", "127.0.0.75", "--reply", "<06>"});
+        sim.start(QStringLiteral(OCS_SIM_PATH), simArgs + QStringList{"--reply", "<06>"});
         QVERIFY(sim.waitForStarted());
         QByteArray simOut;
-        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains("listening"));
-        const SRun run = Play({"PC-POS Sim", "--tcp", "127.0.0.75"});
+        const QByteArray ready = link.first() == QLatin1String("--serial") ? "serial" : "listening";
+        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains(ready));
+        const SRun run = Play(QStringList{"PC-POS Sim"} + link);
         QCOMPARE(run.nExit, 0);
         QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains("<02>I<1C>COLA<03>"));
         sim.terminate();
         QVERIFY(sim.waitForFinished());
         QCOMPARE(simOut.count("ok (ETX excluded)"), 2);
-        QCOMPARE(run.out.count("NETWORK:  <06>\n"), 2);
+        QFETCH(QByteArray, reply);
+        QVERIFY2(run.out.count(reply) == 2, run.out.constData());
     }
 };
 
