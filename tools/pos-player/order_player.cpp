@@ -1,5 +1,6 @@
 #include "order_player.h"
 
+#include "app/message_box.h"
 #include "capture/capture_file.h"
 #include "capture/capture_log.h"
 #include "res/dialog_templates.h"
@@ -188,8 +189,17 @@ void COrderPlayer::Start() {
         Fail(PLAYER_NO_SCRIPT, QStringLiteral("Error: Unable to find POS data"));
         return;
     }
-    if (!m_script.LoadOrderFile(path)) {
-        Fail(PLAYER_NO_SCRIPT, QStringLiteral("Error: Unable to load POS data"));
+    // The loader tells of a file it cannot read in a message box and goes on with no lines; here
+    // that is a failure, not an empty order.
+    QString unreadable;
+    const MessageBoxHandler previous = SetMessageBoxHandler([&unreadable](const SMessageBox& box) {
+        unreadable = box.strText.trimmed();
+        return QMessageBox::Ok;
+    });
+    const bool loaded = m_script.LoadOrderFile(path);
+    SetMessageBoxHandler(previous);
+    if (!loaded || !unreadable.isEmpty()) {
+        Fail(PLAYER_NO_SCRIPT, loaded ? unreadable : QStringLiteral("Error: Unable to load POS data"));
         return;
     }
     const CAppSettings& s = m_options.settings;
