@@ -115,32 +115,14 @@ void CMainDialog::HandleConnectOutcome(int error) {
                    QMessageBox::Ok, QMessageBox::Warning);
 }
 
-// The receive thread hands each chunk over and goes on; only when the window is far behind (an OCS
-// flooding the line) does it wait for the window to catch up, which lets TCP hold the OCS back instead
-// of memory growing without end. Closing the client ends such a wait at once.
 void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {
     m_nRxIndicator = IND_FLASH;
-    SRxChunk chunk{m_nCaptureGeneration, ReplyChunkText(data, length)};
-    std::unique_lock<std::mutex> lock(m_rxMutex);
-    m_rxSpace.wait(lock, [this] { return m_nRxPendingBytes < MAIN_RX_PENDING_LIMIT || m_bRxAbort; });
-    m_nRxPendingBytes += chunk.text.size() + 1;
-    m_rxPending.push_back(std::move(chunk));
-    if (!m_bRxPosted) {
-        m_bRxPosted = true;
+    if (m_replies.Push(m_nCaptureGeneration, ReplyChunkText(data, length)))
         QMetaObject::invokeMethod(this, &CMainDialog::DrainReceived, Qt::QueuedConnection);
-    }
 }
 
 void CMainDialog::DrainReceived() {
-    std::vector<SRxChunk> chunks;
-    {
-        std::lock_guard<std::mutex> lock(m_rxMutex);
-        chunks.swap(m_rxPending);
-        m_nRxPendingBytes = 0;
-        m_bRxPosted = false;
-    }
-    m_rxSpace.notify_all();
-    for (const SRxChunk& chunk : chunks) {
+    for (const SReplyChunk& chunk : m_replies.Take()) {
         if (chunk.nGeneration == m_nCaptureGeneration)
             AddRxLine(chunk.text, false);
     }
@@ -149,14 +131,9 @@ void CMainDialog::DrainReceived() {
 // Every close of the client goes through here: a receive thread waiting for the window must not hold
 // up the Close that waits for it.
 void CMainDialog::CloseClient() {
-    {
-        std::lock_guard<std::mutex> lock(m_rxMutex);
-        m_bRxAbort = true;
-    }
-    m_rxSpace.notify_all();
+    m_replies.Abort();
     m_ocsClient.Close();
-    std::lock_guard<std::mutex> lock(m_rxMutex);
-    m_bRxAbort = false;
+    m_replies.Resume();
 }
 
 void CMainDialog::OnOcsDisconnect(const QString&, int, int) {

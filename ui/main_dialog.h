@@ -5,6 +5,7 @@
 #include "script/order_script.h"
 #include "transport/ocs_client.h"
 #include "transport/port_ctl.h"
+#include "transport/reply_queue.h"
 #include "transport/serial_gather.h"
 #include "ui/config_page.h"
 #include "ui/small_dialogs.h"
@@ -14,9 +15,6 @@
 #include <QRect>
 #include <QTimer>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <vector>
 
 class CEmulatorApp;
 class CSendOrderPage;
@@ -140,16 +138,7 @@ private:
     bool m_bWaitCursor = false;
     int m_nLastTab = 0;
     // Chunks from the receive thread, each a [Rx] line to be, taken in by DrainReceived.
-    struct SRxChunk {
-        unsigned nGeneration;
-        QByteArray text;
-    };
-    std::mutex m_rxMutex;
-    std::condition_variable m_rxSpace;
-    std::vector<SRxChunk> m_rxPending;
-    qsizetype m_nRxPendingBytes = 0;
-    bool m_bRxPosted = false;
-    bool m_bRxAbort = false;
+    CReplyQueue m_replies{MAIN_RX_PENDING_LIMIT};
     // Work handed over from the client's threads counts only while these still match.
     std::atomic<unsigned> m_nLinkGeneration{0};
     std::atomic<unsigned> m_nCaptureGeneration{0};

@@ -7,7 +7,6 @@
 #include "script/order_line.h"
 #include "script/pos_catalogue.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 const char PLAYER_USAGE_TEXT[] =
@@ -173,6 +172,7 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
 
 COrderPlayer::~COrderPlayer() {
     m_client.SetHandler(nullptr);
+    m_replies.Abort();
     m_client.Close();
 }
 
@@ -235,13 +235,15 @@ void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
 }
 
 void COrderPlayer::OnOcsReceive(const QString&, int, char* data, int length, int) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, text = ReplyChunkText(data, length)] {
-            if (!m_bEnded)
-                AddRx(text, false);
-        },
-        Qt::QueuedConnection);
+    if (m_replies.Push(0, ReplyChunkText(data, length)))
+        QMetaObject::invokeMethod(this, &COrderPlayer::DrainReplies, Qt::QueuedConnection);
+}
+
+void COrderPlayer::DrainReplies() {
+    for (const SReplyChunk& chunk : m_replies.Take()) {
+        if (!m_bEnded)
+            AddRx(chunk.text, false);
+    }
 }
 
 void COrderPlayer::OnOcsDisconnect(const QString&, int, int) {
@@ -342,7 +344,9 @@ void COrderPlayer::CloseLink() {
         m_gather.Finish();
         m_port.ClosePort();
     } else {
+        m_replies.Abort();
         m_client.Close();
+        m_replies.Resume();
     }
     m_bOpen = false;
 }
@@ -352,8 +356,7 @@ void COrderPlayer::End(int status) {
         return;
     m_bEnding = true;
     CloseLink();
-    // Replies that came in before the close are still on their way to this thread.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    DrainReplies(); // what came in before the close is still on its way
     m_bEnded = true;
     m_nStatus = status;
     // Once the link was made the file is written, also for an empty script or a dropped link.

@@ -6,6 +6,7 @@
 #include "script/order_script.h"
 #include "transport/ocs_client.h"
 #include "transport/port_ctl.h"
+#include "transport/reply_queue.h"
 #include "transport/serial_gather.h"
 
 #include <QObject>
@@ -24,6 +25,9 @@ enum {
     PLAYER_NO_CAPTURE = 6,    // the capture file cannot be written
     PLAYER_INTERRUPTED = 130, // Ctrl+C before the passes asked for were played
 };
+
+// Replies waiting for the output beyond this hold the receive thread back, and with it the OCS.
+constexpr qsizetype PLAYER_REPLIES_PENDING_LIMIT = 1024 * 1024;
 
 struct SPlayerOptions {
     QString strScript;     // a POS definition file, or the name of one in the POS folder
@@ -61,6 +65,7 @@ signals:
 
 private:
     void OnTick();
+    void DrainReplies();
     void PlayLine(const QByteArray& line);
     void AddTx(const QByteArray& text, int kind);
     void AddRx(const QByteArray& text, bool serial);
@@ -75,6 +80,7 @@ private:
     COcsClient m_client;
     CPortCtl m_port;
     CSerialGather m_gather;
+    CReplyQueue m_replies{PLAYER_REPLIES_PENDING_LIMIT};
     COrderPacer m_pacer;
     QTimer m_timer;
     CCaptureLines m_tx;
