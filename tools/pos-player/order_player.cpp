@@ -288,7 +288,7 @@ void COrderPlayer::OnTick() {
         const int kind = TxLineKind(plan, m_options.settings.m_bUseSerial ? TXLINE_SERIAL : TXLINE_NETWORK);
         AddTx(plan.text, kind);
         if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK)
-            PlayLine(line);
+            SendLine(line);
         return plan.nDelayMs;
     }();
     if (m_bEnding)
@@ -298,7 +298,7 @@ void COrderPlayer::OnTick() {
     m_timer.start(m_pacer.Schedule(m_bFinishing ? ORDER_FINISH_DELAY_MS : ContinuousDelay(delay)));
 }
 
-void COrderPlayer::PlayLine(const QByteArray& line) {
+void COrderPlayer::SendLine(const QByteArray& line) {
     const CAppSettings& s = m_options.settings;
     const QByteArray bytes = EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0);
     if (s.m_bUseSerial) {

@@ -66,7 +66,7 @@ signals:
 private:
     void OnTick();
     void DrainReplies();
-    void PlayLine(const QByteArray& line);
+    void SendLine(const QByteArray& line);
     void AddTx(const QByteArray& text, int kind);
     void AddRx(const QByteArray& text, bool serial);
     void Fail(int status, const QString& message);
