@@ -1,7 +1,6 @@
 #include "transport/port_ctl.h"
 
 #include "app/app_settings.h"
-
 #include "transport/port_names.h"
 
 #include <QSerialPort>
