@@ -10,7 +10,7 @@ constexpr qint64 NS_PER_MS = 1000000;
 // A timer fires up to a millisecond or so late; it is set that much early and the tick waits out the rest.
 constexpr qint64 PACER_LEAD_MS = 2;
 constexpr qint64 PACER_LATE_NS = NS_PER_MS; // a tick later than this does not catch up
-constexpr qint64 PACER_SPIN_NS = 150000; // what a sleep may overshoot by
+constexpr qint64 PACER_SPIN_NS = 150000;    // what a sleep may overshoot by
 } // namespace
 
 int COrderPacer::Schedule(int delayMs) {
