@@ -75,6 +75,7 @@ class TestMainWindow : public QObject {
     QList<QMessageBox::StandardButton> m_answers;
     std::unique_ptr<CEmulatorApp> m_app;
     std::unique_ptr<CMainDialog> m_dlg;
+    std::unique_ptr<CTestListener> m_peer;
 
     void WritePos(const QString& name, const QByteArray& content) {
         QFile file(m_dir.filePath("POS/" + name + ".vlq"));
@@ -87,6 +88,20 @@ class TestMainWindow : public QObject {
         return *m_dlg;
     }
     CSendOrderPage& Page() { return *m_dlg->m_pageSendOrder; }
+    // Opens the window and runs a one-line order ("A") over TCP to a peer listening at address; the
+    // peer's end of the connection once the order runs, or -1.
+    int StartPlainOrder(const char* address) {
+        WritePos("Plain", "<41>\n");
+        Select("Plain");
+        UseNetwork(address);
+        m_peer = std::make_unique<CTestListener>(address);
+        Open();
+        Page().OnRun();
+        const int fd = m_peer->Accept();
+        if (fd < 0 || !QTest::qWaitFor([this] { return m_dlg->m_bRunning != 0; }))
+            return -1;
+        return fd;
+    }
     void UseNetwork(const char* address) {
         m_app->m_settings.m_bUseNetwork = 1;
         m_app->m_settings.m_bUseSerial = 0;
@@ -118,6 +133,7 @@ private slots:
     }
     void cleanup() {
         m_dlg.reset();
+        m_peer.reset();
         m_app.reset();
     }
 
@@ -384,13 +400,9 @@ private slots:
     }
 
     void peerClosesWhilePlaying() {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.25");
-        CTestListener peer("127.0.0.25");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
+        const int fd = StartPlainOrder("127.0.0.25");
+        QVERIFY(fd >= 0);
+        CMainDialog& dlg = *m_dlg;
         CPeerReader reader(fd);
         QTRY_COMPARE(reader.Data(), QByteArray("A"));
         ResetAndClose(fd);
@@ -594,14 +606,9 @@ private slots:
 
     // A flood of replies: every chunk becomes one line, in order, and nothing is lost.
     void floodKeepsEveryByteInOrder() {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.28");
-        CTestListener peer("127.0.0.28");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
-        QTRY_VERIFY(dlg.m_bRunning);
+        const int fd = StartPlainOrder("127.0.0.28");
+        QVERIFY(fd >= 0);
+        CMainDialog& dlg = *m_dlg;
         const QByteArray sent = NumberedReplies(20000);
         std::thread flood([&] { WriteBytes(fd, sent); });
         QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.m_modelRx).size() >= sent.size(), 20000);
@@ -620,14 +627,9 @@ private slots:
     }
     void closeWhileReceiverWaits() {
         QFETCH(bool, destroy);
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.29");
-        CTestListener peer("127.0.0.29");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
-        QTRY_VERIFY(dlg.m_bRunning);
+        const int fd = StartPlainOrder("127.0.0.29");
+        QVERIFY(fd >= 0);
+        CMainDialog& dlg = *m_dlg;
         std::thread flood([fd] { WriteBytes(fd, QByteArray(4 * MAIN_RX_PENDING_LIMIT, 'f')); });
         std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the window takes nothing in
         if (destroy) {
@@ -643,14 +645,9 @@ private slots:
 
     // Closing the window while an order plays and the OCS floods leaves nothing running.
     void quitWhilePlaying() {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.27");
-        CTestListener peer("127.0.0.27");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
-        QTRY_VERIFY(dlg.m_bRunning);
+        const int fd = StartPlainOrder("127.0.0.27");
+        QVERIFY(fd >= 0);
+        CMainDialog& dlg = *m_dlg;
         for (int i = 0; i < 200; ++i)
             WriteBytes(fd, QByteArray(512, 'r'));
         QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 0);
@@ -661,15 +658,9 @@ private slots:
     // An OCS that takes the connection but never reads: once every buffer on the way is full, the
     // window gives up on the link instead of waiting inside a send.
     void ocsNeverReads() {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.50");
-        CTestListener peer("127.0.0.50");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
+        const int fd = StartPlainOrder("127.0.0.50");
         QVERIFY(fd >= 0);
-        QTRY_VERIFY(dlg.m_bRunning);
+        CMainDialog& dlg = *m_dlg;
         // Fills the buffers the way hours of unread order lines would.
         const QByteArray block(1 << 20, 'x');
         int result = TCP_OK;
@@ -793,14 +784,9 @@ private slots:
     // Saving while replies pour in writes the lists as they stand at that moment, and the lists go on
     // taking every byte.
     void saveWhileReceiving() {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.52");
-        CTestListener peer("127.0.0.52");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
-        QTRY_VERIFY(dlg.m_bRunning);
+        const int fd = StartPlainOrder("127.0.0.52");
+        QVERIFY(fd >= 0);
+        CMainDialog& dlg = *m_dlg;
         const QByteArray sent = NumberedReplies(50000);
         std::thread flood([&] { WriteBytes(fd, sent); });
         const QString path = m_dir.filePath("flood.txt");
