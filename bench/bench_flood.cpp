@@ -37,10 +37,7 @@ int main(int argc, char** argv) {
 
     CEmulatorApp emulator;
     emulator.LoadSettings();
-    emulator.m_settings.m_bUseNetwork = 1;
-    emulator.m_settings.m_bUseSerial = 0;
-    emulator.m_settings.m_strIpAddress = "127.0.0.32";
-    emulator.m_settings.m_strPosInterface = "Flood";
+    PlayOverLoopback(emulator.m_settings, "127.0.0.32", "Flood");
     CMainDialog window(&emulator);
     window.show();
     window.OnDetailsArrow();

@@ -122,10 +122,7 @@ int main(int argc, char** argv) {
 
     CEmulatorApp emulator;
     emulator.LoadSettings();
-    emulator.m_settings.m_bUseNetwork = 1;
-    emulator.m_settings.m_bUseSerial = 0;
-    emulator.m_settings.m_strIpAddress = "127.0.0.30";
-    emulator.m_settings.m_strPosInterface = "Bench";
+    PlayOverLoopback(emulator.m_settings, "127.0.0.30", "Bench");
     CMainDialog window(&emulator);
     window.show();
     std::vector<Clock::time_point> stamps;

@@ -15,6 +15,8 @@ inline double ResidentMegabytes() {
     return 0;
 }
 
+#include "app/app_settings.h"
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
@@ -48,4 +50,12 @@ inline int ListenLoopback(const char* address, int backlog = 4) {
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, backlog) != 0)
         return -1;
     return fd;
+}
+
+// Settings that play the named POS over TCP to a peer at address.
+inline void PlayOverLoopback(CAppSettings& settings, const char* address, const char* pos) {
+    settings.m_bUseNetwork = 1;
+    settings.m_bUseSerial = 0;
+    settings.m_strIpAddress = QString::fromLatin1(address);
+    settings.m_strPosInterface = QString::fromLatin1(pos);
 }
