@@ -131,9 +131,7 @@ void CMainDialog::DrainReceived() {
 // Every close of the client goes through here: a receive thread waiting for the window must not hold
 // up the Close that waits for it.
 void CMainDialog::CloseClient() {
-    m_replies.Abort();
-    m_ocsClient.Close();
-    m_replies.Resume();
+    m_replies.CloseSender([this] { m_ocsClient.Close(); });
 }
 
 void CMainDialog::OnOcsDisconnect(const QString&, int, int) {

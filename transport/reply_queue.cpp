@@ -23,15 +23,13 @@ std::vector<SReplyChunk> CReplyQueue::Take() {
     return chunks;
 }
 
-void CReplyQueue::Abort() {
+void CReplyQueue::CloseSender(const std::function<void()>& close) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bAbort = true;
     }
     m_space.notify_all();
-}
-
-void CReplyQueue::Resume() {
+    close();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bAbort = false;
 }

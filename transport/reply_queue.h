@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -20,9 +21,9 @@ public:
     // True when the receiver has to be told to Take (the first chunk since the last Take).
     bool Push(unsigned generation, QByteArray text);
     std::vector<SReplyChunk> Take();
-    // Closing a client waits for its receive thread: Abort ends a Push that waits, until Resume.
-    void Abort();
-    void Resume();
+    // Runs close (of the client whose receive thread pushes here); Close waits for that thread, so a
+    // Push that waits meanwhile returns at once instead of holding it up.
+    void CloseSender(const std::function<void()>& close);
 
 private:
     const qsizetype m_nLimit;

@@ -172,19 +172,20 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
 
 COrderPlayer::~COrderPlayer() {
     m_client.SetHandler(nullptr);
-    m_replies.Abort();
-    m_client.Close();
+    m_replies.CloseSender([this] { m_client.Close(); });
 }
 
 void COrderPlayer::Start() {
-    // A name of the POS folder is looked up the way the window does; a path is taken as it is.
-    QString path = ResolveScriptPath(m_options.strScript);
-    if (!FileExists(path) && !m_options.strScript.contains(QLatin1Char('/')))
-        path = ResolveScriptPath(PosScriptPath(m_options.strScript));
-    if (!FileExists(path) && !m_options.strScript.contains(QLatin1Char('/')) &&
-        !InstalledPosFolder().isEmpty())
-        path = ResolveScriptPath(InstalledPosFolder() + QLatin1Char('/') + m_options.strScript +
-                                 QStringLiteral(".vlq"));
+    // A path is taken as it is; a bare POS name is looked up in the POS folder as the window does,
+    // then among the installed samples.
+    const QString& name = m_options.strScript;
+    QString path = ResolveScriptPath(name);
+    if (!FileExists(path) && !name.contains(QLatin1Char('/'))) {
+        path = ResolveScriptPath(PosScriptPath(name));
+        const QString samples = InstalledPosFolder();
+        if (!FileExists(path) && !samples.isEmpty())
+            path = ResolveScriptPath(samples + QLatin1Char('/') + name + QStringLiteral(".vlq"));
+    }
     if (!FileExists(path)) {
         Fail(PLAYER_NO_SCRIPT, QStringLiteral("Error: Unable to find POS data"));
         return;
@@ -344,9 +345,7 @@ void COrderPlayer::CloseLink() {
         m_gather.Finish();
         m_port.ClosePort();
     } else {
-        m_replies.Abort();
-        m_client.Close();
-        m_replies.Resume();
+        m_replies.CloseSender([this] { m_client.Close(); });
     }
     m_bOpen = false;
 }
