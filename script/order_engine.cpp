@@ -44,17 +44,7 @@ bool CMainDialog::OpenConnection() {
     if (s.m_bUseSerial) {
         if (m_bSerialOpen)
             CloseConnection();
-        m_portCtl.SetPortNumber(s.GetPortNumber());
-        m_portCtl.SetBaudRate(s.GetBaudRate());
-        m_portCtl.SetParity(s.GetParityIndex());
-        m_portCtl.SetDataBits(s.GetDataBits());
-        m_portCtl.SetStopBits(s.GetStopBitsIndex());
-        m_portCtl.SetHardwareFlow(0);
-        m_portCtl.SetSoftwareFlow(0);
-        if (s.m_strFlowControl == QLatin1String("Hardware"))
-            m_portCtl.SetHardwareFlow(1);
-        if (s.m_strFlowControl == QLatin1String("Software"))
-            m_portCtl.SetSoftwareFlow(1);
+        ApplyPortSettings(m_portCtl, s);
         if (m_portCtl.OpenPort() < 1)
             return false;
         ++m_nLinkGeneration;
@@ -172,11 +162,7 @@ void CMainDialog::CloseConnection() {
 
 void CMainDialog::OnOrderTimer() {
     m_timerOrder.stop();
-    m_pacer.BeginTick();
-    struct SLeave {
-        COrderPacer& pacer;
-        ~SLeave() { pacer.EndTick(); }
-    } leave{m_pacer};
+    const COrderPacer::CTick tick(m_pacer);
 
     if (m_bStepMode || !IsConnected()) {
         StartOrderTimer(ORDER_IDLE_DELAY_MS);

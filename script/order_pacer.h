@@ -10,13 +10,23 @@ public:
     // The interval to start the timer with, for a line due delayMs from the tick being handled (or
     // from now, outside a tick).
     int Schedule(int delayMs);
-    // First thing in a tick: waits out the early start of the timer. A tick held up for longer than a
-    // moment (the event loop busy painting) counts the next delay from when it ran instead: catching
-    // up would put the next line on the wire early by as much.
-    void BeginTick();
-    void EndTick() { m_bInTick = false; }
+    // Held while a tick is handled. It first waits out the early start of the timer. A tick held up
+    // for longer than a moment (the event loop busy painting) counts the next delay from when it ran
+    // instead: catching up would put the next line on the wire early by as much.
+    class CTick {
+    public:
+        explicit CTick(COrderPacer& pacer) : m_pacer(pacer) { m_pacer.BeginTick(); }
+        ~CTick() { m_pacer.m_bInTick = false; }
+        CTick(const CTick&) = delete;
+        CTick& operator=(const CTick&) = delete;
+
+    private:
+        COrderPacer& m_pacer;
+    };
 
 private:
+    void BeginTick();
+
     QElapsedTimer m_clock;
     qint64 m_nDueNs = -1;     // when the running timer is due
     qint64 m_nTickDueNs = -1; // when the tick being handled was due

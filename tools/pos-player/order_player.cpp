@@ -270,11 +270,7 @@ void COrderPlayer::Interrupt() {
 }
 
 void COrderPlayer::OnTick() {
-    m_pacer.BeginTick();
-    struct SLeave {
-        COrderPacer& pacer;
-        ~SLeave() { pacer.EndTick(); }
-    } leave{m_pacer};
+    const COrderPacer::CTick tick(m_pacer);
     // Past the end of a pass the script wraps, unless it was the last pass or Ctrl+C came.
     const bool passesLeft = m_options.nPasses == 0 || m_nPassesDone < m_options.nPasses;
     QByteArray line;
