@@ -75,13 +75,10 @@ bool CMainDialog::OpenConnection() {
 
 void CMainDialog::OnOcsConnect(const QString&, int, int error) {
     const unsigned generation = m_nLinkGeneration;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, error] {
-            if (generation == m_nLinkGeneration)
-                HandleConnectOutcome(error);
-        },
-        Qt::QueuedConnection);
+    m_handoff.Post([this, generation, error] {
+        if (generation == m_nLinkGeneration)
+            HandleConnectOutcome(error);
+    });
 }
 
 void CMainDialog::HandleConnectOutcome(int error) {
@@ -108,7 +105,7 @@ void CMainDialog::HandleConnectOutcome(int error) {
 void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {
     m_nRxIndicator = IND_FLASH;
     if (m_replies.Push(m_nCaptureGeneration, ReplyChunkText(data, length)))
-        QMetaObject::invokeMethod(this, &CMainDialog::DrainReceived, Qt::QueuedConnection);
+        m_handoff.Post([this] { DrainReceived(); });
 }
 
 void CMainDialog::DrainReceived() {
@@ -126,16 +123,13 @@ void CMainDialog::CloseClient() {
 
 void CMainDialog::OnOcsDisconnect(const QString&, int, int) {
     const unsigned generation = m_nLinkGeneration;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            if (generation != m_nLinkGeneration)
-                return;
-            CloseConnection();
-            // The OCS ended the link in the middle of an order: say so, the lamps alone do not.
-            m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
-        },
-        Qt::QueuedConnection);
+    m_handoff.Post([this, generation] {
+        if (generation != m_nLinkGeneration)
+            return;
+        CloseConnection();
+        // The OCS ended the link in the middle of an order: say so, the lamps alone do not.
+        m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
+    });
 }
 
 void CMainDialog::CloseConnection() {

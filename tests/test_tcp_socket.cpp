@@ -1,8 +1,11 @@
 #include "test_peer.h"
 #include "test_support.h"
 #include "transport/ocs_client.h"
+#include "transport/thread_handoff.h"
 
 #include <QDirIterator>
+#include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
@@ -321,6 +324,48 @@ private slots:
         server.join();
         QCOMPARE(late.load(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(ThreadCount() <= baseline - 1, 5000); // the server thread has gone too
+    }
+
+    // Calls handed over by several threads while the receiver is busy: each runs once, on the
+    // receiver's thread, in the order its thread handed it over.
+    void handoffKeepsEveryCallInOrder() {
+        CThreadHandoff handoff;
+        const Qt::HANDLE mainThread = QThread::currentThreadId();
+        constexpr int THREADS = 4;
+        constexpr int CALLS = 5000;
+        std::vector<std::vector<int>> seen(THREADS);
+        int offThread = 0;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < THREADS; ++t) {
+            workers.emplace_back([&, t] {
+                for (int i = 0; i < CALLS; ++i) {
+                    handoff.Post([&, t, i] {
+                        if (QThread::currentThreadId() != mainThread)
+                            ++offThread;
+                        seen[t].push_back(i);
+                    });
+                    if (i % 1000 == 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
+        // Drained now and then while the workers still post, so that a hand-off racing a drain is hit.
+        for (int n = 0; n < 20; ++n) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(seen.begin(), seen.end(),
+                        [](const std::vector<int>& calls) { return calls.size() >= CALLS; }),
+            5000);
+        QCOMPARE(offThread, 0);
+        for (const std::vector<int>& calls : seen) {
+            QCOMPARE(int(calls.size()), CALLS);
+            for (int i = 0; i < CALLS; ++i)
+                QCOMPARE(calls[size_t(i)], i);
+        }
     }
 };
 

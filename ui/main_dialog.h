@@ -7,6 +7,7 @@
 #include "transport/port_ctl.h"
 #include "transport/reply_queue.h"
 #include "transport/serial_gather.h"
+#include "transport/thread_handoff.h"
 #include "ui/config_page.h"
 #include "ui/small_dialogs.h"
 
@@ -75,6 +76,7 @@ public:
 
     COrderScript m_script;
     CFinishOrderDialog m_finishDialog;
+    CThreadHandoff m_handoff; // the client's threads reach the window through it
     COcsClient m_ocsClient;
     int m_bRunning = 0;
     std::atomic<int> m_nRxIndicator{IND_OFF};

@@ -220,24 +220,21 @@ void COrderPlayer::Start() {
 
 void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
     const unsigned link = m_nLink;
-    QMetaObject::invokeMethod(
-        this,
-        [this, link, error] {
-            if (link != m_nLink || m_bEnding)
-                return;
-            if (error != 0) {
-                Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
-                return;
-            }
-            m_bOpen = m_bLinked = true;
-            m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
-        },
-        Qt::QueuedConnection);
+    m_handoff.Post([this, link, error] {
+        if (link != m_nLink || m_bEnding)
+            return;
+        if (error != 0) {
+            Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
+            return;
+        }
+        m_bOpen = m_bLinked = true;
+        m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
+    });
 }
 
 void COrderPlayer::OnOcsReceive(const QString&, int, char* data, int length, int) {
     if (m_replies.Push(0, ReplyChunkText(data, length)))
-        QMetaObject::invokeMethod(this, &COrderPlayer::DrainReplies, Qt::QueuedConnection);
+        m_handoff.Post([this] { DrainReplies(); });
 }
 
 void COrderPlayer::DrainReplies() {
@@ -249,13 +246,10 @@ void COrderPlayer::DrainReplies() {
 
 void COrderPlayer::OnOcsDisconnect(const QString&, int, int) {
     const unsigned link = m_nLink;
-    QMetaObject::invokeMethod(
-        this,
-        [this, link] {
-            if (link == m_nLink)
-                Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST));
-        },
-        Qt::QueuedConnection);
+    m_handoff.Post([this, link] {
+        if (link == m_nLink)
+            Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST));
+    });
 }
 
 void COrderPlayer::Interrupt() {

@@ -8,6 +8,7 @@
 #include "transport/port_ctl.h"
 #include "transport/reply_queue.h"
 #include "transport/serial_gather.h"
+#include "transport/thread_handoff.h"
 
 #include <QObject>
 #include <QStringList>
@@ -77,6 +78,7 @@ private:
     FILE* m_out;
     FILE* m_err;
     COrderScript m_script;
+    CThreadHandoff m_handoff; // the client's threads reach the player through it
     COcsClient m_client;
     CPortCtl m_port;
     CSerialGather m_gather;

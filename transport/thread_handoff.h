@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+// Calls a worker thread hands to the thread this object lives on, run there in the order handed over.
+// The calls wait under a std::mutex rather than inside Qt's event queue: Qt's own locks are invisible
+// to ThreadSanitizer when Qt is not built for it, so a lambda posted straight to the queue looks like a
+// race to it even though it is none.
+class CThreadHandoff : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    void Post(std::function<void()> call);
+
+private:
+    Q_INVOKABLE void RunPosted();
+
+    std::mutex m_mutex;
+    std::vector<std::function<void()>> m_calls;
+    bool m_bPosted = false;
+};
