@@ -4,7 +4,9 @@
 #include "transport/thread_handoff.h"
 
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -366,6 +368,41 @@ private slots:
             for (int i = 0; i < CALLS; ++i)
                 QCOMPARE(calls[size_t(i)], i);
         }
+    }
+
+    // A call that opens a modal box runs an event loop of its own; what is handed over meanwhile must
+    // still run there, in order, as queued calls do, and not wait for the box to close.
+    void handoffRunsLaterCallsInNestedLoop() {
+        CThreadHandoff handoff;
+        QStringList order;
+        std::atomic<bool> opened{false};
+        bool laterRan = false;
+        std::thread worker([&] {
+            handoff.Post([&] {
+                order << "modal opens";
+                opened = true;
+                QEventLoop loop;
+                QTimer poll;
+                connect(&poll, &QTimer::timeout, &loop, [&] {
+                    if (laterRan)
+                        loop.quit();
+                });
+                poll.start(5);
+                QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+                loop.exec();
+                order << "modal closes";
+            });
+            while (!opened)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            handoff.Post([&] { order << "first after"; });
+            handoff.Post([&] {
+                order << "second after";
+                laterRan = true;
+            });
+        });
+        QTRY_COMPARE(order.size(), 4);
+        worker.join();
+        QCOMPARE(order, QStringList({"modal opens", "first after", "second after", "modal closes"}));
     }
 };
 

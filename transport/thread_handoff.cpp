@@ -4,21 +4,21 @@ void CThreadHandoff::Post(std::function<void()> call) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.push_back(std::move(call));
-        if (m_bPosted)
-            return;
-        m_bPosted = true;
     }
-    // By name, so that the queued event is built inside Qt and carries nothing of ours.
-    QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
+    // One event a call, as a queued lambda had: a call that opens a modal box still lets the calls
+    // after it run, in order, in the box's event loop. By name, so that the event is built inside Qt
+    // and carries nothing of ours.
+    QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
 }
 
-void CThreadHandoff::RunPosted() {
-    std::vector<std::function<void()>> calls;
+void CThreadHandoff::RunNext() {
+    std::function<void()> call;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        calls.swap(m_calls);
-        m_bPosted = false;
+        if (m_calls.empty())
+            return;
+        call = std::move(m_calls.front());
+        m_calls.pop_front();
     }
-    for (const std::function<void()>& call : calls)
-        call();
+    call();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <deque>
 #include <functional>
 #include <mutex>
-#include <vector>
 
 // Calls a worker thread hands to the thread this object lives on, run there in the order handed over.
 // The calls wait under a std::mutex rather than inside Qt's event queue: Qt's own locks are invisible
@@ -16,9 +16,8 @@ public:
     void Post(std::function<void()> call);
 
 private:
-    Q_INVOKABLE void RunPosted();
+    Q_INVOKABLE void RunNext();
 
     std::mutex m_mutex;
-    std::vector<std::function<void()>> m_calls;
-    bool m_bPosted = false;
+    std::deque<std::function<void()>> m_calls;
 };
