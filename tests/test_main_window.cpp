@@ -26,15 +26,7 @@ class CPeerReader {
 public:
     explicit CPeerReader(int fd) : m_fd(fd) {}
     QByteArray& Data() {
-        char buffer[4096];
-        for (;;) {
-            pollfd pfd{m_fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 0) <= 0)
-                break;
-            const ssize_t n = ::read(m_fd, buffer, sizeof(buffer));
-            if (n <= 0)
-                break;
-            m_data.append(buffer, n);
+        while (ReadWithin(m_fd, 0, m_data) > 0) {
         }
         return m_data;
     }
@@ -733,14 +725,11 @@ private slots:
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
             m_dlg.reset();
             if (fd >= 0) {
-                char buffer[256];
+                QByteArray rest;
                 ssize_t n;
-                do {
-                    pollfd pfd{fd, POLLIN, 0};
-                    QVERIFY(::poll(&pfd, 1, 3000) == 1);
-                    n = ::read(fd, buffer, sizeof(buffer));
-                } while (n > 0);
-                QCOMPARE(n, ssize_t(0)); // closed, not reset
+                while ((n = ReadWithin(fd, 3000, rest)) > 0) {
+                }
+                QCOMPARE(n, ssize_t(0)); // closed, neither reset nor left open
                 ::close(fd);
             }
             return;

@@ -50,18 +50,23 @@ private:
     bool m_bOk = false;
 };
 
+// Waits up to timeoutMs for bytes on fd and appends what one read returns. Returns that count, 0 when
+// the peer closed, -1 on silence or an error.
+inline ssize_t ReadWithin(int fd, int timeoutMs, QByteArray& data) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (::poll(&pfd, 1, timeoutMs) <= 0)
+        return -1;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n > 0)
+        data.append(buffer, n);
+    return n < 0 ? -1 : n;
+}
+
 // Reads what arrives on fd until `count` bytes came or timeoutMs of silence passed.
 inline QByteArray ReadFor(int fd, qsizetype count, int timeoutMs = 3000) {
     QByteArray data;
-    char buffer[4096];
-    while (data.size() < count) {
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, timeoutMs) <= 0)
-            break;
-        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
-        if (n <= 0)
-            break;
-        data.append(buffer, n);
+    while (data.size() < count && ReadWithin(fd, timeoutMs, data) > 0) {
     }
     return data;
 }

@@ -19,18 +19,10 @@ class CPeerCollector {
 public:
     explicit CPeerCollector(int fd) {
         m_thread = std::thread([this, fd] {
-            char buffer[4096];
-            for (;;) {
-                pollfd pfd{fd, POLLIN, 0};
-                if (::poll(&pfd, 1, 20000) <= 0)
-                    break;
-                const ssize_t n = ::read(fd, buffer, sizeof(buffer));
-                if (n <= 0) {
-                    m_bClosed = n == 0;
-                    break;
-                }
-                m_data.append(buffer, n);
+            ssize_t n;
+            while ((n = ReadWithin(fd, 20000, m_data)) > 0) {
             }
+            m_bClosed = n == 0;
         });
     }
     ~CPeerCollector() { Join(); }
