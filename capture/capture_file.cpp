@@ -2,6 +2,7 @@
 
 #include "capture/capture_list.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -30,7 +31,18 @@ QByteArray FormatCaptureFile(const CCaptureLines& tx, const CCaptureLines& rx) {
 }
 
 ECaptureWrite WriteCaptureFile(const QString& path, const QByteArray& content, QString* error) {
+    // A FIFO or a device is never replaced by a regular file, nor written: a FIFO without a reader
+    // would hold the caller up, and a capture has no business on a device.
+    const QFileInfo info(path);
+    if (path.isEmpty() || (info.exists() && !info.isFile())) {
+        if (error)
+            *error =
+                path.isEmpty() ? QStringLiteral("No file name given") : QStringLiteral("Not a regular file");
+        return CAPTURE_CANNOT_OPEN;
+    }
     QSaveFile file(path);
+    // A folder that takes no new file can still hold a file that may be rewritten.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
             *error = file.errorString();

@@ -11,4 +11,6 @@ QByteArray FormatCaptureFile(const CCaptureLines& tx, const CCaptureLines& rx);
 enum ECaptureWrite { CAPTURE_WRITTEN, CAPTURE_CANNOT_OPEN, CAPTURE_WRITE_FAILED };
 
 // Writes the file whole or not at all: a failed write leaves any earlier file of that name as it was.
+// Where the folder takes no new file, an existing file is rewritten in place. A path that exists
+// and is not a regular file (a FIFO, a device) is refused with CAPTURE_CANNOT_OPEN.
 ECaptureWrite WriteCaptureFile(const QString& path, const QByteArray& content, QString* error = nullptr);

@@ -176,6 +176,7 @@ void CMainDialog::OnOrderTimer() {
     }
     if (progress)
         m_finishDialog.SetProgress(m_script.GetLineCount(), index);
+    m_script.Rewind();
     CloseConnection();
 }
 

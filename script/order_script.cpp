@@ -152,7 +152,9 @@ bool COrderScript::LoadOrderFile(const QString& path) {
         return false;
     m_lines.clear();
     QFile file(actual);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // A FIFO would block the open for good and a device could be read without end: only a regular
+    // file is read.
+    if (!QFileInfo(actual).isFile() || !file.open(QIODevice::ReadOnly)) {
         ShowMessageBox(nullptr, QStringLiteral("Unable to read Order file \"%1\". ").arg(path),
                        QStringLiteral("Warning"), QMessageBox::Ok, QMessageBox::Information);
         return true;

@@ -22,6 +22,8 @@ public:
     bool GetNextLine(QByteArray& line, bool wrap);
     int GetLineIndex() const { return m_nIndex; }
     int GetLineCount() const { return static_cast<int>(m_lines.size()); }
+    // A pass played to its end: the next order starts at the first line, whatever it loads.
+    void Rewind() { m_nIndex = -1; }
     const QList<QByteArray>& Lines() const { return m_lines; }
 
 private:

@@ -118,6 +118,59 @@ private slots:
         QCOMPARE(WriteCaptureFile(dir.filePath("no/such/folder/x.txt"), "x"), CAPTURE_CANNOT_OPEN);
     }
 
+    // What is not a regular file is never replaced nor written; an empty path is no file.
+    void specialTargets_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("device") << "null";
+        QTest::newRow("empty path") << "";
+    }
+    void specialTargets() {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString path = kind.isEmpty() ? QString() : dir.filePath("target");
+        if (!kind.isEmpty() && !MakeSpecialFile(path, kind))
+            QSKIP("cannot make the special file here");
+        QString error;
+        QCOMPARE(WriteCaptureFile(path, "abc\r\n", &error), CAPTURE_CANNOT_OPEN); // returns at once
+        QVERIFY(!error.isEmpty());
+        if (!kind.isEmpty()) {
+            struct stat info {};
+            QCOMPARE(::lstat(QFile::encodeName(path).constData(), &info), 0);
+            QVERIFY(kind == "fifo" ? S_ISFIFO(info.st_mode) : S_ISCHR(info.st_mode));
+        }
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
+                 kind.isEmpty() ? 0 : 1);
+    }
+
+    // A folder that takes no new file: an existing file is rewritten in place, a new one cannot be made.
+    void readOnlyFolder() {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("locked");
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + "/capture.txt";
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("an older and longer capture\r\n");
+        }
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                      QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                                                QFile::WriteOther));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther));
+        const auto written = AsUnprivileged([&] { return WriteCaptureFile(path, "new\r\n"); });
+        const auto refused = AsUnprivileged([&] { return WriteCaptureFile(folder + "/new.txt", "x"); });
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(written, CAPTURE_WRITTEN);
+        QCOMPARE(refused, CAPTURE_CANNOT_OPEN);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("new\r\n"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+    }
+
     void linesStore() {
         CCaptureLines lines;
         lines.Append("one");

@@ -555,7 +555,66 @@ private slots:
         dlg.OnSaveCapture();
         QCOMPARE(m_boxes.last().strText, QStringLiteral("Unable to open file."));
         QCOMPARE(m_boxes.last().strCaption, QStringLiteral("Error"));
+
+        chosen = m_dir.filePath("capture.fifo"); // refused at once, and left a FIFO
+        QVERIFY(MakeSpecialFile(chosen, "fifo"));
+        m_boxes.clear();
+        dlg.OnSaveCapture();
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strText, QStringLiteral("Unable to open file."));
+        QVERIFY(QFileInfo(chosen).exists() && !QFileInfo(chosen).isFile());
+
+        // An existing file in a folder that takes no new file is written in place.
+        QTemporaryDir other;
+        const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                          QFile::WriteOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(other.path(), open));
+        chosen = other.filePath("capture.txt");
+        QVERIFY(WriteCaptureFile(chosen, "older") == CAPTURE_WRITTEN);
+        QVERIFY(QFile::setPermissions(chosen, open));
+        QVERIFY(QFile::setPermissions(other.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                                        QFile::ExeOther));
+        m_boxes.clear();
+        AsUnprivileged([&] {
+            dlg.OnSaveCapture();
+            return 0;
+        });
+        QVERIFY(QFile::setPermissions(other.path(), open));
+        QCOMPARE(m_boxes.size(), 0);
+        QFile inPlace(chosen);
+        QVERIFY(inPlace.open(QIODevice::ReadOnly));
+        QCOMPARE(inPlace.readAll(), FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines()));
         SetSaveFileHandler(nullptr);
+    }
+
+    // A pass played to its end: the next order starts with line 0's bytes, also when the script it
+    // loads is longer than the last one.
+    void longerScriptStartsAtLineZero() {
+        WritePos("Grow", "<41>\n<42>\n<43>\n");
+        Select("Grow");
+        UseNetwork("127.0.0.33");
+        CTestListener peer("127.0.0.33");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QTRY_VERIFY(dlg.m_bRunning);
+        CPeerReader reader(fd);
+        QTRY_VERIFY(reader.Data().startsWith("A"));
+        Page().OnStop(); // finishes the pass
+        QVERIFY(reader.Data().endsWith("C"));
+        ::close(fd);
+
+        WritePos("Grow", "<02>HEAD<03>\n<44>\n<45>\n<46>\n<47>\n<48>\n<49>\n<4A>\n");
+        Page().OnRun();
+        const int fd2 = peer.Accept();
+        QVERIFY(fd2 >= 0);
+        CPeerReader reader2(fd2);
+        QTRY_VERIFY(reader2.Data().size() >= 6);
+        QVERIFY2(reader2.Data().startsWith("\x02HEAD\x03"), reader2.Data().constData());
+        QCOMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("NETWORK   <02>HEAD<03>"));
+        Page().OnStop();
+        ::close(fd2);
     }
 
     // Replies holding every byte value show escaped, up to a chunk's first 0x00; the file is read

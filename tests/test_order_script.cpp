@@ -129,17 +129,36 @@ private slots:
         QVERIFY(!script.LoadOrderFile(m_dir.filePath("fo.vlq")));
     }
 
-    // An entry that exists but cannot be opened (a socket) warns and loads as empty.
-    void unreadableFileWarns() {
-        const QString path = m_dir.filePath("sock.vlq");
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        QVERIFY(fd >= 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const QByteArray native = QFile::encodeName(path);
-        QVERIFY(size_t(native.size()) < sizeof(addr.sun_path));
-        memcpy(addr.sun_path, native.constData(), native.size());
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    // An entry that is not a regular file warns and loads as empty, at once: a FIFO would block the
+    // open, a device (or a link to one) could be read without end.
+    void specialFileWarns_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("socket") << "socket";
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("zero device") << "zero";
+        QTest::newRow("link to a zero device") << "link";
+    }
+    void specialFileWarns() {
+        QFETCH(QString, kind);
+        const QString path = m_dir.filePath(kind + ".vlq");
+        int fd = -1;
+        if (kind == "socket") {
+            fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(fd >= 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            const QByteArray native = QFile::encodeName(path);
+            QVERIFY(size_t(native.size()) < sizeof(addr.sun_path));
+            memcpy(addr.sun_path, native.constData(), native.size());
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        } else if (kind == "link") {
+            const QString device = m_dir.filePath("zero-device");
+            if (!QFile::exists(device) && !MakeSpecialFile(device, "zero"))
+                QSKIP("cannot make a device here");
+            QVERIFY(QFile::link(device, path));
+        } else if (!MakeSpecialFile(path, kind)) {
+            QSKIP("cannot make the special file here");
+        }
 
         QList<SMessageBox> boxes;
         auto previous = SetMessageBoxHandler([&](const SMessageBox& box) {
@@ -150,7 +169,9 @@ private slots:
         QVERIFY(script.LoadOrderFile(WriteFile("x.vlq", "<41>\n")));
         QVERIFY(script.LoadOrderFile(path));
         SetMessageBoxHandler(previous);
-        ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
+        QFile::remove(path);
         QCOMPARE(script.GetLineCount(), 0);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].strText, QStringLiteral("Unable to read Order file \"%1\". ").arg(path));

@@ -298,6 +298,17 @@ private slots:
         QTest::newRow("capture unwritable")
             << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.path()} << "listen" << 6
             << QByteArray("pos-player: Unable to open file.");
+        QTest::newRow("capture to no file")
+            << QStringList{"One", "--tcp", "127.0.0.73", "--capture", ""} << "" << 2
+            << QByteArray("pos-player: --capture needs a file name\nTry 'pos-player --help'.\n");
+        // Entries named *.fifo are made as FIFOs first; they must be left as they are.
+        QTest::newRow("capture to a FIFO")
+            << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.filePath("capture.fifo")}
+            << "listen" << 6 << QByteArray("pos-player: Unable to open file.");
+        QTest::newRow("POS file a FIFO")
+            << QStringList{m_dir.filePath("pos.fifo"), "--tcp", "127.0.0.73"} << "listen" << 3
+            << QByteArray("pos-player: Unable to read Order file \"" +
+                          m_dir.filePath("pos.fifo").toLocal8Bit() + "\".\n");
         QTest::newRow("help") << QStringList{"--help"} << "" << 0 << QByteArray();
     }
     void exitStatus() {
@@ -307,6 +318,13 @@ private slots:
         if (args.first().startsWith(QLatin1String("/proc/")) &&
             (!QFileInfo::exists(args.first()) || QFile(args.first()).open(QIODevice::ReadOnly)))
             QSKIP("no unreadable file at hand here");
+        QStringList fifos;
+        for (const QString& arg : args) {
+            if (arg.endsWith(QLatin1String(".fifo")))
+                fifos << arg;
+        }
+        for (const QString& fifo : fifos)
+            QVERIFY(QFileInfo(fifo).exists() || MakeSpecialFile(fifo, "fifo"));
         std::unique_ptr<CTestListener> listener;
         if (!peer.isEmpty())
             listener = std::make_unique<CTestListener>("127.0.0.73");
@@ -335,6 +353,11 @@ private slots:
         QVERIFY2(err.startsWith(message), err.constData());
         if (message.isEmpty())
             QVERIFY(player.readAllStandardOutput().contains("--passes N"));
+        for (const QString& fifo : fifos) {
+            struct stat info {};
+            QCOMPARE(::lstat(QFile::encodeName(fifo).constData(), &info), 0);
+            QVERIFY(S_ISFIFO(info.st_mode));
+        }
         if (peer == QLatin1String("drop")) { // what was captured up to the drop is kept
             QFile file(m_dir.filePath("dropped.txt"));
             QVERIFY(file.open(QIODevice::ReadOnly));

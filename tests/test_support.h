@@ -45,3 +45,32 @@ inline void PrepareTestEnvironment() {
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&tc, argc, argv);                                                                \
     }
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// Makes an entry that is not a regular file, in a folder of the test's own: "fifo", or a character
+// device with the numbers of "null" or "zero" (needs root; false where it cannot be made).
+inline bool MakeSpecialFile(const QString& path, const QString& kind) {
+    const QByteArray native = QFile::encodeName(path);
+    if (kind == QLatin1String("fifo"))
+        return ::mkfifo(native.constData(), 0666) == 0;
+    const dev_t numbers = makedev(1, kind == QLatin1String("zero") ? 5 : 3);
+    return ::mknod(native.constData(), S_IFCHR | 0666, numbers) == 0;
+}
+
+// Runs `act` as a user the folder's permissions hold back: root passes every permission check, so a
+// test of a read-only folder takes the identity of "nobody" (user and group) for a moment (folders on the way
+// must let others through).
+template <class F> auto AsUnprivileged(F act) {
+    const bool root = ::geteuid() == 0;
+    if (root && (::setegid(65534) != 0 || ::seteuid(65534) != 0))
+        qFatal("cannot drop privileges");
+    auto result = act();
+    if (root && (::seteuid(0) != 0 || ::setegid(0) != 0))
+        qFatal("cannot take privileges back");
+    return result;
+}
+#endif

@@ -134,6 +134,10 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (arg == QLatin1String("--capture")) {
             if (!value(options.strCapture))
                 return false;
+            if (options.strCapture.isEmpty()) {
+                error = QStringLiteral("--capture needs a file name");
+                return false;
+            }
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             error = QStringLiteral("unknown option ") + arg;
             return false;
