@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/tool_tip_style.h"
 #include "script/pos_catalogue.h"
 #include "transport/socket_compat.h"
 #include "ui/main_dialog.h"
@@ -73,6 +74,7 @@ int CEmulatorApp::InitInstance() {
     // A write to a peer that has gone must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    InstallToolTipStyle();
     const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), QDir::homePath());
     if (!work.isEmpty())
         QDir::setCurrent(work);

@@ -14,8 +14,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListView>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabBar>
+#include <QTimer>
 #include <csignal>
 #include <thread>
 
@@ -178,6 +180,178 @@ private slots:
         QTRY_VERIFY(!dlg.m_bExpanded);
         QCOMPARE(dlg.height(), dlg.m_rcCollapsed.height());
         QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To see details, click the arrow..."));
+    }
+
+    // With the details shown the window grows; the lists take the room, the rest keeps its place.
+    void resizeExpanded() {
+        CMainDialog& dlg = Open();
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize()); // collapsed: fixed
+        const QRect tx = dlg.m_listTx->geometry();
+        const QRect rx = dlg.m_listRx->geometry();
+        const QRect save = dlg.m_btnSave->geometry();
+        const QRect tabs = dlg.m_tabCtrl->geometry();
+        const QRect arrow = dlg.m_btnDetails->geometry();
+        dlg.OnDetailsArrow();
+        QTRY_VERIFY(dlg.m_bExpanded);
+        QCOMPARE(dlg.minimumSize(), dlg.m_rcExpanded.size());
+        QVERIFY(dlg.maximumHeight() > 4000 && dlg.maximumWidth() > 4000);
+
+        dlg.resize(dlg.m_rcExpanded.width() + 200, dlg.m_rcExpanded.height() + 301);
+        QCOMPARE(dlg.m_listTx->geometry(), tx.adjusted(0, 0, 200, 150));
+        QCOMPARE(dlg.m_listRx->geometry(), rx.adjusted(0, 150, 200, 301));
+        QCOMPARE(dlg.m_btnSave->geometry(), save.translated(200, 150));
+        QCOMPARE(dlg.m_tabCtrl->geometry(), tabs);
+        QCOMPARE(dlg.m_btnDetails->geometry(), arrow);
+        QVERIFY(!dlg.m_listTx->geometry().intersects(dlg.m_btnSave->geometry()));
+        QVERIFY(dlg.m_btnSave->geometry().bottom() < dlg.m_listRx->y());
+        QCOMPARE(dlg.m_listRx->geometry().bottom(),
+                 dlg.height() - 1 - (dlg.m_rcExpanded.height() - 1 - rx.bottom()));
+
+        dlg.OnDetailsArrow(); // collapse: back to the template's width at once, the height slides
+        QCOMPARE(dlg.width(), dlg.m_rcExpanded.width());
+        QTRY_VERIFY(!dlg.m_bExpanded);
+        QCOMPARE(dlg.size(), dlg.m_rcCollapsed.size());
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
+        dlg.OnDetailsArrow();
+        QTRY_VERIFY(dlg.m_bExpanded);
+        QCOMPARE(dlg.size(), dlg.m_rcExpanded.size());
+        QCOMPARE(dlg.m_listTx->geometry(), tx);
+        QCOMPARE(dlg.m_listRx->geometry(), rx);
+        QCOMPARE(dlg.m_btnSave->geometry(), save);
+    }
+
+    // Scroll bars only when there is something to scroll. The [Tx] list's lines are 1300 pixels wide
+    // at least, as the original list's horizontal extent.
+    void scrollBarsAsNeeded() {
+        CMainDialog& dlg = Open();
+        dlg.OnDetailsArrow();
+        QTRY_VERIFY(dlg.m_bExpanded);
+        QScrollBar* vertical = dlg.m_listTx->verticalScrollBar();
+        QScrollBar* horizontal = dlg.m_listTx->horizontalScrollBar();
+        QTest::qWait(50);
+        QVERIFY(!vertical->isVisible() && !horizontal->isVisible());
+        dlg.AddTxLine("short", TXLINE_NETWORK);
+        QTRY_VERIFY(horizontal->isVisible());
+        QVERIFY(!vertical->isVisible());
+        dlg.resize(1500, dlg.height()); // wider than the lines: nothing to scroll sideways
+        QTRY_VERIFY(!horizontal->isVisible());
+        for (int i = 0; i < 50; ++i)
+            dlg.AddTxLine("line", TXLINE_NETWORK);
+        QTRY_VERIFY(vertical->isVisible());
+        QVERIFY(!dlg.m_listRx->verticalScrollBar()->isVisible());
+    }
+
+    // Screen readers hear what is shown: labels by their current text, pictures by fixed names.
+    void accessibleNames() {
+        UseNetwork("127.0.0.34");
+        CMainDialog& dlg = Open();
+        auto* status = FindControl(&Page(), 1055);
+        QCOMPARE(AccessibleName(status), QString());
+        Page().SetStatusText(QStringLiteral("Connection Error!"));
+        QCOMPARE(AccessibleName(status), QStringLiteral("Connection Error!"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Description),
+                 QStringLiteral("Status"));
+        Page().SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
+        QCOMPARE(AccessibleName(status), QStringLiteral("Unable to Initiate Comms!"));
+        // The settings summary shows the transport once the page is shown.
+        QCOMPARE(AccessibleName(FindControl(&Page(), 1050)), QStringLiteral("Network Interface"));
+        QCOMPARE(AccessibleName(FindControl(&Page(), 1051)), QStringLiteral("127.0.0.34"));
+        const std::pair<QWidget*, const char*> fixed[] = {{FindControl(&Page(), 1004), "Run"},
+                                                          {FindControl(&Page(), 1005), "Stop"},
+                                                          {dlg.m_btnSave, "Save"},
+                                                          {dlg.m_btnDetails, "Details"},
+                                                          {dlg.m_iconTx, "Tx"},
+                                                          {dlg.m_iconRx, "Rx"},
+                                                          {dlg.m_listTx, "[Tx] Data transmitted to OCS:"},
+                                                          {dlg.m_listRx, "[Rx] Data received from OCS:"}};
+        for (const auto& [widget, name] : fixed)
+            QCOMPARE(AccessibleName(widget), QString::fromLatin1(name));
+        QCOMPARE(AccessibleName(dlg.m_checkShowWizard),
+                 QStringLiteral("Show POS Emulator Setup Wizard at startup"));
+        auto* expand = FindControl(dlg.m_pageComm, 1039);
+        QCOMPARE(AccessibleName(expand), QStringLiteral(">>"));
+        static_cast<QPushButton*>(expand)->click();
+        QCOMPARE(AccessibleName(expand), QStringLiteral("<<"));
+    }
+
+    // Enter on a focused push button presses it, exactly once.
+    void enterPressesButton_data() {
+        QTest::addColumn<int>("page"); // -1 the window itself, 2 the Communications page
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Stop") << 0 << 1005 << int(Qt::Key_Return);
+        QTest::newRow("Run, keypad Enter") << 0 << 1004 << int(Qt::Key_Enter);
+        QTest::newRow("Save") << -1 << 1004 << int(Qt::Key_Return);
+        QTest::newRow("details arrow") << -1 << 1002 << int(Qt::Key_Enter);
+        QTest::newRow("expand >>") << 2 << 1039 << int(Qt::Key_Return);
+        QTest::newRow("Detect Now") << 2 << 1004 << int(Qt::Key_Return);
+    }
+    void enterPressesButton() {
+        QFETCH(int, page);
+        QFETCH(int, id);
+        QFETCH(int, key);
+        m_app->m_settings.m_bUseNetwork = 0; // Run is refused without a POS: it only says so
+        CMainDialog& dlg = Open();
+        QWidget* parent = page == -1  ? static_cast<QWidget*>(&dlg)
+                          : page == 0 ? static_cast<QWidget*>(&Page())
+                                      : dlg.m_pageComm;
+        if (page == 2) {
+            dlg.SelectTab(2);
+            auto* expand = Control<QPushButton>(parent, 1039);
+            if (id != 1039)
+                expand->click();
+        }
+        auto* button = Control<QPushButton>(parent, id);
+        QVERIFY(button->isVisible() && button->isEnabled());
+        QSignalSpy clicks(button, &QPushButton::clicked);
+        QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(clicks.size(), 1);
+        QVERIFY(dlg.isVisible()); // Enter never closes the window
+    }
+
+    // The finishing dialog closes on Enter as on Escape; the pass still finishes behind it.
+    void finishDialogKeys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier);
+    }
+    void finishDialogKeys() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QByteArray script; // 52 lines: half a second of finishing at 10 ms a line
+        for (int round = 0; round < 2; ++round) {
+            for (char c = 'a'; c <= 'z'; ++c)
+                script += "<" + QByteArray::number(c, 16).toUpper() + ">\n";
+        }
+        WritePos("Long", script);
+        Select("Long");
+        UseNetwork("127.0.0.35");
+        CTestListener peer("127.0.0.35");
+        CMainDialog& dlg = Open();
+        Page().OnRun();
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QTRY_VERIFY(dlg.m_bRunning);
+        CPeerReader reader(fd);
+        QTRY_VERIFY(reader.Data().startsWith("a"));
+        bool closedEarly = false;
+        QTimer press;
+        QObject::connect(&press, &QTimer::timeout, [&] {
+            if (QApplication::activeModalWidget() == &dlg.m_finishDialog) {
+                press.stop();
+                QTest::keyClick(&dlg.m_finishDialog, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+                closedEarly = dlg.IsConnected();
+            }
+        });
+        press.start(0);
+        Page().OnStop(); // returns once the dialog is gone
+        QVERIFY(closedEarly);
+        QVERIFY(!dlg.m_finishDialog.isVisible());
+        QTRY_VERIFY(!dlg.IsConnected()); // the pass finished behind it
+        QVERIFY(reader.Data().endsWith("z"));
+        ::close(fd);
     }
 
     void lamps_data() {

@@ -69,6 +69,10 @@ private slots:
         QCOMPARE(Control<QLineEdit>(&page, 1007)->text(), QStringLiteral("127.0.0.1"));
         QCOMPARE(page.m_bModified, 0);
         QCOMPARE(Items(Control<QComboBox>(&page, 1031)).size(), 14);
+        // The port list names its device from the start, also for COM1, the list's first item.
+        QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM1"));
+        QCOMPARE(Control<QComboBox>(&page, 1031)->toolTip(),
+                 QStringLiteral("COM1 is %1 on this machine").arg(PortDeviceName("COM1")));
         QCOMPARE(Items(Control<QComboBox>(&page, 1022)),
                  (QStringList{"None", "Odd", "Even", "Mark", "Space"}));
         QCOMPARE(Items(Control<QComboBox>(&page, 1028)), (QStringList{"1", "1.5", "2"}));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -34,6 +35,12 @@ inline void PrepareTestEnvironment() {
     qputenv("HOME", home);
     if (qgetenv("QT_QPA_PLATFORM").isEmpty())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// What a screen reader announces for a widget.
+inline QString AccessibleName(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QStringLiteral("(no interface)");
 }
 
 #define POSEMU_TEST_MAIN(TestObject)                                                                         \

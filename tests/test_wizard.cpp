@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QStyle>
 #include <QTimer>
 #include <functional>
 
@@ -122,6 +124,14 @@ private slots:
         QVERIFY(wizard.m_btnNext->isEnabled());
         QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("PC-POS 3"));
         QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Network"));
+        // A screen reader reads the summary and the buttons as they are shown now.
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)), QStringLiteral("PC-POS 3"));
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1034)), QStringLiteral("Network"));
+        QCOMPARE(AccessibleName(wizard.m_btnNext), QStringLiteral("Finish"));
+        QCOMPARE(AccessibleName(wizard.m_checkStartup), QStringLiteral("Show this window on startup"));
+        wizard.OnPrev();
+        QCOMPARE(AccessibleName(wizard.m_btnNext), QStringLiteral("Next >"));
+        wizard.OnNext();
         wizard.m_checkStartup->setChecked(false);
         wizard.OnNext(); // Finish
         QCOMPARE(wizard.result(), int(QDialog::Accepted));
@@ -130,6 +140,41 @@ private slots:
         QCOMPARE(app.m_settings.m_bUseNetwork, 1);
         QCOMPARE(app.m_settings.m_bUseSerial, 0);
         QCOMPARE(app.m_settings.m_bShowWizard, 0);
+    }
+
+    // Enter on a focused push button presses it, once; Enter elsewhere keeps the wizard's own path.
+    void enterPressesButton_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("stepAfter");
+        QTest::newRow("Next, Return") << 1017 << 0 << int(Qt::Key_Return) << 1;
+        QTest::newRow("Next, keypad Enter") << 1017 << 1 << int(Qt::Key_Enter) << 2;
+        QTest::newRow("Prev") << 1018 << 2 << int(Qt::Key_Return) << 1;
+        QTest::newRow("Skip") << 1016 << 1 << int(Qt::Key_Return) << 1; // asks, answered No
+        QTest::newRow("Finish") << 1017 << 3 << int(Qt::Key_Return) << 3;
+    }
+    void enterPressesButton() {
+        QFETCH(int, id);
+        QFETCH(int, step);
+        QFETCH(int, key);
+        QFETCH(int, stepAfter);
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.m_settings.m_strPosInterface = "PC-POS 3";
+        CSetupWizard wizard(&app);
+        wizard.show();
+        for (int i = 0; i < step; ++i)
+            wizard.OnNext();
+        auto* button = Control<QPushButton>(&wizard, id);
+        QSignalSpy clicks(button, &QPushButton::clicked);
+        m_answers = {QMessageBox::No};
+        QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(clicks.size(), 1);
+        QCOMPARE(wizard.m_nStep, stepAfter);
+        if (id == 1016)
+            QCOMPARE(m_boxes.value(0).strCaption, QStringLiteral("Bypass POS Emulator Setup Wizard"));
+        QCOMPARE(wizard.isVisible(), !(id == 1017 && step == 3)); // Finish ends the wizard
     }
 
     void skip() {
@@ -175,8 +220,14 @@ private slots:
 
     void startUpFinishThenQuit() {
         QStringList seen;
+        QList<int> delays;
         m_answers = {QMessageBox::Yes};
         RunStartUp([&](QWidget* modal) {
+            // Tooltips everywhere wait 1500 ms before they show.
+            for (QWidget* w : modal->findChildren<QWidget*>()) {
+                if (!w->toolTip().isEmpty())
+                    delays << w->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, w);
+            }
             if (auto* wizard = qobject_cast<CSetupWizard*>(modal)) {
                 seen << "wizard";
                 wizard->OnNext();
@@ -192,6 +243,8 @@ private slots:
             }
         });
         QCOMPARE(seen, (QStringList{"wizard", "main"}));
+        QVERIFY(delays.size() >= 6); // the Communications page's four, Run, Stop, the arrow, Save
+        QCOMPARE(delays, QList<int>(delays.size(), 1500));
         QSettings store(StoreFile(), QSettings::IniFormat);
         QCOMPARE(store.allKeys().size(), 14);
         QCOMPARE(store.value("Point of Sale/POS Interface").toString(), QStringLiteral("PC-POS 3"));

@@ -36,10 +36,12 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
 
     // Lists and the edit are named by their labels; the pictures by what they show.
     const std::pair<int, const char*> names[] = {
-        {1031, "COM port:"},  {1021, "Baud rate:"}, {1022, "Parity:"},         {1027, "Data bits:"},
-        {1028, "Stop bits:"}, {1029, "Flow ctrl:"}, {1007, "OCS IP address:"}, {1039, "Show serial details"}};
+        {1031, "COM port:"},  {1021, "Baud rate:"}, {1022, "Parity:"},        {1027, "Data bits:"},
+        {1028, "Stop bits:"}, {1029, "Flow ctrl:"}, {1007, "OCS IP address:"}};
     for (const auto& [id, name] : names)
         FindControl(this, id)->setAccessibleName(QString::fromLatin1(name));
+    // The expand button is announced by its ">>" or "<<"; what it does comes as its description.
+    m_pExpand->setAccessibleDescription(QStringLiteral("Show or hide the serial details"));
     for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (label->objectName().isEmpty() && label->text().isEmpty())
             label->setAccessibleName(label->y() < 100 ? QStringLiteral("Serial cable")
@@ -87,6 +89,7 @@ void CCommSettingsPage::LoadFromSettings() {
     }
     m_pIpAddress->setText(s.m_strIpAddress);
     UpdateControlStates();
+    ShowPortDevice(); // also when the stored port is the list's first item and nothing changed
     m_bModified = 0;
 }
 

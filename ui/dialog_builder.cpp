@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -58,6 +59,24 @@ void LayoutTabControl(QTabBar* bar) {
 }
 
 namespace {
+
+// Enter on a focused push button presses it, as on any desktop; the dialogs' own Enter handling
+// (which ignores it) applies only while no push button has the focus.
+class CEnterPressesButton : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) || modifiers != Qt::NoModifier)
+            return false;
+        auto* button = static_cast<QPushButton*>(watched);
+        if (button->isEnabled() && button->isVisible())
+            button->click();
+        return true;
+    }
+};
 
 QString PlainText(const char* text) {
     return QString::fromLatin1(text ? text : "");
@@ -147,8 +166,8 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
         list->setBatchSize(4096);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        list->setHorizontalScrollBarPolicy((c.nFlags & CF_HSCROLL) ? Qt::ScrollBarAlwaysOn
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        list->setHorizontalScrollBarPolicy((c.nFlags & CF_HSCROLL) ? Qt::ScrollBarAsNeeded
                                                                    : Qt::ScrollBarAlwaysOff);
         list->setTextElideMode(Qt::ElideNone);
         widget = list;
@@ -196,8 +215,14 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
 void ApplyCommon(const SControlTemplate& c, QWidget* widget, const CDialogUnits& units) {
     if (c.nId != IDC_NONE && widget->objectName().isEmpty())
         widget->setObjectName(QString::number(c.nId));
-    if (c.pszText && *c.pszText)
+    // A control that shows text is announced by what it shows now (Qt takes it from the widget); only
+    // a button that shows a picture instead keeps its template text as its name.
+    if ((c.nFlags & CF_IMAGE) && c.pszText && *c.pszText)
         widget->setAccessibleName(PlainText(c.pszText).remove(QLatin1Char('&')));
+    if (auto* push = qobject_cast<QPushButton*>(widget)) {
+        static CEnterPressesButton enterPresses;
+        push->installEventFilter(&enterPresses);
+    }
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
         if (c.nFlags & CF_IMAGE) {
             const QRect rect = units.Rect(c.x, c.y, c.cx, c.cy);

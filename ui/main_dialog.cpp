@@ -20,6 +20,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QTabBar>
 
 namespace {
@@ -100,6 +101,15 @@ void CMainDialog::OnInitDialog() {
         m_nLastTab = index;
         OnTabSelChange(index);
     });
+
+    for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (label->text() == QLatin1String("[Rx] Data received from OCS:"))
+            m_staticRxCaption = label;
+    }
+    m_rcTxList = m_listTx->geometry();
+    m_rcRxList = m_listRx->geometry();
+    m_rcSave = m_btnSave->geometry();
+    m_rcRxCaption = m_staticRxCaption ? m_staticRxCaption->geometry() : QRect();
 
     // The collapsed window ends a little below the arrow, cutting off the whole details area.
     m_nCollapseBy = m_listRx->geometry().bottom() - m_btnDetails->geometry().bottom() - 3;
@@ -197,6 +207,10 @@ void CMainDialog::OnTabSelChange(int index) {
 }
 
 void CMainDialog::OnDetailsArrow() {
+    if (m_bExpanded && !m_timerCollapse.isActive()) {
+        // A window made bigger goes back to the template's width at once; the height slides as ever.
+        setFixedSize(m_rcExpanded.width(), std::max(height(), m_rcCollapsed.height()));
+    }
     QTimer& timer = m_bExpanded ? m_timerCollapse : m_timerExpand;
     timer.start(1);
 }
@@ -213,8 +227,34 @@ void CMainDialog::StepDetailsAnimation(bool expand) {
     }
     (expand ? m_timerExpand : m_timerCollapse).stop();
     m_bExpanded = expand ? 1 : 0;
+    if (expand) {
+        // With the details shown the window may be made bigger, never smaller than the template.
+        setMinimumSize(m_rcExpanded.size());
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
     m_btnDetails->setIcon(ResourceIcon(expand ? IDI_ARROW_UP : IDI_ARROW_DOWN));
     m_staticDetails->setText(QString::fromLatin1(expand ? HINT_HIDE : HINT_SHOW));
+}
+
+void CMainDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    LayOutDetails();
+}
+
+// The lists share the height beyond the template's and take the width beyond it; the Save button and
+// the [Rx] caption move with them; everything above stays where the template puts it.
+void CMainDialog::LayOutDetails() {
+    if (!m_listTx || m_rcTxList.isNull())
+        return;
+    const int extraWidth = std::max(0, width() - m_rcExpanded.width());
+    const int extraHeight = std::max(0, height() - m_rcExpanded.height());
+    const int txShare = extraHeight / 2;
+    m_listTx->setGeometry(m_rcTxList.adjusted(0, 0, extraWidth, txShare));
+    m_btnSave->setGeometry(m_rcSave.translated(extraWidth, txShare));
+    if (m_staticRxCaption)
+        m_staticRxCaption->setGeometry(m_rcRxCaption.translated(0, txShare));
+    m_listRx->setGeometry(
+        m_rcRxList.translated(0, txShare).adjusted(0, 0, extraWidth, extraHeight - txShare));
 }
 
 void CMainDialog::OnTimer(int id) {

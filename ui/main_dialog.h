@@ -90,6 +90,12 @@ public:
     int m_nCollapseBy = 0;
     QRect m_rcCollapsed;
     QRect m_rcExpanded;
+    // The details area as the template places it; a window made bigger gives the lists the rest.
+    QRect m_rcTxList;
+    QRect m_rcRxList;
+    QRect m_rcSave;
+    QRect m_rcRxCaption;
+    QLabel* m_staticRxCaption = nullptr;
     QLabel* m_staticDetails = nullptr;
     QPushButton* m_btnSave = nullptr;
     QLabel* m_iconTx = nullptr;
@@ -113,6 +119,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -129,6 +136,7 @@ private:
     QPoint PageOrigin() const;
     void RaiseAbovePages();
     void StepDetailsAnimation(bool expand);
+    void LayOutDetails();
 
     QTimer m_timerExpand;
     QTimer m_timerCollapse;

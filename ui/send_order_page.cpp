@@ -23,7 +23,8 @@ CSendOrderPage::CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidge
 
     m_pRun->setAccessibleName(QStringLiteral("Run"));
     m_pStop->setAccessibleName(QStringLiteral("Stop"));
-    m_pStatus->setAccessibleName(QStringLiteral("Status"));
+    // The status line is announced by the text it shows; what it is comes as its description.
+    m_pStatus->setAccessibleDescription(QStringLiteral("Status"));
     m_pPosName->setAccessibleName(QStringLiteral("POS Interface:"));
     m_pIcon->setAccessibleName(QStringLiteral("Connection type"));
     // Shown enabled: a disabled label would draw the red text grey.

@@ -94,7 +94,6 @@ void CSetupWizard::ShowStep() {
         m_btnNext->setText(QStringLiteral("Next >"));
         m_btnNext->setEnabled(true);
     }
-    m_btnNext->setAccessibleName(m_btnNext->text());
     update();
 }
 

@@ -4,6 +4,7 @@
 #include "ui/dialog_builder.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -31,6 +32,15 @@ void CFinishOrderDialog::done(int result) {
 void CFinishOrderDialog::closeEvent(QCloseEvent* event) {
     m_bFinishShown = 0;
     QDialog::closeEvent(event);
+}
+
+// Enter closes it as Escape does; the order finishes behind it either way.
+void CFinishOrderDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        reject();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {

@@ -19,6 +19,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QProgressBar* m_pProgress;
