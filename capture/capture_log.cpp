@@ -105,6 +105,30 @@ QByteArray FormatRxLine(QByteArray text, bool serial) {
     return CurrentTimeField() + RxKeyword(serial) + text;
 }
 
+QByteArray ParseCaptureNotation(const QByteArray& text) {
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '<' && i + 3 < text.size() && text[i + 3] == '>' && hex(text[i + 1]) >= 0 &&
+            hex(text[i + 2]) >= 0) {
+            bytes.append(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+            i += 3;
+        } else {
+            bytes.append(text[i]);
+        }
+    }
+    return bytes;
+}
+
 QByteArray ReplyChunkText(const char* data, int length) {
     return QByteArray(data, static_cast<qsizetype>(qstrnlen(data, static_cast<uint>(std::max(0, length)))));
 }

@@ -9,6 +9,10 @@ enum { TXLINE_PLAIN = 0, TXLINE_COMMENT = 1, TXLINE_PAUSE = 2, TXLINE_SERIAL = 3
 // Rewrites every byte outside 0x20..0x7E as "<%02X>".
 void EscapeControlBytes(QByteArray& text);
 
+// The bytes a text in the capture notation stands for: "<HH>" (two hex digits, either case) is that
+// byte, every other character itself. The inverse of EscapeControlBytes.
+QByteArray ParseCaptureNotation(const QByteArray& text);
+
 // A prepared script line as the [Tx] list shows it: like EscapeControlBytes, and ';' (the NUL
 // placeholder) as "<00>".
 QByteArray ScriptLineDisplayForm(const QByteArray& line);

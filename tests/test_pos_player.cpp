@@ -9,6 +9,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QXmlStreamReader>
 #include <csignal>
 #include <thread>
 
@@ -126,6 +127,14 @@ private slots:
                                          << "--passes takes a whole number, 0 or more" << 0 << 0 << "" << 0;
         QTest::newRow("unknown") << QStringList{"X", "--fast"} << "unknown option --fast" << 0 << 0 << ""
                                  << 0;
+        QTest::newRow("empty reply") << QStringList{"X", "--tcp", "127.0.0.1", "--expect", ""}
+                                     << "--expect needs the reply, e.g. \"<06>\"" << 0 << 0 << "" << 0;
+        QTest::newRow("zero time-out")
+            << QStringList{"X", "--tcp", "127.0.0.1", "--reply-timeout", "0"}
+            << "--reply-timeout takes a whole number of milliseconds, 1 or more" << 0 << 0 << "" << 0;
+        QTest::newRow("report, nothing judged")
+            << QStringList{"X", "--tcp", "127.0.0.1", "--junit", "r.xml"}
+            << "--junit reports judged replies: give --expect too" << 0 << 0 << "" << 0;
     }
     void parseArgs() {
         QFETCH(QStringList, args);
@@ -141,6 +150,7 @@ private slots:
         QTEST(options.settings.m_bIncludeEtx, "includeEtx");
         QTEST(options.settings.m_strBaud, "baud");
         QTEST(options.nPasses, "passes");
+        QVERIFY(options.expect.isEmpty()); // nothing judged unless asked
         if (options.settings.m_bUseSerial) {
             QCOMPARE(options.settings.m_strPort, QStringLiteral("COM3"));
             QCOMPARE(options.settings.m_strParity, QStringLiteral("Even"));
@@ -409,6 +419,97 @@ private slots:
         const QByteArray out = player.readAllStandardOutput();
         QVERIFY2(out.contains("SERIAL:   <06>AB\n"), out.constData());
         QVERIFY(out.contains("SERIAL    <02>T<03>\n"));
+    }
+
+    // A scripted OCS answers line by line: ACK, NAK, nothing, ACK too late, ACK after 150 ms, ACK.
+    void judgesReplies() {
+        QByteArray script;
+        for (int k = 1; k <= 6; ++k)
+            script += "<02>L" + QByteArray::number(k) + "<03>\n<p>1\n"; // a line every 1.5 s
+        WritePos("Judged", script);
+        CTestListener peer("127.0.0.78");
+        const QString junit = m_dir.filePath("judged.xml");
+        QProcess player;
+        StartPlayer(player, {"Judged", "--tcp", "127.0.0.78", "--expect", "<06>", "--reply-timeout", "400",
+                             "--junit", junit});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        std::thread ocs([fd] {
+            QByteArray seen;
+            for (int k = 1; k <= 6; ++k) {
+                const QByteArray frame = "\x02L" + QByteArray::number(k) + "\x03";
+                while (!seen.contains(frame) && ReadWithin(fd, 5000, seen) > 0) {
+                }
+                const int delayMs[] = {0, 0, -1, 800, 150, 0};
+                if (delayMs[k - 1] < 0)
+                    continue;
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs[k - 1]));
+                WriteBytes(fd, k == 2 ? "\x15" : "\x06");
+            }
+            ReadFor(fd, 1, 3000); // until the player closes
+        });
+        QVERIFY(player.waitForFinished(30000));
+        ocs.join();
+        ::close(fd);
+        QCOMPARE(player.exitCode(), int(PLAYER_REPLIES_FAILED));
+        const QByteArray out = player.readAllStandardOutput();
+        QVERIFY2(out.contains("failed: pass 1 line 3: <02>L2<03>: wrong reply within 400 ms: <15>\n"),
+                 out.constData());
+        QVERIFY(out.contains("failed: pass 1 line 5: <02>L3<03>: no reply within 400 ms\n"));
+        QVERIFY(out.contains("failed: pass 1 line 7: <02>L4<03>: no reply within 400 ms\n"));
+        static const QRegularExpression summary(
+            QStringLiteral("judged 6 lines: 3 answered, 1 wrong, 2 missing; reply latency ms: min ([0-9.]+), "
+                           "median [0-9.]+, "
+                           "p99 [0-9.]+, max ([0-9.]+)\n$"));
+        const auto match = summary.match(QString::fromLatin1(out));
+        QVERIFY2(match.hasMatch(), out.constData());
+        QVERIFY(match.captured(1).toDouble() < 100); // answered at once
+        QVERIFY(match.captured(2).toDouble() >= 150 && match.captured(2).toDouble() < 400); // after 150 ms
+
+        QFile file(junit);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QStringList failures;
+        QString tests;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == QLatin1String("testsuite"))
+                tests = xml.attributes().value("tests").toString() + "/" +
+                        xml.attributes().value("failures").toString();
+            if (xml.name() == QLatin1String("failure"))
+                failures << xml.attributes().value("message").toString();
+        }
+        QVERIFY(!xml.hasError());
+        QCOMPARE(tests, QStringLiteral("6/3"));
+        QCOMPARE(failures, (QStringList{"wrong reply within 400 ms: <15>", "no reply within 400 ms",
+                                        "no reply within 400 ms"}));
+    }
+
+    // Every line answered: status 0 and a report without failures; ocs-sim answers each frame.
+    void allRepliesAnswered() {
+        WritePos("PC-POS Fine", "<02>A<03>\n<02>B<03>\n<02>C<03>\n");
+        QProcess sim;
+        sim.start(QStringLiteral(OCS_SIM_PATH), {"--listen", "127.0.0.79", "--reply", "<06>"});
+        QVERIFY(sim.waitForStarted());
+        QByteArray simOut;
+        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains("listening"));
+        const QString junit = m_dir.filePath("fine.xml");
+        const SRun run = Play(
+            {"PC-POS Fine", "--tcp", "127.0.0.79", "--passes", "2", "--expect", "<06>", "--junit", junit});
+        sim.terminate();
+        QVERIFY(sim.waitForFinished());
+        QCOMPARE(run.nExit, 0);
+        QVERIFY2(run.out.contains("judged 6 lines: 6 answered, 0 wrong, 0 missing; reply latency ms: min "),
+                 run.out.constData());
+        QVERIFY(!run.out.contains("failed:"));
+        QFile file(junit);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        QVERIFY(xml.contains("<testsuite name=\"pos-player\" tests=\"6\" failures=\"0\""));
+        QCOMPARE(xml.count("<testcase "), 6);
+        QVERIFY(!xml.contains("<failure"));
+        QVERIFY(xml.contains("classname=\"PC-POS Fine\" name=\"pass 2 line 3: &lt;02&gt;C&lt;03&gt;\""));
     }
 
     // Against the simulated OCS: every frame arrives with a checksum it accepts, and its ACKs come back.

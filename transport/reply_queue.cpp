@@ -1,10 +1,10 @@
 #include "transport/reply_queue.h"
 
-bool CReplyQueue::Push(unsigned generation, QByteArray text) {
+bool CReplyQueue::Push(unsigned generation, QByteArray text, qint64 receivedNs) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_space.wait(lock, [this] { return m_nBytes < m_nLimit || m_bAbort; });
     m_nBytes += text.size() + 1;
-    m_chunks.push_back(SReplyChunk{generation, std::move(text)});
+    m_chunks.push_back(SReplyChunk{generation, std::move(text), receivedNs});
     if (m_bPosted)
         return false;
     m_bPosted = true;

@@ -9,6 +9,7 @@
 struct SReplyChunk {
     unsigned nGeneration; // whose capture the chunk belongs to
     QByteArray text;
+    qint64 nReceivedNs = 0; // when it came in, on the clock of whoever pushed it
 };
 
 // Replies on their way from a client's receive thread to the user-interface thread. The receive
@@ -19,7 +20,7 @@ class CReplyQueue {
 public:
     explicit CReplyQueue(qsizetype limitBytes) : m_nLimit(limitBytes) {}
     // True when the receiver has to be told to Take (the first chunk since the last Take).
-    bool Push(unsigned generation, QByteArray text);
+    bool Push(unsigned generation, QByteArray text, qint64 receivedNs = 0);
     std::vector<SReplyChunk> Take();
     // Runs close (of the client whose receive thread pushes here); Close waits for that thread, so a
     // Push that waits meanwhile returns at once instead of holding it up.

@@ -27,11 +27,15 @@ void CSerialGather::OnTimer() {
         Finish();
         return;
     }
+    QByteArray read;
     while (m_port.GetBytesWaiting() > 0) {
         const int byte = m_port.ReadByte() & 0xFF;
+        read.append(static_cast<char>(byte));
         if (byte != 0)
             m_text.append(static_cast<char>(byte));
     }
+    if (m_tap)
+        m_tap(read);
     m_timer.start(SERIAL_GATHER_MS);
 }
 

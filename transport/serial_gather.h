@@ -20,12 +20,15 @@ public:
     void OnInput();
     // Ends a pass under way now, giving its line; used when the port closes.
     void Finish();
+    // Also hands every read's bytes, 0x00 included, to `tap` as they are read.
+    void SetByteTap(std::function<void(const QByteArray&)> tap) { m_tap = std::move(tap); }
 
 private:
     void OnTimer();
 
     CPortCtl& m_port;
     std::function<void(const QByteArray&)> m_onLine;
+    std::function<void(const QByteArray&)> m_tap;
     QTimer m_timer;
     QByteArray m_text;
     bool m_bGathering = false;

@@ -32,15 +32,30 @@ const char PLAYER_USAGE_TEXT[] =
     "                     \"PC-POS\" sends a checksum without the ETX, every other none.\n"
     "  --passes N         play the script N times (default 1); 0 plays until Ctrl+C\n"
     "  --capture PATH     write the capture file (the window's format) when done\n"
+    "  --expect TEXT      judge the replies: every data line must get TEXT, in the capture\n"
+    "                     notation (\"<06>\", \"<06><02>OK<03>\"); without it nothing is judged\n"
+    "  --reply-timeout MS how long a line waits for its reply, from its last byte sent\n"
+    "                     (default 1000)\n"
+    "  --junit FILE       write a JUnit XML report of the judged lines (with --expect)\n"
     "  --help             show this text\n"
+    "\n"
+    "Judging: each occurrence of the expected reply goes to the oldest line still waiting; other\n"
+    "bytes that come while a line waits are its own. A line is answered (its reply came in time),\n"
+    "wrong (its time ran out and other bytes came) or missing (its time ran out with nothing).\n"
+    "Lines go out every 500 ms and never wait for replies, so with a time-out longer than that a\n"
+    "line left unanswered takes the next line's reply. Failures are printed as they are judged,\n"
+    "the summary at the end; \"line L\" counts the script's lines (not its remarks) from 1.\n"
+    "After the last pass the player waits for the replies still due; after Ctrl+C it does not, and\n"
+    "lines whose time had not run out are left out of the report.\n"
     "\n"
     "Ctrl+C (or SIGTERM) finishes the pass under way at 10 ms a line, as Stop does; a second one ends\n"
     "at once.\n"
     "Lines sent are listed with their link (\"NETWORK   \"), replies with a colon (\"NETWORK:  \").\n"
     "\n"
-    "Exit status: 0 every pass played (with --passes 0: ended by Ctrl+C), 2 bad command line,\n"
-    "3 file not found or unreadable, 4 connection not made, 5 connection dropped,\n"
-    "6 capture file not written, 130 interrupted before the passes asked for were played.\n";
+    "Exit status: 0 every pass played (with --passes 0: ended by Ctrl+C) and every judged line\n"
+    "answered, 2 bad command line, 3 file not found or unreadable, 4 connection not made,\n"
+    "5 connection dropped, 6 capture file or report not written, 7 a judged line wrong or missing,\n"
+    "130 interrupted before the passes asked for were played. 7 only when no other applies.\n";
 
 namespace {
 const char CONNECT_FAILED[] = "Unable to connect to OCS";
@@ -138,6 +153,30 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
                 error = QStringLiteral("--capture needs a file name");
                 return false;
             }
+        } else if (arg == QLatin1String("--expect")) {
+            if (!value(text))
+                return false;
+            options.expect = ParseCaptureNotation(text.toLatin1());
+            if (options.expect.isEmpty()) {
+                error = QStringLiteral("--expect needs the reply, e.g. \"<06>\"");
+                return false;
+            }
+        } else if (arg == QLatin1String("--reply-timeout")) {
+            if (!value(text))
+                return false;
+            bool ok = false;
+            options.nReplyTimeoutMs = text.toInt(&ok);
+            if (!ok || options.nReplyTimeoutMs <= 0) {
+                error = QStringLiteral("--reply-timeout takes a whole number of milliseconds, 1 or more");
+                return false;
+            }
+        } else if (arg == QLatin1String("--junit")) {
+            if (!value(options.strJUnit))
+                return false;
+            if (options.strJUnit.isEmpty()) {
+                error = QStringLiteral("--junit needs a file name");
+                return false;
+            }
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             error = QStringLiteral("unknown option ") + arg;
             return false;
@@ -156,6 +195,10 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         error = QStringLiteral("give one of --tcp ADDRESS and --serial COMn");
         return false;
     }
+    if (!options.strJUnit.isEmpty() && options.expect.isEmpty()) {
+        error = QStringLiteral("--junit reports judged replies: give --expect too");
+        return false;
+    }
     s.m_strPosInterface = StripFolderAndExtension(options.strScript);
     s.m_bCalcChecksum = checksum >= 0 ? checksum : PosUsesChecksum(s.m_strPosInterface) ? 1 : 0;
     s.m_bIncludeEtx = includeEtx >= 0 ? includeEtx : 0;
@@ -172,6 +215,25 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
     connect(&m_port, &CPortCtl::PortLost, this,
             [this] { Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST)); });
     m_client.SetHandler(this);
+    m_clock.start();
+    if (!m_options.expect.isEmpty()) {
+        m_pJudge = std::make_unique<CReplyJudge>(
+            m_options.expect, qint64(m_options.nReplyTimeoutMs) * 1'000'000, [this](const SJudgedLine& line) {
+                if (line.result == JUDGED_ANSWERED)
+                    return;
+                std::fprintf(m_out, "failed: pass %d line %d: %s: %s\n", line.nPass, line.nLine,
+                             line.text.constData(), qPrintable(m_pJudge->FailureMessage(line)));
+                std::fflush(m_out);
+            });
+        m_gather.SetByteTap([this](const QByteArray& bytes) {
+            if (!m_bEnded)
+                m_pJudge->BytesReceived(bytes, m_clock.nsecsElapsed());
+            ArmJudgeTimer();
+        });
+        m_judgeTimer.setSingleShot(true);
+        m_judgeTimer.setTimerType(Qt::PreciseTimer);
+        connect(&m_judgeTimer, &QTimer::timeout, this, &COrderPlayer::OnJudgeTimer);
+    }
 }
 
 COrderPlayer::~COrderPlayer() {
@@ -237,15 +299,42 @@ void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
 }
 
 void COrderPlayer::OnOcsReceive(const QString&, int, char* data, int length, int) {
-    if (m_replies.Push(0, ReplyChunkText(data, length)))
+    // The chunk whole, for the judge; its [Rx] text is made on the way out.
+    if (m_replies.Push(0, QByteArray(data, std::max(0, length)), m_clock.nsecsElapsed()))
         m_handoff.Post([this] { DrainReplies(); });
 }
 
 void COrderPlayer::DrainReplies() {
     for (const SReplyChunk& chunk : m_replies.Take()) {
-        if (!m_bEnded)
-            AddRx(chunk.text, false);
+        if (m_bEnded)
+            continue;
+        AddRx(ReplyChunkText(chunk.text.constData(), int(chunk.text.size())), false);
+        if (m_pJudge)
+            m_pJudge->BytesReceived(chunk.text, chunk.nReceivedNs);
     }
+    ArmJudgeTimer();
+}
+
+// Wakes when the oldest waiting line's time runs out.
+void COrderPlayer::ArmJudgeTimer() {
+    if (!m_pJudge || m_bEnding)
+        return;
+    const qint64 deadline = m_pJudge->NextDeadlineNs();
+    if (deadline < 0) {
+        m_judgeTimer.stop();
+        if (m_bAwaitingReplies)
+            End(PLAYER_OK);
+        return;
+    }
+    const qint64 waitNs = std::max<qint64>(0, deadline - m_clock.nsecsElapsed());
+    m_judgeTimer.start(int(waitNs / 1'000'000) + 1);
+}
+
+void COrderPlayer::OnJudgeTimer() {
+    if (!m_pJudge || m_bEnding)
+        return;
+    m_pJudge->Expire(m_clock.nsecsElapsed());
+    ArmJudgeTimer();
 }
 
 void COrderPlayer::OnOcsDisconnect(const QString&, int, int) {
@@ -259,7 +348,7 @@ void COrderPlayer::OnOcsDisconnect(const QString&, int, int) {
 void COrderPlayer::Interrupt() {
     if (m_bEnding)
         return;
-    if (m_bFinishing || !m_bOpen) {
+    if (m_bFinishing || !m_bOpen || m_bAwaitingReplies) {
         End(PLAYER_INTERRUPTED);
         return;
     }
@@ -275,15 +364,26 @@ void COrderPlayer::OnTick() {
     if (!m_script.GetNextLine(line, passesLeft && !m_bFinishing)) {
         const bool allPlayed =
             m_options.nPasses == 0 || m_nPassesDone >= m_options.nPasses || m_script.GetLineCount() == 0;
+        if (allPlayed && !m_bFinishing && m_pJudge && m_pJudge->HasWaiting()) {
+            m_bAwaitingReplies = true; // the replies to the last lines are still due
+            ArmJudgeTimer();
+            return;
+        }
         End(allPlayed ? PLAYER_OK : PLAYER_INTERRUPTED);
         return;
     }
+    const int lineNumber = m_script.GetLineIndex() + 1;
     const qint64 delay = [&] {
         const SLinePlan plan = PlanLine(line);
         const int kind = TxLineKind(plan, m_options.settings.m_bUseSerial ? TXLINE_SERIAL : TXLINE_NETWORK);
         AddTx(plan.text, kind);
-        if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK)
+        if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK) {
             SendLine(line);
+            if (m_pJudge && !m_bEnding) {
+                m_pJudge->LineSent(m_nPassesDone + 1, lineNumber, plan.text, m_clock.nsecsElapsed());
+                ArmJudgeTimer();
+            }
+        }
         return plan.nDelayMs;
     }();
     if (m_bEnding)
@@ -325,6 +425,29 @@ void COrderPlayer::AddRx(const QByteArray& text, bool serial) {
     std::fflush(m_out);
 }
 
+// The summary, the report, and status 7 when a line failed and nothing worse happened.
+void COrderPlayer::ReportJudgement() {
+    if (!m_pJudge)
+        return;
+    m_judgeTimer.stop();
+    m_pJudge->Expire(m_clock.nsecsElapsed());
+    std::fprintf(m_out, "%s\n", m_pJudge->Summary(m_pJudge->WaitingCount()).constData());
+    std::fflush(m_out);
+    const bool failed = m_pJudge->Count(JUDGED_WRONG) + m_pJudge->Count(JUDGED_MISSING) > 0;
+    if (failed && m_nStatus == PLAYER_OK)
+        m_nStatus = PLAYER_REPLIES_FAILED;
+    if (m_options.strJUnit.isEmpty())
+        return;
+    const QByteArray report =
+        JUnitReport(*m_pJudge, m_options.settings.m_strPosInterface, double(m_clock.nsecsElapsed()) / 1e9);
+    QString why;
+    if (WriteCaptureFile(m_options.strJUnit, report, &why) != CAPTURE_WRITTEN) {
+        std::fprintf(m_err, "pos-player: Unable to write the report. %s\n", qPrintable(why));
+        if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
+            m_nStatus = PLAYER_NO_CAPTURE;
+    }
+}
+
 void COrderPlayer::Fail(int status, const QString& message) {
     if (m_bEnding)
         return;
@@ -352,12 +475,13 @@ void COrderPlayer::End(int status) {
     DrainReplies(); // what came in before the close is still on its way
     m_bEnded = true;
     m_nStatus = status;
+    ReportJudgement();
     // Once the link was made the file is written, also for an empty script or a dropped link.
     if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;
         if (WriteCaptureFile(m_options.strCapture, FormatCaptureFile(m_tx, m_rx), &why) != CAPTURE_WRITTEN) {
             std::fprintf(m_err, "pos-player: Unable to open file. %s\n", qPrintable(why));
-            if (m_nStatus == PLAYER_OK)
+            if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
                 m_nStatus = PLAYER_NO_CAPTURE;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "app/app_settings.h"
 #include "capture/capture_list.h"
+#include "reply_judge.h"
 #include "script/order_pacer.h"
 #include "script/order_script.h"
 #include "transport/ocs_client.h"
@@ -10,21 +11,24 @@
 #include "transport/serial_gather.h"
 #include "transport/thread_handoff.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
+#include <memory>
 
 // Exit status of the player.
 enum {
     PLAYER_OK = 0,
-    PLAYER_USAGE = 2,         // bad command line
-    PLAYER_NO_SCRIPT = 3,     // the POS definition file cannot be found or read
-    PLAYER_NO_LINK = 4,       // the connection cannot be made
-    PLAYER_LINK_LOST = 5,     // the connection dropped while playing
-    PLAYER_NO_CAPTURE = 6,    // the capture file cannot be written
-    PLAYER_INTERRUPTED = 130, // Ctrl+C before the passes asked for were played
+    PLAYER_USAGE = 2,          // bad command line
+    PLAYER_NO_SCRIPT = 3,      // the POS definition file cannot be found or read
+    PLAYER_NO_LINK = 4,        // the connection cannot be made
+    PLAYER_LINK_LOST = 5,      // the connection dropped while playing
+    PLAYER_NO_CAPTURE = 6,     // the capture file (or the report) cannot be written
+    PLAYER_REPLIES_FAILED = 7, // a line got a wrong reply or none (with --expect)
+    PLAYER_INTERRUPTED = 130,  // Ctrl+C before the passes asked for were played
 };
 
 // Replies waiting for the output beyond this hold the receive thread back, and with it the OCS.
@@ -35,6 +39,9 @@ struct SPlayerOptions {
     CAppSettings settings; // link and checksum, as the window would hold them
     int nPasses = 1;       // 0: until Ctrl+C
     QString strCapture;    // capture file to write at the end, if any
+    QByteArray expect;     // the reply every data line must get; empty: nothing is judged
+    int nReplyTimeoutMs = 1000;
+    QString strJUnit; // JUnit XML report to write at the end, if any
     bool bHelp = false;
 };
 
@@ -73,6 +80,9 @@ private:
     void Fail(int status, const QString& message);
     void End(int status);
     void CloseLink();
+    void ArmJudgeTimer();
+    void OnJudgeTimer();
+    void ReportJudgement();
 
     SPlayerOptions m_options;
     FILE* m_out;
@@ -95,4 +105,8 @@ private:
     bool m_bEnded = false; // the capture is complete
     int m_nPassesDone = 0;
     int m_nStatus = PLAYER_OK;
+    QElapsedTimer m_clock; // one clock for lines sent and bytes received, read on any thread
+    std::unique_ptr<CReplyJudge> m_pJudge;
+    QTimer m_judgeTimer;
+    bool m_bAwaitingReplies = false; // every pass played; the last lines' replies may still come
 };
