@@ -2,11 +2,14 @@
 #include "app/message_box.h"
 #include "capture/capture_file.h"
 #include "order_player.h"
+#include "script/order_line.h"
+#include "script/order_script.h"
 #include "test_peer.h"
 #include "test_support.h"
 #include "ui/main_dialog.h"
 #include "ui/send_order_page.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -510,6 +513,96 @@ private slots:
         QCOMPARE(xml.count("<testcase "), 6);
         QVERIFY(!xml.contains("<failure"));
         QVERIFY(xml.contains("classname=\"PC-POS Fine\" name=\"pass 2 line 3: &lt;02&gt;C&lt;03&gt;\""));
+    }
+
+    // Learning a POS from the wire: a script played to ocs-sim --record, and the recording played again,
+    // put the same bytes on the wire in the same order, with the pause within half a second.
+    void recordAndReplay_data() {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<QStringList>("flags"); // the checksum of both plays
+        QTest::addColumn<QByteArray>("statement");
+        QTest::newRow("TCP, checksum") << false << QStringList{"--checksum"} << QByteArray("ETX excluded");
+        QTest::newRow("TCP, none") << false << QStringList{"--no-checksum"} << QByteArray("checksum off");
+        QTest::newRow("serial, checksum with ETX")
+            << true << QStringList{"--checksum", "--include-etx"} << QByteArray("ETX included");
+        QTest::newRow("serial, none") << true << QStringList{"--no-checksum"} << QByteArray("checksum off");
+    }
+    void recordAndReplay() {
+        QFETCH(bool, serial);
+        QFETCH(QStringList, flags);
+        const QByteArray script = "<02>O1<1C>LANE<03>\n<02>A<3C>B<00>C<03>\n<p>1\n<05>\n<02>T<1C>5.49<03>\n";
+        WritePos("Learned", script);
+        QByteArray expected;
+        for (const QByteArray& line : PrepareScript(script)) {
+            if (PlanLine(line).kind == LINE_DATA)
+                expected +=
+                    EncodeLineBytes(line, flags.contains("--checksum"), flags.contains("--include-etx"));
+        }
+        const QString recording = m_dir.filePath("learned.vlq");
+        QFile::remove(recording);
+        QProcess sim;
+        sim.start(QStringLiteral(OCS_SIM_PATH),
+                  QStringList{"--listen", "127.0.0.81", "--record", recording} +
+                      (serial ? QStringList{"--serial", "COM8"} : QStringList{}));
+        QVERIFY(sim.waitForStarted());
+        QByteArray simOut;
+        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains(serial ? "serial" : "listening"));
+        const QStringList first =
+            serial ? QStringList{"--serial", "COM8"} : QStringList{"--tcp", "127.0.0.81"};
+        QCOMPARE(Play(QStringList{"Learned"} + first + flags).nExit, 0);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished());
+        simOut += sim.readAllStandardOutput();
+        QFETCH(QByteArray, statement);
+        QVERIFY2(simOut.contains("recorded 4 frames to " + recording.toLocal8Bit()), simOut.constData());
+        QVERIFY(simOut.contains(statement));
+        QVERIFY(!simOut.contains("warning"));
+        QFile file(recording);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray learned = file.readAll();
+        QVERIFY2(learned.startsWith("Recorded by ocs-sim on "), learned.constData());
+        QVERIFY2(learned.contains("\n<p>1\n<05>\n"), learned.constData());
+
+        // Played again, to a peer that notes when each byte came.
+        std::vector<std::pair<qint64, QByteArray>> chunks;
+        QElapsedTimer clock;
+        clock.start();
+        const auto collect = [&](int fd, QProcess& player) {
+            int quiet = 0; // until the player has ended and the line stayed quiet a moment
+            while (quiet < 6 && clock.elapsed() < 20000) {
+                QByteArray got;
+                if (ReadWithin(fd, 50, got) > 0) {
+                    chunks.emplace_back(clock.elapsed(), got);
+                    quiet = 0;
+                } else if (player.waitForFinished(0) || player.state() == QProcess::NotRunning) {
+                    ++quiet;
+                }
+            }
+        };
+        QProcess player;
+        if (serial) {
+            CTestPty pty("COM11");
+            StartPlayer(player, QStringList{recording, "--serial", "COM11"} + flags);
+            collect(pty.Master(), player);
+        } else {
+            CTestListener peer("127.0.0.82");
+            StartPlayer(player, QStringList{recording, "--tcp", "127.0.0.82"} + flags);
+            const int fd = peer.Accept();
+            QVERIFY(fd >= 0);
+            collect(fd, player);
+            ::close(fd);
+        }
+        QCOMPARE(player.exitCode(), 0);
+        QByteArray wire;
+        QList<qint64> arrival; // of each byte
+        for (const auto& [at, bytes] : chunks) {
+            wire += bytes;
+            arrival += QList<qint64>(bytes.size(), at);
+        }
+        QCOMPARE(wire, expected);
+        const qsizetype enq = wire.indexOf('\x05');
+        const qint64 pause = arrival[enq] - arrival[enq - 1];
+        QVERIFY2(pause >= 1000 && pause <= 2000, qPrintable(QString::number(pause))); // 1.5 s in the script
     }
 
     // Against the simulated OCS: every frame arrives with a checksum it accepts, and its ACKs come back.

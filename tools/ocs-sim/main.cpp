@@ -1,8 +1,10 @@
 // A simulated OCS: listens where the emulator connects, serves a pseudo-terminal behind a COM name,
 // answers ENQ with ACK and prints every frame it receives with its checksum verdicts.
 #include "frame_check.h"
+#include "wire_recorder.h"
 
 #include "app/app_settings.h"
+#include "capture/capture_file.h"
 #include "script/order_script.h"
 #include "transport/port_names.h"
 
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <arpa/inet.h>
@@ -36,6 +39,7 @@ void OnSignal(int) {
 
 const char USAGE[] =
     "Usage: ocs-sim [--listen ADDRESS] [--port N] [--serial COMn] [--reply TEXT] [--gap MS]\n"
+    "               [--record FILE]\n"
     "\n"
     "A simulated OCS (order confirmation display) for the POS Emulator.\n"
     "\n"
@@ -46,7 +50,17 @@ const char USAGE[] =
     "  --reply TEXT      send TEXT back after each frame; TEXT in script notation, e.g. \"<06>\"\n"
     "  --gap MS          a frame ends at the next STX, or after MS milliseconds without a byte\n"
     "                    (default 50)\n"
+    "  --record FILE     learn a POS from the wire: write everything received, on every\n"
+    "                    connection and the serial line, as a POS definition file that POS Emulator\n"
+    "                    and pos-player play back byte for byte; written when ocs-sim ends\n"
     "  --help            show this text\n"
+    "\n"
+    "Recording: one script line per frame (a frame ends after an ETX and its checksum byte, or after\n"
+    "50 ms without a byte), printable bytes as themselves (but \"<\" as <3C>), others as <HH>, and a\n"
+    "pause line <p>N where the POS waited beyond the 500 ms that follow every line. When every ETX\n"
+    "carries the XOR checksum the emulator sends, the checksum bytes are left out and ocs-sim says\n"
+    "how to play the file (checksum on, ETX excluded or included); otherwise they stay in the lines.\n"
+    "A byte 0x3B (;) cannot be played (the format reads it as NUL): such lines are warned of.\n"
     "\n"
     "Every ENQ (<05>) is answered with ACK (<06>) at once. Each frame is printed with a millisecond\n"
     "time stamp in the capture notation (<02>ORDER<03>), followed by the verdict on each checksum\n"
@@ -61,6 +75,7 @@ struct SSource {
 };
 
 QElapsedTimer g_clock;
+CWireRecorder* g_pRecorder = nullptr; // with --record
 
 void Print(const QByteArray& what, const QByteArray& text) {
     const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss.zzz")).toLatin1();
@@ -104,6 +119,8 @@ bool ReadSource(SSource& source, bool isSocket, const QByteArray& reply) {
         return true;
     if (n <= 0)
         return false;
+    if (g_pRecorder)
+        g_pRecorder->Received(source.name, g_clock.elapsed(), QByteArray(buffer, n));
     for (ssize_t i = 0; i < n; ++i) {
         if (buffer[i] == 0x02)
             FlushFrame(source, reply);
@@ -112,6 +129,43 @@ bool ReadSource(SSource& source, bool isSocket, const QByteArray& reply) {
         source.pending.append(buffer[i]);
     }
     source.nLastByteMs = g_clock.elapsed();
+    return true;
+}
+
+// Writes the recording and says how to play it; false when the file cannot be written.
+bool WriteRecording(const CWireRecorder& recorder, const QString& path) {
+    QByteArray sources;
+    for (const QByteArray& source : recorder.Sources())
+        sources += (sources.isEmpty() ? "" : ", ") + source;
+    QList<QByteArray> remarks{
+        "Recorded by ocs-sim on " +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() +
+        (sources.isEmpty() ? QByteArray(", nothing received") : " from " + sources) + "."};
+    SRecording recording = recorder.Finish(remarks);
+    QByteArray how;
+    switch (recording.checksum) {
+    case RECORDED_CHECKSUM_WITHOUT_ETX:
+        how = "with the checksum on, ETX excluded (a POS name holding \"PC-POS\" does that)";
+        break;
+    case RECORDED_CHECKSUM_WITH_ETX:
+        how = "with the checksum on, ETX included (pos-player --checksum --include-etx)";
+        break;
+    case RECORDED_NO_CHECKSUM:
+        how = "with the checksum off (checksum bytes, if any, are in the lines as received)";
+        break;
+    }
+    remarks << "Play it " + how + ".";
+    recording = recorder.Finish(remarks);
+    QString why;
+    if (WriteCaptureFile(path, recording.text, &why) != CAPTURE_WRITTEN) {
+        std::fprintf(stderr, "ocs-sim: cannot write %s: %s\n", qPrintable(path), qPrintable(why));
+        return false;
+    }
+    std::printf("recorded %d frames to %s; play it %s\n", recording.nFrames, qPrintable(path),
+                how.constData());
+    for (const QString& warning : recording.warnings)
+        std::printf("warning: %s\n", qPrintable(warning));
+    std::fflush(stdout);
     return true;
 }
 
@@ -124,6 +178,7 @@ int main(int argc, char** argv) {
     QString serialName;
     QByteArray reply;
     int gapMs = 50;
+    QString recordPath;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -141,6 +196,8 @@ int main(int argc, char** argv) {
             reply = PrepareScriptLine(args[++i].toLatin1()).replace(';', '\0');
         } else if (arg == QLatin1String("--gap") && hasValue) {
             gapMs = std::max(1, args[++i].toInt());
+        } else if (arg == QLatin1String("--record") && hasValue) {
+            recordPath = args[++i];
         } else {
             std::fprintf(stderr, "ocs-sim: unknown or incomplete option '%s'\n\n%s", qPrintable(arg), USAGE);
             return 2;
@@ -149,6 +206,16 @@ int main(int argc, char** argv) {
     if (port <= 0 || port > 65535) {
         std::fprintf(stderr, "ocs-sim: bad port\n");
         return 2;
+    }
+    CWireRecorder recorder;
+    if (!recordPath.isEmpty()) {
+        // Found out now, not after a long recording.
+        const QFileInfo target(recordPath);
+        if (!target.absoluteDir().exists() || (target.exists() && !target.isFile())) {
+            std::fprintf(stderr, "ocs-sim: cannot record to %s\n", qPrintable(recordPath));
+            return 2;
+        }
+        g_pRecorder = &recorder;
     }
 
     struct sigaction action {};
@@ -285,5 +352,7 @@ int main(int argc, char** argv) {
         ::close(slaveFd);
     }
     Print("stopped", "");
+    if (g_pRecorder && !WriteRecording(recorder, recordPath))
+        return 1;
     return 0;
 }
