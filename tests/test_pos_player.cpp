@@ -403,6 +403,37 @@ private slots:
         ::close(fd);
     }
 
+    // Ctrl+C while lines wait for replies: only those whose time ran out are judged; the player does
+    // not wait for the rest, and says how many it left out.
+    void interruptLeavesWaitingUnjudged() {
+        WritePos("Silent", "<41>\n<p>2\n<42>\n<43>\n<44>\n<45>\n<46>\n<47>\n<48>\n");
+        CTestListener peer("127.0.0.83");
+        const QString junit = m_dir.filePath("interrupted.xml");
+        QProcess player;
+        StartPlayer(player, {"Silent", "--tcp", "127.0.0.83", "--passes", "0", "--expect", "<06>",
+                             "--reply-timeout", "300", "--junit", junit});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QCOMPARE(ReadFor(fd, 1, 5000), QByteArray("A"));
+        QTest::qWait(800); // A's time runs out; B is due two seconds on
+        ::kill(static_cast<pid_t>(player.processId()), SIGINT);
+        CPeerCollector rest(fd);
+        QVERIFY(player.waitForFinished(10000));
+        QCOMPARE(rest.Join(), QByteArray("BCDEFGH"));
+        ::close(fd);
+        QCOMPARE(player.exitCode(), int(PLAYER_REPLIES_FAILED));
+        const QByteArray out = player.readAllStandardOutput();
+        QVERIFY2(
+            out.endsWith("judged 1 lines: 0 answered, 0 wrong, 1 missing, 7 not judged; reply latency ms: "
+                         "none\n"),
+            out.constData());
+        QFile file(junit);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        QCOMPARE(xml.count("<testcase "), 1);
+        QVERIFY(xml.contains("name=\"pass 1 line 1: A\""));
+    }
+
     // Over a serial line (a pseudo-terminal behind COM5) with its settings and serial replies.
     void serialLine() {
         WritePos("PC-POS Serial", "<02>S<03>\n<02>T<03>\n");
