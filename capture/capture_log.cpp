@@ -130,5 +130,5 @@ QByteArray ParseCaptureNotation(const QByteArray& text) {
 }
 
 QByteArray ReplyChunkText(const char* data, int length) {
-    return QByteArray(data, static_cast<qsizetype>(qstrnlen(data, static_cast<uint>(std::max(0, length)))));
+    return QByteArray(data, std::max(0, length));
 }

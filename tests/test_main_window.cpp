@@ -460,7 +460,7 @@ private slots:
                                 9);
         QTRY_COMPARE_WITH_TIMEOUT(reader.Data(), first + second, 5000);
         WriteBytes(fd, QByteArray("\x06OK\x00hidden", 10));
-        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"NETWORK:  <06>OK"});
+        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"NETWORK:  <06>OK<00>hidden"}); // NULs hide nothing
         Page().OnStop(); // returns when the pass is finished
         QVERIFY(!dlg.m_bRunning);
         QCOMPARE(reader.Data(), first + second + QByteArray("\x02Z\x03Z"));
@@ -599,7 +599,7 @@ private slots:
         WriteBytes(pty.Master(), QByteArray("\x06"
                                             "A\0B",
                                             4));
-        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"SERIAL:   <06>AB"});
+        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"SERIAL:   <06>A<00>B"});
         QCOMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("SERIAL    <02>S<03>"));
         // Events with nothing waiting still give a line each.
         dlg.OnSerialInput();
@@ -791,7 +791,7 @@ private slots:
         ::close(fd2);
     }
 
-    // Replies holding every byte value show escaped, up to a chunk's first 0x00; the file is read
+    // Replies holding every byte value show escaped, 0x00 as "<00>", nothing cut; the file is read
     // afresh at each Run.
     void everyByteValueAndReplacedScript() {
         WritePos("Swap", "<41>\n");
@@ -803,13 +803,14 @@ private slots:
         int fd = peer.Accept();
         QTRY_VERIFY(dlg.m_bRunning);
         QByteArray all;
-        for (int v = 1; v < 256; ++v)
+        for (int v = 0; v < 256; ++v)
             all += char(v);
-        WriteBytes(fd, all + QByteArray("\0tail", 5));
-        QTRY_VERIFY(!dlg.m_modelRx.Lines().Line(0).isEmpty());
+        all += QByteArray("\0tail\0", 6);
+        WriteBytes(fd, all);
         QByteArray expected = all;
         EscapeControlBytes(expected);
-        QCOMPARE(RxTextShown(dlg.m_modelRx), expected);
+        QVERIFY(expected.startsWith("<00><01>") && expected.endsWith("<FF><00>tail<00>"));
+        QTRY_COMPARE(RxTextShown(dlg.m_modelRx), expected);
         Page().OnStop();
         ::close(fd);
 

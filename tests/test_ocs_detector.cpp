@@ -82,7 +82,9 @@ private slots:
         QTest::newRow("two acks") << QByteArray() << QByteArray("\x06\x06") << true << QByteArray();
         QTest::newRow("three acks") << QByteArray() << QByteArray("\x06\x06\x06") << true << ACK;
         QTest::newRow("no ack") << QByteArray("x") << QByteArray("yz") << false << QByteArray("xyz");
-        QTest::newRow("nul cuts") << QByteArray() << QByteArray("a\0\x06", 3) << false << QByteArray("a");
+        QTest::newRow("ack after nul") << QByteArray() << QByteArray("a\0\x06", 3) << true << QByteArray();
+        QTest::newRow("nul kept for later")
+            << QByteArray() << QByteArray("\0\0b", 3) << false << QByteArray("\0\0b", 3);
         QTest::newRow("carried ack") << QByteArray("\x06") << QByteArray("q") << true << QByteArray();
     }
     void takeReply() {
@@ -104,6 +106,9 @@ private slots:
         QTest::newRow("four then silent") << five.mid(0, 4) << false << 5;
         QTest::newRow("ack among other bytes")
             << QList<QByteArray>{"xx\x06y", "\x15\x06", ACK, "abc\x06", ACK} << true << 5;
+        QTest::newRow("ack after NUL bytes in one read")
+            << QList<QByteArray>{QByteArray("\0\x06", 2), QByteArray("\0\0\x06", 3), ACK, ACK, ACK} << true
+            << 5;
         QTest::newRow("never an ack") << QList<QByteArray>{"\x15", "\x15"} << false << 1;
         QTest::newRow("two acks in one read")
             << QList<QByteArray>{"\x06\x06", ACK, ACK, ACK, ACK} << true << 5;

@@ -248,12 +248,12 @@ private slots:
                                   "1\x03\x02"
                                   "2\x03"));
         const QByteArray out = player.readAllStandardOutput();
-        QVERIFY2(out.contains("NETWORK:  <06>OK\n"), out.constData());
+        QVERIFY2(out.contains("NETWORK:  <06>OK<00>hidden\n"), out.constData());
         QCOMPARE(out.count("COMMENT:  between"), 2);
         QFile file(capture);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray content = file.readAll();
-        QVERIFY(content.contains("NETWORK:  <06>OK\r\n"));
+        QVERIFY(content.contains("NETWORK:  <06>OK<00>hidden\r\n"));
         QCOMPARE(content.count("NETWORK   <02>1<03>\r\n"), 2);
     }
 
@@ -451,7 +451,7 @@ private slots:
         QVERIFY(player.waitForFinished(10000));
         QCOMPARE(player.exitCode(), 0);
         const QByteArray out = player.readAllStandardOutput();
-        QVERIFY2(out.contains("SERIAL:   <06>AB\n"), out.constData());
+        QVERIFY2(out.contains("SERIAL:   <06>A<00>B\n"), out.constData());
         QVERIFY(out.contains("SERIAL    <02>T<03>\n"));
     }
 

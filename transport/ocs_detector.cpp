@@ -23,8 +23,7 @@ COcsDetector::COcsDetector(const QByteArray& reply, const QByteArray& query, uns
     : m_strReply(reply), m_strQuery(query), m_nTimeout(timeoutMs), m_nAttempts(attempts) {}
 
 bool COcsDetector::TakeReply(QByteArray& carried, const QByteArray& read) const {
-    const qsizetype nul = read.indexOf('\0');
-    carried += nul < 0 ? read : read.left(nul);
+    carried += read; // NUL bytes before the ACK do not hide it
     const qsizetype found = carried.indexOf(m_strReply);
     if (found < 0)
         return false;

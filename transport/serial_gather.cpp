@@ -31,8 +31,7 @@ void CSerialGather::OnTimer() {
     while (m_port.GetBytesWaiting() > 0) {
         const int byte = m_port.ReadByte() & 0xFF;
         read.append(static_cast<char>(byte));
-        if (byte != 0)
-            m_text.append(static_cast<char>(byte));
+        m_text.append(static_cast<char>(byte));
     }
     if (m_tap)
         m_tap(read);

@@ -11,7 +11,7 @@ constexpr int SERIAL_GATHER_MS = 200;
 
 // Gathers serial replies into [Rx] lines without blocking the event loop: a pass takes every byte
 // waiting and ends at the first check that finds none, SERIAL_GATHER_MS after the last byte read; one
-// pass, one line (0x00 bytes left out).
+// pass, one line (every byte, 0x00 too).
 class CSerialGather : public QObject {
     Q_OBJECT
 public:
