@@ -16,7 +16,7 @@ public:
     bool Probe(const QString& port, unsigned int baud, unsigned char dataBits, unsigned char parity,
                unsigned char stopBits, int flowControl) const;
 
-    // One step of the reply search: appends what was read (up to its first 0x00) to the carried text
+    // One step of the reply search: appends what was read (every byte, 0x00 too) to the carried text
     // and looks for the reply. On a match the text keeps what followed the reply less one character.
     bool TakeReply(QByteArray& carried, const QByteArray& read) const;
 
