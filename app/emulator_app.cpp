@@ -11,6 +11,7 @@
 #include "app/tool_tip_style.h"
 #include "script/pos_catalogue.h"
 #include "transport/socket_compat.h"
+#include "ui/capture_save.h"
 #include "ui/main_dialog.h"
 #include "ui/setup_wizard.h"
 
@@ -79,6 +80,7 @@ int CEmulatorApp::InitInstance() {
     if (!work.isEmpty())
         QDir::setCurrent(work);
     LoadSettings();
+    OfferAbandonedCaptures();
     if (m_settings.m_bShowWizard) {
         CSetupWizard wizard(this);
         wizard.exec();

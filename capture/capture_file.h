@@ -14,3 +14,7 @@ enum ECaptureWrite { CAPTURE_WRITTEN, CAPTURE_CANNOT_OPEN, CAPTURE_WRITE_FAILED 
 // Where the folder takes no new file, an existing file is rewritten in place. A path that exists
 // and is not a regular file (a FIFO, a device) is refused with CAPTURE_CANNOT_OPEN.
 ECaptureWrite WriteCaptureFile(const QString& path, const QByteArray& content, QString* error = nullptr);
+// The same for the capture file of the two lists (FormatCaptureFile's bytes), streamed from where the
+// lines are kept: a list of any length costs a little memory only.
+ECaptureWrite WriteCaptureFile(const QString& path, const CCaptureLines& tx, const CCaptureLines& rx,
+                               QString* error = nullptr);

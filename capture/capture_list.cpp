@@ -5,30 +5,238 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Flushes journals to the disk on a thread of its own, so that a slow disk never holds up the window.
+// Each request carries a duplicate of the file's descriptor, closed once synced, so that the journal
+// may be truncated or closed meanwhile.
+class CDiskSyncer {
+public:
+    static CDiskSyncer& Instance() {
+        static CDiskSyncer syncer;
+        return syncer;
+    }
+    void Sync(int fd) {
+#ifdef _WIN32
+        const int copy = fd >= 0 ? ::_dup(fd) : -1;
+#else
+        const int copy = fd >= 0 ? ::dup(fd) : -1;
+#endif
+        if (copy < 0)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_fds.push_back(copy);
+        }
+        m_wake.notify_one();
+    }
+    ~CDiskSyncer() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bStop = true;
+        }
+        m_wake.notify_one();
+        m_thread.join(); // what was asked for is synced first
+    }
+
+private:
+    CDiskSyncer() : m_thread([this] { Run(); }) {}
+    void Run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_bStop || !m_fds.empty(); });
+            std::vector<int> fds;
+            fds.swap(m_fds);
+            if (fds.empty() && m_bStop)
+                return;
+            lock.unlock();
+            for (int fd : fds) {
+#ifdef _WIN32
+                ::_commit(fd);
+                ::_close(fd);
+#else
+                ::fdatasync(fd);
+                ::close(fd);
+#endif
+            }
+            lock.lock();
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<int> m_fds;
+    bool m_bStop = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+CCaptureLines::CCaptureLines() = default;
+
+CCaptureLines::~CCaptureLines() {
+    CloseJournal();
+}
+
+bool CCaptureLines::AttachJournal(const QString& path, QString* error) {
+    CloseJournal();
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_strJournalError = file->errorString();
+        if (error)
+            *error = m_strJournalError;
+        return false;
+    }
+    m_pJournal = std::move(file);
+    m_bReadOnly = false;
+    m_strJournalError.clear();
+    return true;
+}
+
+bool CCaptureLines::OpenJournal(const QString& path) {
+    CloseJournal();
+    Clear();
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    // One line a line feed; a last line without one was never written whole.
+    qint64 start = 0;
+    qint64 at = 0;
+    QByteArray chunk;
+    while (!(chunk = file->read(1024 * 1024)).isEmpty()) {
+        for (qsizetype i = chunk.indexOf('\n'); i >= 0; i = chunk.indexOf('\n', i + 1)) {
+            m_fileOffsets.push_back(start);
+            m_nLongest = std::max<qsizetype>(m_nLongest, qsizetype(at + i - start));
+            start = at + i + 1;
+        }
+        at += chunk.size();
+    }
+    m_nFileBytes = start;
+    m_pJournal = std::move(file);
+    m_bReadOnly = true;
+    return true;
+}
+
+void CCaptureLines::CloseJournal() {
+    if (!m_pJournal)
+        return;
+    // Lines in the journal could not be read any more: a list that goes on keeps them in memory.
+    if (!m_bReadOnly)
+        Commit();
+    m_pJournal.reset();
+    m_bReadOnly = false;
+    m_cache.clear();
+    m_nCacheStart = -1;
+}
+
+bool CCaptureLines::IsJournaled() const {
+    return m_pJournal && !m_bReadOnly && m_strJournalError.isEmpty();
+}
 
 void CCaptureLines::Append(const QByteArray& line) {
-    if (m_blocks.empty() || m_blocks.back().size() + line.size() > BLOCK_SIZE) {
+    const qsizetype size = line.size() + 1;
+    if (m_blocks.empty() || m_blocks.back().size() + size > BLOCK_SIZE) {
         m_blocks.emplace_back();
-        m_blocks.back().reserve(std::max(BLOCK_SIZE, line.size()));
+        m_blocks.back().reserve(std::max(BLOCK_SIZE, size));
     }
     QByteArray& block = m_blocks.back();
     m_lines.push_back(
         {static_cast<quint32>(m_blocks.size() - 1), static_cast<quint32>(block.size()), line.size()});
     block.append(line);
+    block.append('\n');
+    m_nMemoryBytes += size;
     m_nLongest = std::max(m_nLongest, line.size());
+    if (m_nMemoryBytes >= COMMIT_SIZE && IsJournaled())
+        Commit();
 }
 
-void CCaptureLines::Clear() {
+void CCaptureLines::Commit() {
+    if (!IsJournaled() || m_lines.empty())
+        return;
+    qint64 written = 0;
+    for (const QByteArray& block : m_blocks) {
+        const qint64 n = m_pJournal->write(block);
+        if (n != block.size()) {
+            m_strJournalError = m_pJournal->errorString();
+            if (m_strJournalError.isEmpty() || n >= 0)
+                m_strJournalError = QStringLiteral("the disk is full");
+            // A line written in part is no line: the journal ends with the last whole one.
+            m_pJournal->resize(m_nFileBytes);
+            return; // everything not committed stays in memory
+        }
+        written += n;
+    }
+    std::vector<qint64> blockStart(m_blocks.size(), m_nFileBytes);
+    for (size_t b = 1; b < m_blocks.size(); ++b)
+        blockStart[b] = blockStart[b - 1] + m_blocks[b - 1].size();
+    for (const SLineRef& ref : m_lines)
+        m_fileOffsets.push_back(blockStart[ref.nBlock] + ref.nOffset);
+    m_nFileBytes += written;
+    ClearMemory();
+}
+
+void CCaptureLines::SyncToDisk() {
+    Commit();
+    if (IsJournaled())
+        CDiskSyncer::Instance().Sync(static_cast<int>(m_pJournal->handle()));
+}
+
+void CCaptureLines::ClearMemory() {
     m_blocks.clear();
     m_lines.clear();
     m_lines.shrink_to_fit();
+    m_nMemoryBytes = 0;
+}
+
+void CCaptureLines::Clear() {
+    ClearMemory();
+    m_fileOffsets.clear();
+    m_fileOffsets.shrink_to_fit();
     m_nLongest = 0;
+    m_cache.clear();
+    m_nCacheStart = -1;
+    if (m_pJournal && !m_bReadOnly) {
+        // A journal that failed stays given up, but holds no old lines either.
+        if (!m_pJournal->resize(0) && m_strJournalError.isEmpty())
+            m_strJournalError = m_pJournal->errorString();
+    }
+    m_nFileBytes = 0;
+}
+
+QByteArray CCaptureLines::ReadJournal(qint64 offset, qsizetype length) const {
+    if (m_nCacheStart < 0 || offset < m_nCacheStart || offset + length > m_nCacheStart + m_cache.size()) {
+        // Lines are read in runs (painting, saving): the cache takes the next stretch of the file.
+        const qint64 size = std::min<qint64>(std::max<qint64>(length, CACHE_SIZE), m_nFileBytes - offset);
+        m_cache.resize(qsizetype(size));
+        m_nCacheStart = offset;
+        if (!m_pJournal->seek(offset) || m_pJournal->read(m_cache.data(), size) != size) {
+            m_cache.clear();
+            m_nCacheStart = -1;
+            return QByteArray();
+        }
+    }
+    return m_cache.mid(qsizetype(offset - m_nCacheStart), length);
 }
 
 QByteArray CCaptureLines::Line(qsizetype index) const {
     if (index < 0 || index >= Count())
         return QByteArray();
-    const SLineRef& ref = m_lines[static_cast<size_t>(index)];
+    const size_t fileLines = m_fileOffsets.size();
+    if (size_t(index) < fileLines) {
+        const qint64 start = m_fileOffsets[size_t(index)];
+        const qint64 end = size_t(index) + 1 < fileLines ? m_fileOffsets[size_t(index) + 1] : m_nFileBytes;
+        return ReadJournal(start, qsizetype(end - start - 1));
+    }
+    const SLineRef& ref = m_lines[size_t(index) - fileLines];
     return m_blocks[ref.nBlock].mid(ref.nOffset, ref.nLength);
 }
 
@@ -43,14 +251,48 @@ void CCaptureListModel::AttachView(QListView* view, bool backToLeftEdge) {
     view->setModel(this);
 }
 
+bool CCaptureListModel::AttachJournal(const QString& path, QString* error) {
+    m_syncTimer.setSingleShot(true);
+    connect(
+        &m_syncTimer, &QTimer::timeout, this, [this] { m_lines.SyncToDisk(); }, Qt::UniqueConnection);
+    return m_lines.AttachJournal(path, error);
+}
+
 void CCaptureListModel::Append(const QByteArray& line) {
     m_lines.Append(line);
+    if (!m_bCommitPending && m_lines.IsJournaled()) {
+        // The first line of a burst goes out at once (a [Tx] line before its bytes reach the wire),
+        // the rest of the burst when the event loop comes round.
+        m_lines.Commit();
+        m_bCommitPending = true;
+        QTimer::singleShot(0, this, &CCaptureListModel::CommitJournal);
+    }
     if (!m_bFlushPending) {
         m_bFlushPending = true;
         // A list that keeps growing is shown at most every few frames; a quiet one at once.
         const bool busy = m_flushClock.isValid() && m_flushClock.elapsed() < FLUSH_INTERVAL_MS;
         QTimer::singleShot(busy ? FLUSH_INTERVAL_MS : 0, this, &CCaptureListModel::Flush);
     }
+}
+
+void CCaptureListModel::CommitJournal() {
+    m_bCommitPending = false;
+    m_lines.Commit();
+    if (!m_lines.JournalError().isEmpty()) {
+        if (!m_bFailureTold) {
+            m_bFailureTold = true;
+            emit JournalFailed(m_lines.JournalError());
+        }
+        return;
+    }
+    if (m_lines.IsJournaled() && !m_syncTimer.isActive())
+        m_syncTimer.start(1000); // a power cut loses at most the last second
+}
+
+void CCaptureListModel::SyncToDisk() {
+    CommitJournal();
+    m_syncTimer.stop();
+    m_lines.SyncToDisk();
 }
 
 void CCaptureListModel::Clear() {
@@ -63,6 +305,7 @@ void CCaptureListModel::Clear() {
 
 void CCaptureListModel::Flush() {
     m_bFlushPending = false;
+    CommitJournal(); // a line is on its way to the disk before it is shown
     m_flushClock.start();
     const qsizetype total = std::min<qsizetype>(m_lines.Count(), INT_MAX);
     if (total <= m_nShown)

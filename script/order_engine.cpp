@@ -149,6 +149,9 @@ void CMainDialog::CloseConnection() {
         QMetaObject::invokeMethod(&m_finishDialog, "close", Qt::QueuedConnection);
     EnableSettingsPages(true);
     m_bRunning = 0;
+    // The order has ended: its capture goes to the disk now, not a second later.
+    m_modelTx.SyncToDisk();
+    m_modelRx.SyncToDisk();
     m_nRxIndicator = IND_OFF;
     m_nTxIndicator = IND_OFF;
     m_pageSendOrder->SetStatusText(QString());

@@ -6,6 +6,7 @@
 #include "capture/capture_log.h"
 #include "res/resource_ids.h"
 #include "script/pos_catalogue.h"
+#include "ui/capture_save.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/file_dialog.h"
@@ -51,6 +52,15 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
         list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_modelTx.AttachView(m_listTx, true);
     m_modelRx.AttachView(m_listRx, false);
+    // The lists live in journals on disk, so that a crash loses nothing shown and memory stays small.
+    for (CCaptureListModel* model : {&m_modelTx, &m_modelRx})
+        connect(model, &CCaptureListModel::JournalFailed, this, &CMainDialog::ReportJournalFailure,
+                Qt::QueuedConnection);
+    QString why;
+    if (!m_journal.Create(&why) || !m_modelTx.AttachJournal(m_journal.TxPath(), &why) ||
+        !m_modelRx.AttachJournal(m_journal.RxPath(), &why))
+        QMetaObject::invokeMethod(
+            this, [this, why] { ReportJournalFailure(why); }, Qt::QueuedConnection);
 
     for (auto [timer, id] :
          {std::pair{&m_timerExpand, TIMER_EXPAND}, std::pair{&m_timerCollapse, TIMER_COLLAPSE},
@@ -75,6 +85,23 @@ CMainDialog::~CMainDialog() {
     CloseClient();
     m_portCtl.ClosePort();
     EndWaitCursor();
+    // A normal end: the journals go (after a crash they stay, and the next start offers them back).
+    m_modelTx.CloseJournal();
+    m_modelRx.CloseJournal();
+    m_journal.Remove();
+}
+
+void CMainDialog::ReportJournalFailure(const QString& reason) {
+    if (m_bJournalFailureTold)
+        return;
+    m_bJournalFailureTold = true;
+    ShowMessageBox(
+        this,
+        QStringLiteral("The capture cannot be kept on disk (%1).\n\nFrom now on it is held in memory "
+                       "only: nothing captured so far is lost, but it would not survive a crash. Save "
+                       "it before you close POS Emulator.")
+            .arg(reason),
+        QStringLiteral("Capture"), QMessageBox::Ok, QMessageBox::Warning);
 }
 
 void CMainDialog::OnInitDialog() {
@@ -371,33 +398,5 @@ void CMainDialog::OnSaveCapture() {
                        QStringLiteral("No Data Captured"), QMessageBox::Ok, QMessageBox::Information);
         return;
     }
-    SSaveFileRequest request;
-    request.pOwner = this;
-    request.strTitle = QStringLiteral("Save Rx and Tx Data to Disk");
-    request.strFolder = QStringLiteral(".");
-    request.strProposedName = QStringLiteral("DataCapture.txt");
-    request.strFilters = QStringLiteral("Text Files (*.txt);;All Files (*.*)");
-    request.strDefaultSuffix = QStringLiteral("TXT");
-    const QString path = AskSaveFileName(request);
-    if (path.isEmpty())
-        return;
-    // Lines that arrived while the dialog was open are part of the capture now.
-    const QByteArray content = FormatCaptureFile(m_modelTx.Lines(), m_modelRx.Lines());
-    QString error;
-    switch (WriteCaptureFile(path, content, &error)) {
-    case CAPTURE_WRITTEN:
-        break;
-    case CAPTURE_CANNOT_OPEN:
-        ShowMessageBox(this, QStringLiteral("Unable to open file."), QStringLiteral("Error"), QMessageBox::Ok,
-                       QMessageBox::Warning);
-        break;
-    case CAPTURE_WRITE_FAILED:
-        ShowMessageBox(
-            this,
-            QStringLiteral("Unable to write the capture to \"%1\": %2\n\nThe capture is still in the "
-                           "lists; choose another file.")
-                .arg(path, error),
-            QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Warning);
-        break;
-    }
+    SaveCaptureAs(this, m_modelTx.Lines(), m_modelRx.Lines());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/capture_journal.h"
 #include "capture/capture_list.h"
 #include "script/order_pacer.h"
 #include "script/order_script.h"
@@ -104,12 +105,17 @@ public:
     QListView* m_listRx = nullptr;
     CCaptureListModel m_modelTx;
     CCaptureListModel m_modelRx;
+    CCaptureJournal m_journal; // where the two lists are kept on disk while the program runs
+    bool m_bJournalFailureTold = false;
     QPushButton* m_btnDetails = nullptr;
     QTabBar* m_tabCtrl = nullptr;
     CPortCtl m_portCtl;
     int m_bSerialOpen = 0;
     int m_bShowWizardCheck = 0;
     QCheckBox* m_checkShowWizard = nullptr;
+
+    // Tells once that the capture is held in memory only from now on.
+    void ReportJournalFailure(const QString& reason);
 
     // Replaces a settings page (tab 1 or 2) by the real one; the window owns it.
     void SetSettingsPage(int tab, CConfigPage* page);

@@ -50,6 +50,9 @@ const char PLAYER_USAGE_TEXT[] =
     "\n"
     "Ctrl+C (or SIGTERM) finishes the pass under way at 10 ms a line, as Stop does; a second one ends\n"
     "at once.\n"
+    "While it plays, the capture is kept in journals under\n"
+    "~/.local/share/Veltrin Applications/pos-emulator/captures/ (removed when it ends); if the player\n"
+    "is killed, the next start of POS Emulator offers to save that capture.\n"
     "Lines sent are listed with their link (\"NETWORK   \"), replies with a colon (\"NETWORK:  \").\n"
     "\n"
     "Exit status: 0 every pass played (with --passes 0: ended by Ctrl+C) and every judged line\n"
@@ -216,6 +219,15 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
             [this] { Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST)); });
     m_client.SetHandler(this);
     m_clock.start();
+    QString why;
+    if (!m_journal.Create(&why) || !m_tx.AttachJournal(m_journal.TxPath(), &why) ||
+        !m_rx.AttachJournal(m_journal.RxPath(), &why))
+        TellJournalFailure(why);
+    m_syncTimer.setSingleShot(true);
+    connect(&m_syncTimer, &QTimer::timeout, this, [this] {
+        m_tx.SyncToDisk();
+        m_rx.SyncToDisk();
+    });
     if (!m_options.expect.isEmpty()) {
         m_pJudge = std::make_unique<CReplyJudge>(
             m_options.expect, qint64(m_options.nReplyTimeoutMs) * 1'000'000, [this](const SJudgedLine& line) {
@@ -239,6 +251,28 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
 COrderPlayer::~COrderPlayer() {
     m_client.SetHandler(nullptr);
     m_replies.CloseSender([this] { m_client.Close(); });
+    m_tx.CloseJournal();
+    m_rx.CloseJournal();
+    m_journal.Remove(); // a normal end; a killed player's journals stay for POS Emulator to offer
+}
+
+void COrderPlayer::TellJournalFailure(const QString& reason) {
+    if (m_bJournalFailureTold)
+        return;
+    m_bJournalFailureTold = true;
+    std::fprintf(m_err, "pos-player: the capture cannot be kept on disk (%s); it is held in memory only\n",
+                 qPrintable(reason));
+    std::fflush(m_err);
+}
+
+// Each line reaches the operating system as it is printed, and the disk within a second.
+void COrderPlayer::KeepLine(CCaptureLines& lines, const QByteArray& line) {
+    lines.Append(line);
+    lines.Commit();
+    if (!lines.JournalError().isEmpty())
+        TellJournalFailure(lines.JournalError());
+    else if (!m_syncTimer.isActive())
+        m_syncTimer.start(1000);
 }
 
 void COrderPlayer::Start() {
@@ -413,14 +447,14 @@ void COrderPlayer::SendLine(const QByteArray& line) {
 
 void COrderPlayer::AddTx(const QByteArray& text, int kind) {
     const QByteArray formatted = FormatTxLine(text, kind);
-    m_tx.Append(formatted);
+    KeepLine(m_tx, formatted);
     std::fprintf(m_out, "%s\n", formatted.constData());
     std::fflush(m_out);
 }
 
 void COrderPlayer::AddRx(const QByteArray& text, bool serial) {
     const QByteArray formatted = FormatRxLine(text, serial);
-    m_rx.Append(formatted);
+    KeepLine(m_rx, formatted);
     std::fprintf(m_out, "%s\n", formatted.constData());
     std::fflush(m_out);
 }
@@ -475,11 +509,14 @@ void COrderPlayer::End(int status) {
     DrainReplies(); // what came in before the close is still on its way
     m_bEnded = true;
     m_nStatus = status;
+    m_syncTimer.stop();
+    m_tx.SyncToDisk();
+    m_rx.SyncToDisk();
     ReportJudgement();
     // Once the link was made the file is written, also for an empty script or a dropped link.
     if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;
-        if (WriteCaptureFile(m_options.strCapture, FormatCaptureFile(m_tx, m_rx), &why) != CAPTURE_WRITTEN) {
+        if (WriteCaptureFile(m_options.strCapture, m_tx, m_rx, &why) != CAPTURE_WRITTEN) {
             std::fprintf(m_err, "pos-player: Unable to open file. %s\n", qPrintable(why));
             if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
                 m_nStatus = PLAYER_NO_CAPTURE;

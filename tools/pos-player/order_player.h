@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/app_settings.h"
+#include "capture/capture_journal.h"
 #include "capture/capture_list.h"
 #include "reply_judge.h"
 #include "script/order_pacer.h"
@@ -83,6 +84,8 @@ private:
     void ArmJudgeTimer();
     void OnJudgeTimer();
     void ReportJudgement();
+    void KeepLine(CCaptureLines& lines, const QByteArray& line);
+    void TellJournalFailure(const QString& reason);
 
     SPlayerOptions m_options;
     FILE* m_out;
@@ -97,6 +100,9 @@ private:
     QTimer m_timer;
     CCaptureLines m_tx;
     CCaptureLines m_rx;
+    CCaptureJournal m_journal; // where the capture is kept on disk while the player runs
+    QTimer m_syncTimer;
+    bool m_bJournalFailureTold = false;
     std::atomic<unsigned> m_nLink{0}; // work from the client's threads counts while this matches
     bool m_bOpen = false;
     bool m_bLinked = false;    // the link was made at some point
