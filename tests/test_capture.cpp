@@ -5,6 +5,7 @@
 
 #include <QListView>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 class TestCapture : public QObject {
@@ -171,19 +172,137 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
     }
 
+    // The same lines read back whether kept in memory or in a journal: across commits, past the
+    // read cache, after a clear, and from the journal as a program left it.
+    void linesStore_data() {
+        QTest::addColumn<bool>("journal");
+        QTest::newRow("memory") << false;
+        QTest::newRow("journal") << true;
+    }
     void linesStore() {
+        QFETCH(bool, journal);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tx.journal");
         CCaptureLines lines;
+        if (journal)
+            QVERIFY(lines.AttachJournal(path));
+        QCOMPARE(lines.IsJournaled(), journal);
         lines.Append("one");
         lines.Append("");
-        lines.Append("three");
+        lines.Commit();
+        lines.Append("three"); // not committed yet
         QCOMPARE(lines.Count(), 3);
         QCOMPARE(lines.Line(0), QByteArray("one"));
         QCOMPARE(lines.Line(1), QByteArray());
         QCOMPARE(lines.Line(2), QByteArray("three"));
         QCOMPARE(lines.Line(3), QByteArray());
         QCOMPARE(lines.LongestLine(), 5);
+        if (journal)
+            QCOMPARE(QFileInfo(path).size(), 5); // "one\n\n"
+
+        QList<QByteArray> expected{"one", "", "three"};
+        for (int i = 0; i < 30000; ++i) { // beyond a commit's and the cache's size
+            expected << "line " + QByteArray::number(i) + QByteArray(i % 97, '.');
+            lines.Append(expected.last());
+        }
+        lines.Commit();
+        for (qsizetype i : {qsizetype(0), qsizetype(2), qsizetype(17000), qsizetype(3), qsizetype(30002)})
+            QCOMPARE(lines.Line(i), expected[i]);
+        if (journal) {
+            CCaptureLines left; // as the next start finds it
+            QVERIFY(left.OpenJournal(path));
+            QCOMPARE(left.Count(), expected.size());
+            for (qsizetype i = 0; i < expected.size(); i += 997)
+                QCOMPARE(left.Line(i), expected[i]);
+            QCOMPARE(left.Line(expected.size() - 1), expected.last());
+        }
         lines.Clear();
         QCOMPARE(lines.Count(), 0);
+        if (journal)
+            QCOMPARE(QFileInfo(path).size(), 0); // truncated, not copied
+        lines.Append("after");
+        QCOMPARE(lines.Line(0), QByteArray("after"));
+    }
+
+    // A journal that stops taking lines (a full disk) loses none: they and all later ones stay in memory.
+    void fullDiskKeepsEveryLine() {
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("no /dev/full here");
+        CCaptureLines lines;
+        QVERIFY(lines.AttachJournal("/dev/full"));
+        for (int i = 0; i < 1000; ++i) {
+            lines.Append("line " + QByteArray::number(i));
+            if (i % 100 == 0)
+                lines.Commit();
+        }
+        QVERIFY(!lines.JournalError().isEmpty());
+        QVERIFY(!lines.IsJournaled());
+        QCOMPARE(lines.Count(), 1000);
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(lines.Line(i), "line " + QByteArray::number(i));
+
+        CCaptureListModel model; // the list tells of it once
+        QSignalSpy failed(&model, &CCaptureListModel::JournalFailed);
+        QVERIFY(model.AttachJournal("/dev/full"));
+        for (int i = 0; i < 3; ++i)
+            model.Append("x");
+        QTRY_COMPARE(model.rowCount(), 3);
+        model.Append("y");
+        QTRY_COMPARE(model.rowCount(), 4);
+        QCOMPARE(failed.size(), 1);
+    }
+
+    // Saving streams from the journals the very bytes the format has always had.
+    void savedFromJournals() {
+        QTemporaryDir dir;
+        CCaptureLines tx, rx;
+        QVERIFY(tx.AttachJournal(dir.filePath("tx")));
+        QVERIFY(rx.AttachJournal(dir.filePath("rx")));
+        for (const char* line :
+             {"07:05:09    COMMENT:  Order 1047 opens", "07:05:09    NETWORK   <02>O1047<1C>LANE 1<03>",
+              "07:05:10    PAUSE:    2 second(s)", "07:05:12    NETWORK   <02>A<00>B<03>", ""})
+            tx.Append(line);
+        tx.Commit();
+        rx.Append("07:05:09    NETWORK:  <06>");
+        rx.Commit();
+        rx.Append(FormatRxLine(QByteArray("\x06OK\0hidden", 10), false,
+                               QDateTime(QDate(2026, 1, 1), QTime(7, 5, 10))));
+        rx.Append(FormatRxLine("\x15\xff", true, QDateTime(QDate(2026, 1, 1), QTime(7, 5, 12))));
+        QFile expected(QFINDTESTDATA("data/capture_expected.txt"));
+        QVERIFY(expected.open(QIODevice::ReadOnly));
+        const QByteArray bytes = expected.readAll();
+        QCOMPARE(FormatCaptureFile(tx, rx), bytes);
+        const QString path = dir.filePath("DataCapture.txt");
+        QCOMPARE(WriteCaptureFile(path, tx, rx), CAPTURE_WRITTEN);
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), bytes);
+    }
+
+    // A million journaled lines: the view asks only for the rows it shows, scrolls, paints.
+    void millionLinesScrollAndPaint() {
+        QTemporaryDir dir;
+        QListView view;
+        view.setUniformItemSizes(true);
+        view.resize(400, 200);
+        CCaptureListModel model;
+        model.AttachView(&view, true);
+        QVERIFY(model.AttachJournal(dir.filePath("tx")));
+        view.show();
+        constexpr int COUNT = 1'000'000;
+        for (int i = 0; i < COUNT; ++i)
+            model.Append(QByteArray::number(i).rightJustified(7, '0') + QByteArray(73, '.'));
+        QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), COUNT, 20000);
+        QCOMPARE(QFileInfo(dir.filePath("tx")).size(), qint64(COUNT) * 81);
+        for (int row : {500000, 999999, 0, 123456}) {
+            view.scrollTo(model.index(row), QAbstractItemView::PositionAtCenter);
+            QVERIFY(!view.grab().isNull());
+            const QModelIndex shown = view.indexAt(view.viewport()->rect().center());
+            const QRect target = view.visualRect(model.index(row));
+            QVERIFY(target.top() >= 0 && target.bottom() < view.viewport()->height());
+            QVERIFY(qAbs(shown.row() - row) <= 10);
+            QCOMPARE(shown.data().toString().left(7), QString::number(shown.row()).rightJustified(7, '0'));
+        }
     }
 
     // Lines reach the view in order; a view at its end follows, one scrolled up stays put.
