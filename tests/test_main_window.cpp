@@ -1,6 +1,7 @@
 #include "app/emulator_app.h"
 #include "app/message_box.h"
 #include "capture/capture_file.h"
+#include "capture/capture_journal.h"
 #include "capture/capture_log.h"
 #include "res/resource_ids.h"
 #include "test_peer.h"
@@ -759,6 +760,35 @@ private slots:
         QVERIFY(inPlace.open(QIODevice::ReadOnly));
         QCOMPARE(inPlace.readAll(), FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines()));
         SetSaveFileHandler(nullptr);
+    }
+
+    // Journals that cannot be kept (their folder cannot be made): the order plays, the lists fill in
+    // memory, and the user is told once.
+    void journalFolderNotWritable() {
+        const QString folder = CaptureJournalsFolder();
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(QDir().mkpath(QFileInfo(folder).absolutePath()));
+        {
+            QFile blocker(folder); // a file where the folder should be
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        const int fd = StartPlainOrder("127.0.0.36");
+        QVERIFY(fd >= 0);
+        CPeerReader reader(fd);
+        for (int i = 0; i < 3; ++i)
+            WriteBytes(fd, "\x06");
+        QTRY_VERIFY_WITH_TIMEOUT(reader.Data().size() >= 3, 5000);
+        QTRY_VERIFY(m_dlg->m_modelRx.rowCount() >= 1);
+        QCOMPARE(m_dlg->m_modelTx.rowCount(), int(m_dlg->m_modelTx.Lines().Count()));
+        QVERIFY(Lines(m_dlg->m_modelTx).count("NETWORK   A") >= 3);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Capture"));
+        QVERIFY(m_boxes[0].strText.startsWith("The capture cannot be kept on disk ("));
+        QVERIFY(m_boxes[0].strText.contains("held in memory only"));
+        Page().OnStop();
+        ::close(fd);
+        m_dlg.reset();
+        QVERIFY(QFile::remove(folder));
     }
 
     // A pass played to its end: the next order starts with line 0's bytes, also when the script it

@@ -1,11 +1,15 @@
 #include "app/emulator_app.h"
 #include "app/message_box.h"
 #include "capture/capture_file.h"
+#include "capture/capture_journal.h"
+#include "capture/capture_log.h"
 #include "order_player.h"
 #include "script/order_line.h"
 #include "script/order_script.h"
 #include "test_peer.h"
 #include "test_support.h"
+#include "ui/capture_save.h"
+#include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/send_order_page.h"
 
@@ -544,6 +548,96 @@ private slots:
         QCOMPARE(xml.count("<testcase "), 6);
         QVERIFY(!xml.contains("<failure"));
         QVERIFY(xml.contains("classname=\"PC-POS Fine\" name=\"pass 2 line 3: &lt;02&gt;C&lt;03&gt;\""));
+    }
+
+    // A player killed in the middle of an order leaves its capture behind; the next start offers it
+    // back, and the file saved holds every line the player had shown, as the peer saw them.
+    void killedPlayerCaptureOffered() {
+        QByteArray script;
+        for (int k = 1; k <= 20; ++k)
+            script += "<02>L" + QByteArray::number(k) + "<03>\n";
+        WritePos("Killed", script);
+        CTestListener peer("127.0.0.84");
+        QProcess player;
+        StartPlayer(player, {"Killed", "--tcp", "127.0.0.84", "--passes", "0"});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QByteArray received;
+        QList<QByteArray> replies;
+        for (int k = 1; k <= 4; ++k) {
+            const QByteArray frame = "\x02L" + QByteArray::number(k) + "\x03";
+            while (!received.contains(frame) && ReadWithin(fd, 5000, received) > 0) {
+            }
+            replies << "\x06R" + QByteArray::number(k) + QByteArray("\0", 1);
+            WriteBytes(fd, replies.last());
+        }
+        QByteArray out;
+        QTRY_VERIFY((out += player.readAllStandardOutput()).contains("<06>R4<00>")); // shown
+        ::kill(static_cast<pid_t>(player.processId()), SIGKILL);
+        QVERIFY(player.waitForFinished(5000));
+        ReadWithin(fd, 100, received);
+        ::close(fd);
+
+        QList<SMessageBox> boxes;
+        const MessageBoxHandler previous = SetMessageBoxHandler([&boxes](const SMessageBox& box) {
+            boxes << box;
+            return QMessageBox::Yes;
+        });
+        const QString saved = m_dir.filePath("recovered.txt");
+        SetSaveFileHandler([&saved](const SSaveFileRequest& request) {
+            return request.strProposedName == QLatin1String("DataCapture.txt") ? saved : QString();
+        });
+        OfferAbandonedCaptures();
+        SetSaveFileHandler(nullptr);
+        SetMessageBoxHandler(previous);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].strText, QStringLiteral("POS Emulator did not close normally last time. Save the "
+                                                  "capture it was holding?"));
+        QCOMPARE(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray capture = file.readAll();
+        for (int k = 1; received.contains("\x02L" + QByteArray::number(k) + "\x03"); ++k)
+            QVERIFY2(capture.contains("NETWORK   <02>L" + QByteArray::number(k) + "<03>\r\n"),
+                     capture.constData());
+        for (QByteArray reply : replies) {
+            EscapeControlBytes(reply);
+            QVERIFY2(capture.contains("NETWORK:  " + reply + "\r\n"), capture.constData());
+        }
+        QVERIFY(CCaptureJournal::TakeAbandoned().empty()); // offered once, then gone
+    }
+
+    // Two players at once: neither's journals are taken for abandoned, and both captures stay whole.
+    void twoPlayersAtOnce() {
+        WritePos("First", "<41>\n<42>\n<43>\n<44>\n");
+        WritePos("Second", "<51>\n<52>\n<53>\n<54>\n");
+        CTestListener first("127.0.0.85"), second("127.0.0.86");
+        QProcess a, b;
+        StartPlayer(a, {"First", "--tcp", "127.0.0.85", "--capture", m_dir.filePath("first.txt")});
+        StartPlayer(b, {"Second", "--tcp", "127.0.0.86", "--capture", m_dir.filePath("second.txt")});
+        const int fa = first.Accept(), fb = second.Accept();
+        QVERIFY(fa >= 0 && fb >= 0);
+        CPeerCollector ca(fa), cb(fb);
+        QTRY_COMPARE(QDir(CaptureJournalsFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+        QVERIFY(CCaptureJournal::TakeAbandoned().empty()); // both still run
+        QVERIFY(a.waitForFinished(10000) && b.waitForFinished(10000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        QCOMPARE(ca.Join(), QByteArray("ABCD"));
+        QCOMPARE(cb.Join(), QByteArray("QRST"));
+        ::close(fa);
+        ::close(fb);
+        for (const auto& [name, letters] :
+             {std::pair{"first.txt", "ABCD"}, std::pair{"second.txt", "QRST"}}) {
+            QFile file(m_dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray capture = file.readAll();
+            QCOMPARE(capture.count("NETWORK   "), 4);
+            for (const char* c = letters; *c; ++c)
+                QVERIFY(capture.contains(QByteArray("NETWORK   ") + *c + "\r\n"));
+        }
+        // A normal end takes the journals along.
+        QCOMPARE(QDir(CaptureJournalsFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
     }
 
     // Learning a POS from the wire: a script played to ocs-sim --record, and the recording played again,

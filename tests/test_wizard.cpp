@@ -1,9 +1,11 @@
 #include "app/emulator_app.h"
 #include "app/message_box.h"
+#include "capture/capture_journal.h"
 #include "res/resource_ids.h"
 #include "test_support.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
+#include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
 #include "ui/pos_settings_page.h"
 #include "ui/setup_wizard.h"
@@ -250,6 +252,69 @@ private slots:
         QCOMPARE(store.value("Point of Sale/POS Interface").toString(), QStringLiteral("PC-POS 3"));
         QCOMPARE(store.value("Communications/Use Network").toInt(), 1);
         QCOMPARE(store.value("Show Wizard on Startup").toInt(), 1);
+    }
+
+    // A capture left by a program that did not end normally is offered before the wizard; a folder
+    // whose program still runs is left alone; a capture not saved is deleted.
+    void startUpOffersLeftCapture_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("cancelSave");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("yes") << int(QMessageBox::Yes) << false << true;
+        QTest::newRow("yes, then cancel") << int(QMessageBox::Yes) << true << false;
+        QTest::newRow("no") << int(QMessageBox::No) << false << false;
+    }
+    void startUpOffersLeftCapture() {
+        QFETCH(int, answer);
+        QFETCH(bool, cancelSave);
+        QFETCH(bool, saved);
+        const QDir base(CaptureJournalsFolder());
+        QVERIFY(base.mkpath("20260101-000000-99999-0"));
+        for (const auto& [name, text] : {std::pair{"tx.journal", "07:00:00    NETWORK   <02>A<03>\n"},
+                                         std::pair{"rx.journal", "07:00:00    NETWORK:  <06>\npartial"}}) {
+            QFile file(base.filePath(QStringLiteral("20260101-000000-99999-0/") + name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+        }
+        CCaptureJournal running; // a program that runs now: its journals are not offered
+        QVERIFY(running.Create(nullptr));
+        {
+            QFile file(running.TxPath());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("07:00:00    NETWORK   <02>RUNNING<03>\n");
+        }
+        const QString target = m_dir.filePath("left.txt");
+        QFile::remove(target);
+        QStringList order;
+        SetSaveFileHandler([&](const SSaveFileRequest& request) {
+            order << "save " + request.strProposedName;
+            return cancelSave ? QString() : target;
+        });
+        m_answers = {QMessageBox::StandardButton(answer), QMessageBox::Yes};
+        RunStartUp([&](QWidget* modal) {
+            order << modal->metaObject()->className();
+            modal->close();
+        });
+        SetSaveFileHandler(nullptr);
+        QCOMPARE(m_boxes.value(0).strText,
+                 QStringLiteral(
+                     "POS Emulator did not close normally last time. Save the capture it was holding?"));
+        QStringList expected{"CSetupWizard"};
+        if (answer == QMessageBox::Yes)
+            expected.prepend("save DataCapture.txt");
+        QCOMPARE(order, expected);
+        QCOMPARE(QFileInfo::exists(target), saved);
+        if (saved) {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray capture = file.readAll();
+            QVERIFY(capture.contains("NETWORK   <02>A<03>\r\n"));
+            QVERIFY(capture.endsWith("NETWORK:  <06>\r\n")); // a line never written whole is left out
+            QVERIFY(!capture.contains("RUNNING"));
+        }
+        QVERIFY(!base.exists("20260101-000000-99999-0")); // offered once
+        QVERIFY(QFileInfo::exists(running.TxPath()));
+        running.Remove();
     }
 
     void startUpWithoutWizard() {
