@@ -95,11 +95,13 @@ int main(int argc, char** argv) {
     // Let the window take in what is still on its way.
     QElapsedTimer drain;
     drain.start();
+    // Counts the lines added since the last look only: the list may hold gigabytes.
+    qsizetype counted = 0;
+    long long total = 0;
     auto shownBytes = [&] {
         const CCaptureLines& lines = window.m_modelRx.Lines();
-        long long total = 0;
-        for (qsizetype i = 0; i < lines.Count(); ++i)
-            total += lines.Line(i).size() - 22;
+        for (; counted < lines.Count(); ++counted)
+            total += lines.Line(counted).size() - 22;
         return total;
     };
     long long shown = shownBytes();

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); // the capture journals
     QApplication app(argc, argv);
     {
         auto store = OpenProfileStore();

@@ -3,16 +3,29 @@
 #include <QFile>
 #include <cstdio>
 
-// Resident memory of this process in megabytes.
-inline double ResidentMegabytes() {
+// A figure of /proc/self/status ("VmRSS:" resident now, "VmHWM:" its peak) in megabytes.
+inline double StatusMegabytes(const char* key = "VmRSS:") {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(key))
+            return line.mid(qsizetype(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0;
+}
+// Resident memory of this process in megabytes.
+inline double ResidentMegabytes() {
+    return StatusMegabytes("VmRSS:");
+}
+// Resident peak since the last ResetResidentPeak.
+inline double ResidentPeakMegabytes() {
+    return StatusMegabytes("VmHWM:");
+}
+inline void ResetResidentPeak() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
 }
 
 #include "app/app_settings.h"
@@ -28,6 +41,7 @@ inline double ResidentMegabytes() {
 inline void PrepareBenchEnvironment(QTemporaryDir& home) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); // the capture journals
     QDir::setCurrent(home.path());
 }
 

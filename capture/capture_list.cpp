@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -26,20 +27,11 @@ public:
         static CDiskSyncer syncer;
         return syncer;
     }
-    void Sync(int fd) {
-#ifdef _WIN32
-        const int copy = fd >= 0 ? ::_dup(fd) : -1;
-#else
-        const int copy = fd >= 0 ? ::dup(fd) : -1;
-#endif
-        if (copy < 0)
-            return;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_fds.push_back(copy);
-        }
-        m_wake.notify_one();
-    }
+    // Waits until the file's data is on the disk.
+    void Sync(int fd) { Queue(fd, false); }
+    // Starts writing out what the file holds so far, without waiting: a sync that follows then has
+    // little left to do, and holds up the writers of the file (the window) only briefly.
+    void StartWriteback(int fd) { Queue(fd, true); }
     ~CDiskSyncer() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -50,23 +42,51 @@ public:
     }
 
 private:
+    struct SJob {
+        int fd;
+        bool bWritebackOnly;
+    };
     CDiskSyncer() : m_thread([this] { Run(); }) {}
+    void Queue(int fd, bool writebackOnly) {
+#ifdef _WIN32
+        if (writebackOnly)
+            return;
+        const int copy = fd >= 0 ? ::_dup(fd) : -1;
+#else
+        const int copy = fd >= 0 ? ::dup(fd) : -1;
+#endif
+        if (copy < 0)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back({copy, writebackOnly});
+        }
+        m_wake.notify_one();
+    }
     void Run() {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_bStop || !m_fds.empty(); });
-            std::vector<int> fds;
-            fds.swap(m_fds);
-            if (fds.empty() && m_bStop)
+            m_wake.wait(lock, [this] { return m_bStop || !m_jobs.empty(); });
+            std::vector<SJob> jobs;
+            jobs.swap(m_jobs);
+            if (jobs.empty() && m_bStop)
                 return;
             lock.unlock();
-            for (int fd : fds) {
+            for (const SJob& job : jobs) {
 #ifdef _WIN32
-                ::_commit(fd);
-                ::_close(fd);
+                ::_commit(job.fd);
+                ::_close(job.fd);
 #else
-                ::fdatasync(fd);
-                ::close(fd);
+#ifdef __linux__
+                if (job.bWritebackOnly)
+                    ::sync_file_range(job.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+                else
+                    ::fdatasync(job.fd);
+#else
+                if (!job.bWritebackOnly)
+                    ::fdatasync(job.fd);
+#endif
+                ::close(job.fd);
 #endif
             }
             lock.lock();
@@ -74,7 +94,7 @@ private:
     }
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::vector<int> m_fds;
+    std::vector<SJob> m_jobs;
     bool m_bStop = false;
     std::thread m_thread;
 };
@@ -90,7 +110,8 @@ CCaptureLines::~CCaptureLines() {
 bool CCaptureLines::AttachJournal(const QString& path, QString* error) {
     CloseJournal();
     auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // Appending whatever the reads did to the file position.
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Truncate | QIODevice::Unbuffered)) {
         m_strJournalError = file->errorString();
         if (error)
             *error = m_strJournalError;
@@ -182,6 +203,10 @@ void CCaptureLines::Commit() {
         m_fileOffsets.push_back(blockStart[ref.nBlock] + ref.nOffset);
     m_nFileBytes += written;
     ClearMemory();
+    if (m_nFileBytes - m_nWritebackAt >= WRITEBACK_SIZE) {
+        m_nWritebackAt = m_nFileBytes;
+        CDiskSyncer::Instance().StartWriteback(static_cast<int>(m_pJournal->handle()));
+    }
 }
 
 void CCaptureLines::SyncToDisk() {
@@ -210,6 +235,7 @@ void CCaptureLines::Clear() {
             m_strJournalError = m_pJournal->errorString();
     }
     m_nFileBytes = 0;
+    m_nWritebackAt = 0;
 }
 
 QByteArray CCaptureLines::ReadJournal(qint64 offset, qsizetype length) const {
@@ -240,7 +266,10 @@ QByteArray CCaptureLines::Line(qsizetype index) const {
     return m_blocks[ref.nBlock].mid(ref.nOffset, ref.nLength);
 }
 
-CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(parent) {}
+CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(parent) {
+    m_syncTimer.setSingleShot(true);
+    connect(&m_syncTimer, &QTimer::timeout, this, [this] { m_lines.SyncToDisk(); });
+}
 
 void CCaptureListModel::AttachView(QListView* view, bool backToLeftEdge) {
     m_pView = view;
@@ -252,9 +281,6 @@ void CCaptureListModel::AttachView(QListView* view, bool backToLeftEdge) {
 }
 
 bool CCaptureListModel::AttachJournal(const QString& path, QString* error) {
-    m_syncTimer.setSingleShot(true);
-    connect(
-        &m_syncTimer, &QTimer::timeout, this, [this] { m_lines.SyncToDisk(); }, Qt::UniqueConnection);
     return m_lines.AttachJournal(path, error);
 }
 

@@ -56,12 +56,14 @@ private:
     static constexpr qsizetype BLOCK_SIZE = 4 * 1024 * 1024;
     static constexpr qsizetype COMMIT_SIZE = 256 * 1024; // a long burst is committed as it goes
     static constexpr qsizetype CACHE_SIZE = 64 * 1024;
+    static constexpr qint64 WRITEBACK_SIZE = 4 * 1024 * 1024; // a flood goes to the disk as it comes
     void ClearMemory();
     QByteArray ReadJournal(qint64 offset, qsizetype length) const;
 
     // Lines in the journal: where each starts; the journal's size.
     std::vector<qint64> m_fileOffsets;
     qint64 m_nFileBytes = 0;
+    qint64 m_nWritebackAt = 0; // the journal's size when its writeback was last started
     // Lines after those: in blocks, each line followed by a line feed so a block goes out whole.
     std::vector<QByteArray> m_blocks;
     std::deque<SLineRef> m_lines;

@@ -204,6 +204,10 @@ private slots:
         for (int i = 0; i < 30000; ++i) { // beyond a commit's and the cache's size
             expected << "line " + QByteArray::number(i) + QByteArray(i % 97, '.');
             lines.Append(expected.last());
+            if (i % 1000 == 999) { // reading between writes, as the view does
+                lines.Commit();
+                QCOMPARE(lines.Line(i / 2), expected[i / 2]);
+            }
         }
         lines.Commit();
         for (qsizetype i : {qsizetype(0), qsizetype(2), qsizetype(17000), qsizetype(3), qsizetype(30002)})
