@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); // the capture journals
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: pos-screenshots OUTPUT_FOLDER (run from the folder that holds POS/)\n");
