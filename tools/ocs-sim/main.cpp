@@ -16,19 +16,47 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
+#include <vector>
+
+#ifdef _WIN32
+// The TCP side only: Windows has no pseudo-terminals to serve a COM name with.
+#include "transport/socket_compat.h"
+using SimHandle = SocketHandle;
+constexpr SimHandle SIM_NO_HANDLE = SOCKET_INVALID;
+constexpr int MSG_NOSIGNAL = 0;
+inline int PollHandles(WSAPOLLFD* fds, size_t count, int timeoutMs) {
+    return ::WSAPoll(fds, ULONG(count), timeoutMs);
+}
+using SimPollFd = WSAPOLLFD;
+inline bool Interrupted() {
+    return false;
+}
+#else
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
+using SimHandle = int;
+constexpr SimHandle SIM_NO_HANDLE = -1;
+inline int PollHandles(pollfd* fds, size_t count, int timeoutMs) {
+    return ::poll(fds, count, timeoutMs);
+}
+using SimPollFd = pollfd;
+inline bool Interrupted() {
+    return errno == EINTR;
+}
+inline void closesocket(int fd) {
+    ::close(fd);
+}
+#endif
 
 namespace {
 
@@ -47,6 +75,7 @@ const char USAGE[] =
     "  --port N          listen on port N instead of 48501\n"
     "  --serial COMn     also serve a pseudo-terminal, published as COMn in the ports folder\n"
     "                    (removed again on exit), so that the emulator's serial line reaches it\n"
+    "                    (not on Windows)\n"
     "  --reply TEXT      send TEXT back after each frame; TEXT in script notation, e.g. \"<06>\"\n"
     "  --gap MS          a frame ends at the next STX, or after MS milliseconds without a byte\n"
     "                    (default 50)\n"
@@ -68,7 +97,7 @@ const char USAGE[] =
     "Ends on Ctrl+C.\n";
 
 struct SSource {
-    int fd = -1;
+    SimHandle fd = SIM_NO_HANDLE;
     QByteArray name;
     QByteArray pending;
     qint64 nLastByteMs = 0;
@@ -83,17 +112,19 @@ void Print(const QByteArray& what, const QByteArray& text) {
     std::fflush(stdout);
 }
 
-void WriteAll(int fd, const QByteArray& data) {
+void WriteAll(SimHandle fd, const QByteArray& data) {
     qsizetype done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::send(fd, data.constData() + done, size_t(data.size() - done), MSG_NOSIGNAL);
-        if (n < 0 && errno == ENOTSOCK) {
+        const auto n = ::send(fd, data.constData() + done, int(data.size() - done), MSG_NOSIGNAL);
+#ifndef _WIN32
+        if (n < 0 && errno == ENOTSOCK) { // the pseudo-terminal
             const ssize_t w = ::write(fd, data.constData() + done, size_t(data.size() - done));
             if (w <= 0)
                 return;
             done += w;
             continue;
         }
+#endif
         if (n <= 0)
             return;
         done += n;
@@ -113,10 +144,15 @@ void FlushFrame(SSource& source, const QByteArray& reply) {
 // Takes bytes from a source; false when it has ended. An STX starts a new frame.
 bool ReadSource(SSource& source, bool isSocket, const QByteArray& reply) {
     char buffer[4096];
+#ifdef _WIN32
+    Q_UNUSED(isSocket);
+    const int n = ::recv(source.fd, buffer, int(sizeof(buffer)), 0);
+#else
     const ssize_t n =
         isSocket ? ::recv(source.fd, buffer, sizeof(buffer), 0) : ::read(source.fd, buffer, sizeof(buffer));
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return true;
+#endif
     if (n <= 0)
         return false;
     if (g_pRecorder)
@@ -218,16 +254,30 @@ int main(int argc, char** argv) {
         g_pRecorder = &recorder;
     }
 
+#ifdef _WIN32
+    if (!serialName.isEmpty()) {
+        std::fprintf(stderr, "ocs-sim: --serial needs pseudo-terminals, which Windows does not have; use the "
+                             "TCP side\n");
+        return 2;
+    }
+    if (!SocketStartup()) {
+        std::fprintf(stderr, "ocs-sim: cannot start the socket library\n");
+        return 1;
+    }
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    const SimHandle listener = ::socket(AF_INET, SOCK_STREAM, 0);
+#else
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    const SimHandle listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#endif
     g_clock.start();
-
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -238,15 +288,16 @@ int main(int argc, char** argv) {
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         ::listen(listener, 8) != 0) {
         std::fprintf(stderr, "ocs-sim: cannot listen on %s:%d: %s\n", listenAddress.constData(), port,
-                     std::strerror(errno));
+                     qPrintable(qt_error_string()));
         return 1;
     }
     Print("listening", listenAddress + ":" + QByteArray::number(port));
 
     std::vector<SSource> clients;
     SSource serial;
-    int slaveFd = -1;
     QString published;
+#ifndef _WIN32
+    int slaveFd = -1;
     if (!serialName.isEmpty()) {
         if (AtoiLike(serialName.mid(3)) < 1 || !serialName.startsWith(QLatin1String("COM"))) {
             std::fprintf(stderr, "ocs-sim: '%s' is not a COM name\n", qPrintable(serialName));
@@ -277,11 +328,12 @@ int main(int argc, char** argv) {
         Print("serial",
               serialName.toLatin1() + " -> " + slavePath + " (" + QFile::encodeName(published) + ")");
     }
+#endif
 
     while (!g_bStop) {
-        std::vector<pollfd> fds;
+        std::vector<SimPollFd> fds;
         fds.push_back({listener, POLLIN, 0});
-        if (serial.fd >= 0)
+        if (serial.fd != SIM_NO_HANDLE)
             fds.push_back({serial.fd, POLLIN, 0});
         for (const SSource& client : clients)
             fds.push_back({client.fd, POLLIN, 0});
@@ -294,15 +346,20 @@ int main(int argc, char** argv) {
         consider(serial);
         for (const SSource& client : clients)
             consider(client);
-        const int ready = ::poll(fds.data(), fds.size(), timeout);
-        if (ready < 0 && errno != EINTR)
+        const int ready = PollHandles(fds.data(), fds.size(), timeout);
+        if (ready < 0 && !Interrupted())
             break;
         if (ready > 0) {
             if (fds[0].revents & POLLIN) {
                 sockaddr_in peer{};
                 socklen_t len = sizeof(peer);
-                const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-                if (fd >= 0) {
+#ifdef _WIN32
+                const SimHandle fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
+#else
+                const SimHandle fd =
+                    ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
+#endif
+                if (fd != SIM_NO_HANDLE) {
                     SSource client;
                     client.fd = fd;
                     client.name = "TCP " + QByteArray(::inet_ntoa(peer.sin_addr)) + ":" +
@@ -312,7 +369,7 @@ int main(int argc, char** argv) {
                 }
             }
             size_t index = 1;
-            if (serial.fd >= 0) {
+            if (serial.fd != SIM_NO_HANDLE) {
                 // A closed slave side gives POLLHUP on Linux; the slave we hold keeps it from happening.
                 if (fds[index].revents & POLLIN)
                     ReadSource(serial, false, reply);
@@ -323,7 +380,7 @@ int main(int argc, char** argv) {
                     if (!ReadSource(clients[c], true, reply)) {
                         FlushFrame(clients[c], QByteArray());
                         Print(clients[c].name, "disconnected");
-                        ::close(clients[c].fd);
+                        closesocket(clients[c].fd);
                         clients.erase(clients.begin() + static_cast<long>(c));
                         continue;
                     }
@@ -342,15 +399,19 @@ int main(int argc, char** argv) {
 
     for (SSource& client : clients) {
         FlushFrame(client, QByteArray());
-        ::close(client.fd);
+        closesocket(client.fd);
     }
-    ::close(listener);
-    if (serial.fd >= 0) {
+    closesocket(listener);
+#ifdef _WIN32
+    SocketCleanup();
+#else
+    if (serial.fd != SIM_NO_HANDLE) {
         FlushFrame(serial, QByteArray());
         QFile::remove(published);
         ::close(serial.fd);
         ::close(slaveFd);
     }
+#endif
     Print("stopped", "");
     if (g_pRecorder && !WriteRecording(recorder, recordPath))
         return 1;
