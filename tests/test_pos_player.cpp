@@ -671,7 +671,11 @@ private slots:
                       (serial ? QStringList{"--serial", "COM8"} : QStringList{}));
         QVERIFY(sim.waitForStarted());
         QByteArray simOut;
-        QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains(serial ? "serial" : "listening"));
+        const QByteArray ready = serial ? "serial" : "listening";
+        QTRY_VERIFY_WITH_TIMEOUT((simOut += sim.readAllStandardOutput()).contains(ready) ||
+                                     sim.state() == QProcess::NotRunning,
+                                 15000);
+        QVERIFY2(simOut.contains(ready), (simOut + sim.readAllStandardError()).constData());
         const QStringList first =
             serial ? QStringList{"--serial", "COM8"} : QStringList{"--tcp", "127.0.0.81"};
         QCOMPARE(Play(QStringList{"Learned"} + first + flags).nExit, 0);
