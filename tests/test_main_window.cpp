@@ -83,11 +83,11 @@ class TestMainWindow : public QObject {
         return *m_dlg;
     }
     CSendOrderPage& Page() { return *m_dlg->m_pageSendOrder; }
-    // Opens the window and runs a one-line order ("A") over TCP to a peer listening at address; the
-    // peer's end of the connection once the order runs, or -1.
-    int StartPlainOrder(const char* address) {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
+    // Opens the window and runs the script as an order over TCP to a peer listening at address (kept
+    // in m_peer); the peer's end of the connection once the order runs, or -1.
+    int StartOrder(const char* address, const QString& pos, const QByteArray& script) {
+        WritePos(pos, script);
+        Select(pos);
         UseNetwork(address);
         m_peer = std::make_unique<CTestListener>(address);
         Open();
@@ -97,6 +97,8 @@ class TestMainWindow : public QObject {
             return -1;
         return fd;
     }
+    // The same for a one-line order ("A").
+    int StartPlainOrder(const char* address) { return StartOrder(address, "Plain", "<41>\n"); }
     void UseNetwork(const char* address) {
         m_app->m_settings.m_bUseNetwork = 1;
         m_app->m_settings.m_bUseSerial = 0;
@@ -326,15 +328,9 @@ private slots:
             for (char c = 'a'; c <= 'z'; ++c)
                 script += "<" + QByteArray::number(c, 16).toUpper() + ">\n";
         }
-        WritePos("Long", script);
-        Select("Long");
-        UseNetwork("127.0.0.35");
-        CTestListener peer("127.0.0.35");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
+        const int fd = StartOrder("127.0.0.35", "Long", script);
         QVERIFY(fd >= 0);
-        QTRY_VERIFY(dlg.m_bRunning);
+        CMainDialog& dlg = *m_dlg;
         CPeerReader reader(fd);
         QTRY_VERIFY(reader.Data().startsWith("a"));
         bool closedEarly = false;
@@ -794,15 +790,9 @@ private slots:
     // A pass played to its end: the next order starts with line 0's bytes, also when the script it
     // loads is longer than the last one.
     void longerScriptStartsAtLineZero() {
-        WritePos("Grow", "<41>\n<42>\n<43>\n");
-        Select("Grow");
-        UseNetwork("127.0.0.33");
-        CTestListener peer("127.0.0.33");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        const int fd = peer.Accept();
+        const int fd = StartOrder("127.0.0.33", "Grow", "<41>\n<42>\n<43>\n");
         QVERIFY(fd >= 0);
-        QTRY_VERIFY(dlg.m_bRunning);
+        CMainDialog& dlg = *m_dlg;
         CPeerReader reader(fd);
         QTRY_VERIFY(reader.Data().startsWith("A"));
         Page().OnStop(); // finishes the pass
@@ -811,7 +801,7 @@ private slots:
 
         WritePos("Grow", "<02>HEAD<03>\n<44>\n<45>\n<46>\n<47>\n<48>\n<49>\n<4A>\n");
         Page().OnRun();
-        const int fd2 = peer.Accept();
+        const int fd2 = m_peer->Accept();
         QVERIFY(fd2 >= 0);
         CPeerReader reader2(fd2);
         QTRY_VERIFY(reader2.Data().size() >= 6);

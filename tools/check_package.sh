@@ -56,4 +56,11 @@ fi
 kill "$wizard"
 wait "$wizard" || true
 rm -rf "$home" "$home2"
-echo "package installed, its programs ran, and it is removed again"
+
+trap - EXIT
+apt-get remove -y --purge pos-emulator > /dev/null
+for f in /usr/bin/pos-emulator /usr/bin/pos-player /usr/bin/ocs-sim /usr/share/pos-emulator \
+    /usr/share/man/man1/pos-player.1.gz /usr/share/doc/pos-emulator; do
+  if [ -e "$f" ]; then echo "left behind after removal: $f"; exit 1; fi
+done
+echo "package installed, its programs ran, and it is removed again without a trace"

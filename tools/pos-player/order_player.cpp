@@ -107,12 +107,31 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             out = args[++i];
             return true;
         };
+        // A value that names a file (an empty one names none), or a whole number from `least` on.
+        const auto fileValue = [&](QString& out) {
+            if (!value(out))
+                return false;
+            if (out.isEmpty())
+                error = arg + QStringLiteral(" needs a file name");
+            return !out.isEmpty();
+        };
+        QString text;
+        const auto numberValue = [&](int& out, int least, const char* what) {
+            if (!value(text))
+                return false;
+            bool ok = false;
+            out = text.toInt(&ok);
+            if (!ok || out < least) {
+                error = arg + QStringLiteral(" takes ") + QLatin1String(what);
+                return false;
+            }
+            return true;
+        };
         const SChoiceOption* choice = nullptr;
         for (const SChoiceOption& option : CHOICE_OPTIONS) {
             if (arg == QLatin1String(option.pszName))
                 choice = &option;
         }
-        QString text;
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             options.bHelp = true;
             return true;
@@ -141,21 +160,11 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (arg == QLatin1String("--include-etx") || arg == QLatin1String("--no-include-etx")) {
             includeEtx = arg == QLatin1String("--include-etx") ? 1 : 0;
         } else if (arg == QLatin1String("--passes")) {
-            if (!value(text))
+            if (!numberValue(options.nPasses, 0, "a whole number, 0 or more"))
                 return false;
-            bool ok = false;
-            options.nPasses = text.toInt(&ok);
-            if (!ok || options.nPasses < 0) {
-                error = QStringLiteral("--passes takes a whole number, 0 or more");
-                return false;
-            }
         } else if (arg == QLatin1String("--capture")) {
-            if (!value(options.strCapture))
+            if (!fileValue(options.strCapture))
                 return false;
-            if (options.strCapture.isEmpty()) {
-                error = QStringLiteral("--capture needs a file name");
-                return false;
-            }
         } else if (arg == QLatin1String("--expect")) {
             if (!value(text))
                 return false;
@@ -165,21 +174,11 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
                 return false;
             }
         } else if (arg == QLatin1String("--reply-timeout")) {
-            if (!value(text))
+            if (!numberValue(options.nReplyTimeoutMs, 1, "a whole number of milliseconds, 1 or more"))
                 return false;
-            bool ok = false;
-            options.nReplyTimeoutMs = text.toInt(&ok);
-            if (!ok || options.nReplyTimeoutMs <= 0) {
-                error = QStringLiteral("--reply-timeout takes a whole number of milliseconds, 1 or more");
-                return false;
-            }
         } else if (arg == QLatin1String("--junit")) {
-            if (!value(options.strJUnit))
+            if (!fileValue(options.strJUnit))
                 return false;
-            if (options.strJUnit.isEmpty()) {
-                error = QStringLiteral("--junit needs a file name");
-                return false;
-            }
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             error = QStringLiteral("unknown option ") + arg;
             return false;
