@@ -150,7 +150,7 @@ bool CCaptureLines::OpenJournal(const QString& path) {
 void CCaptureLines::CloseJournal() {
     if (!m_pJournal)
         return;
-    // Lines in the journal could not be read any more: a list that goes on keeps them in memory.
+    // What is still in memory goes out first; the journal's lines cannot be read after this.
     if (!m_bReadOnly)
         Commit();
     m_pJournal.reset();
@@ -239,6 +239,8 @@ void CCaptureLines::Clear() {
 }
 
 QByteArray CCaptureLines::ReadJournal(qint64 offset, qsizetype length) const {
+    if (!m_pJournal)
+        return QByteArray(); // closed: the program is ending
     if (m_nCacheStart < 0 || offset < m_nCacheStart || offset + length > m_nCacheStart + m_cache.size()) {
         // Lines are read in runs (painting, saving): the cache takes the next stretch of the file.
         const qint64 size = std::min<qint64>(std::max<qint64>(length, CACHE_SIZE), m_nFileBytes - offset);
