@@ -438,6 +438,27 @@ private slots:
         QVERIFY(xml.contains("name=\"pass 1 line 1: A\""));
     }
 
+    // Ctrl+C after the last pass, while the player waits for replies still due: the passes were all
+    // played (status 0), and the lines still in time are left unjudged.
+    void interruptWhileAwaitingReplies() {
+        WritePos("Awaiting", "<41>\n<42>\n");
+        CTestListener peer("127.0.0.87");
+        QProcess player;
+        StartPlayer(player,
+                    {"Awaiting", "--tcp", "127.0.0.87", "--expect", "<06>", "--reply-timeout", "20000"});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QCOMPARE(ReadFor(fd, 2, 5000), QByteArray("AB"));
+        QTest::qWait(1000); // past the end of the pass: only replies are awaited now
+        QVERIFY(player.state() == QProcess::Running);
+        ::kill(static_cast<pid_t>(player.processId()), SIGINT);
+        QVERIFY(player.waitForFinished(5000));
+        ::close(fd);
+        QCOMPARE(player.exitCode(), 0);
+        QVERIFY(player.readAllStandardOutput().endsWith(
+            "judged 0 lines: 0 answered, 0 wrong, 0 missing, 2 not judged; reply latency ms: none\n"));
+    }
+
     // Over a serial line (a pseudo-terminal behind COM5) with its settings and serial replies.
     void serialLine() {
         WritePos("PC-POS Serial", "<02>S<03>\n<02>T<03>\n");

@@ -381,7 +381,11 @@ void COrderPlayer::OnOcsDisconnect(const QString&, int, int) {
 void COrderPlayer::Interrupt() {
     if (m_bEnding)
         return;
-    if (m_bFinishing || !m_bOpen || m_bAwaitingReplies) {
+    if (m_bAwaitingReplies) {
+        End(PLAYER_OK); // every pass was played; only the replies still due go unjudged
+        return;
+    }
+    if (m_bFinishing || !m_bOpen) {
         End(PLAYER_INTERRUPTED);
         return;
     }
