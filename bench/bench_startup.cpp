@@ -1,6 +1,7 @@
 // Time from the start of the process to the main window shown (offscreen), with an empty profile
 // store that has the wizard switched off.
 #include "app/emulator_app.h"
+#include "bench_support.h"
 #include "ui/main_dialog.h"
 
 #include <QApplication>
@@ -25,10 +26,8 @@ static double MillisecondsSinceStart() {
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); // the capture journals
+    PrepareBenchEnvironment(home);
     QApplication app(argc, argv);
     {
         auto store = OpenProfileStore();

@@ -128,7 +128,3 @@ QByteArray ParseCaptureNotation(const QByteArray& text) {
     }
     return bytes;
 }
-
-QByteArray ReplyChunkText(const char* data, int length) {
-    return QByteArray(data, std::max(0, length));
-}

@@ -17,9 +17,6 @@ QByteArray ParseCaptureNotation(const QByteArray& text);
 // placeholder) as "<00>".
 QByteArray ScriptLineDisplayForm(const QByteArray& line);
 
-// The text of the [Rx] line for one chunk received over TCP: every byte of it (0x00 shows as "<00>").
-QByteArray ReplyChunkText(const char* data, int length);
-
 // "%H:%M:%S    ": 12 characters.
 QByteArray CaptureTimeField(const QDateTime& time);
 

@@ -104,7 +104,8 @@ void CMainDialog::HandleConnectOutcome(int error) {
 
 void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {
     m_nRxIndicator = IND_FLASH;
-    if (m_replies.Push(m_nCaptureGeneration, ReplyChunkText(data, length)))
+    // The chunk whole is its [Rx] line: every byte shows, 0x00 as "<00>".
+    if (m_replies.Push(m_nCaptureGeneration, QByteArray(data, std::max(0, length))))
         m_handoff.Post([this] { DrainReceived(); });
 }
 

@@ -2,14 +2,12 @@
 
 #include "app/emulator_app.h"
 #include "app/message_box.h"
-#include "capture/capture_file.h"
 #include "capture/capture_log.h"
 #include "res/resource_ids.h"
 #include "script/pos_catalogue.h"
 #include "ui/capture_save.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
-#include "ui/file_dialog.h"
 #include "ui/pos_settings_page.h"
 #include "ui/send_order_page.h"
 

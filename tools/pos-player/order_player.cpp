@@ -332,7 +332,7 @@ void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
 }
 
 void COrderPlayer::OnOcsReceive(const QString&, int, char* data, int length, int) {
-    // The chunk whole, for the judge; its [Rx] text is made on the way out.
+    // The chunk whole is its [Rx] line, and the judge's.
     if (m_replies.Push(0, QByteArray(data, std::max(0, length)), m_clock.nsecsElapsed()))
         m_handoff.Post([this] { DrainReplies(); });
 }
@@ -341,7 +341,7 @@ void COrderPlayer::DrainReplies() {
     for (const SReplyChunk& chunk : m_replies.Take()) {
         if (m_bEnded)
             continue;
-        AddRx(ReplyChunkText(chunk.text.constData(), int(chunk.text.size())), false);
+        AddRx(chunk.text, false);
         if (m_pJudge)
             m_pJudge->BytesReceived(chunk.text, chunk.nReceivedNs);
     }
