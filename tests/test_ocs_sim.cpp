@@ -16,7 +16,7 @@ public:
     }
     QByteArray Data() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_data;
+        return QByteArray(m_data.constData(), m_data.size()); // unshared: the worker appends in place
     }
 
 private:

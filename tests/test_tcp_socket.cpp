@@ -50,9 +50,15 @@ public:
             return false;
         });
     }
+    // A copy made element by element under the lock: a shared copy would let the worker's next
+    // append test the share count without synchronising with our reads (a race TSan reports).
     QList<SEvent> Events() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
+        QList<SEvent> copy;
+        copy.reserve(m_events.size());
+        for (const SEvent& e : std::as_const(m_events))
+            copy << e;
+        return copy;
     }
     void Clear() {
         std::lock_guard<std::mutex> lock(m_mutex);
