@@ -28,11 +28,9 @@ void CSerialGather::OnTimer() {
         return;
     }
     QByteArray read;
-    while (m_port.GetBytesWaiting() > 0) {
-        const int byte = m_port.ReadByte() & 0xFF;
-        read.append(static_cast<char>(byte));
-        m_text.append(static_cast<char>(byte));
-    }
+    while (m_port.GetBytesWaiting() > 0)
+        read.append(static_cast<char>(m_port.ReadByte() & 0xFF));
+    m_text += read;
     if (m_tap)
         m_tap(read);
     m_timer.start(SERIAL_GATHER_MS);
