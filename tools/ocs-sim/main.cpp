@@ -168,30 +168,30 @@ bool ReadSource(SSource& source, bool isSocket, const QByteArray& reply) {
     return true;
 }
 
+QByteArray HowToPlay(ERecordedChecksum rule) {
+    switch (rule) {
+    case RECORDED_CHECKSUM_WITHOUT_ETX:
+        return "with the checksum on, ETX excluded (a POS name holding \"PC-POS\" does that)";
+    case RECORDED_CHECKSUM_WITH_ETX:
+        return "with the checksum on, ETX included (pos-player --checksum --include-etx)";
+    case RECORDED_NO_CHECKSUM:
+        break;
+    }
+    return "with the checksum off (checksum bytes, if any, are in the lines as received)";
+}
+
 // Writes the recording and says how to play it; false when the file cannot be written.
 bool WriteRecording(const CWireRecorder& recorder, const QString& path) {
     QByteArray sources;
     for (const QByteArray& source : recorder.Sources())
         sources += (sources.isEmpty() ? "" : ", ") + source;
-    QList<QByteArray> remarks{
+    const QList<QByteArray> remarks{
         "Recorded by ocs-sim on " +
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() +
         (sources.isEmpty() ? QByteArray(", nothing received") : " from " + sources) + "."};
-    SRecording recording = recorder.Finish(remarks);
-    QByteArray how;
-    switch (recording.checksum) {
-    case RECORDED_CHECKSUM_WITHOUT_ETX:
-        how = "with the checksum on, ETX excluded (a POS name holding \"PC-POS\" does that)";
-        break;
-    case RECORDED_CHECKSUM_WITH_ETX:
-        how = "with the checksum on, ETX included (pos-player --checksum --include-etx)";
-        break;
-    case RECORDED_NO_CHECKSUM:
-        how = "with the checksum off (checksum bytes, if any, are in the lines as received)";
-        break;
-    }
-    remarks << "Play it " + how + ".";
-    recording = recorder.Finish(remarks);
+    const SRecording recording = recorder.Finish(
+        remarks, [](ERecordedChecksum rule) -> QByteArray { return "Play it " + HowToPlay(rule) + "."; });
+    const QByteArray how = HowToPlay(recording.checksum);
     QString why;
     if (WriteCaptureFile(path, recording.text, &why) != CAPTURE_WRITTEN) {
         std::fprintf(stderr, "ocs-sim: cannot write %s: %s\n", qPrintable(path), qPrintable(why));

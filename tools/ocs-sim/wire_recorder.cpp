@@ -94,7 +94,8 @@ QList<QByteArray> CWireRecorder::Sources() const {
     return sources;
 }
 
-SRecording CWireRecorder::Finish(const QList<QByteArray>& remarks) const {
+SRecording CWireRecorder::Finish(const QList<QByteArray>& remarks,
+                                 const std::function<QByteArray(ERecordedChecksum)>& closingRemark) const {
     SRecording recording;
     std::vector<SFrame> frames;
     bool anyEtx = false;
@@ -116,9 +117,12 @@ SRecording CWireRecorder::Finish(const QList<QByteArray>& remarks) const {
     }
 
     QByteArray& text = recording.text;
-    for (const QByteArray& remark : remarks)
+    QList<QByteArray> allRemarks = remarks;
+    if (closingRemark)
+        allRemarks << closingRemark(recording.checksum);
+    for (const QByteArray& remark : allRemarks)
         text += remark + "\n";
-    int lineNumber = int(remarks.size());
+    int lineNumber = int(allRemarks.size());
     const bool checksum = recording.checksum != RECORDED_NO_CHECKSUM;
     const bool withEtx = recording.checksum == RECORDED_CHECKSUM_WITH_ETX;
     for (size_t f = 0; f < frames.size(); ++f) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 // A frame ends after its ETX (and checksum byte), or after this long without a byte.
@@ -22,8 +23,10 @@ class CWireRecorder {
 public:
     // Bytes that came in from `source` (a connection, the serial line) at `atMs` on a monotonic clock.
     void Received(const QByteArray& source, qint64 atMs, const QByteArray& bytes);
-    // The file, starting with the remark lines given (none may begin with '<').
-    SRecording Finish(const QList<QByteArray>& remarks) const;
+    // The file, starting with the remark lines given (none may begin with '<'), then the one
+    // `closingRemark` makes, if given, from the checksum rule the recording was found to follow.
+    SRecording Finish(const QList<QByteArray>& remarks,
+                      const std::function<QByteArray(ERecordedChecksum)>& closingRemark = {}) const;
     QList<QByteArray> Sources() const;
 
 private:
