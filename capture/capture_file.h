@@ -4,6 +4,7 @@
 #include <QString>
 
 class CCaptureLines;
+class QIODevice;
 
 // The capture file: a banner and the lines of each list, every line ending in CR LF.
 QByteArray FormatCaptureFile(const CCaptureLines& tx, const CCaptureLines& rx);
@@ -15,6 +16,11 @@ enum ECaptureWrite { CAPTURE_WRITTEN, CAPTURE_CANNOT_OPEN, CAPTURE_WRITE_FAILED 
 // and is not a regular file (a FIFO, a device) is refused with CAPTURE_CANNOT_OPEN.
 ECaptureWrite WriteCaptureFile(const QString& path, const QByteArray& content, QString* error = nullptr);
 // The same for the capture file of the two lists (FormatCaptureFile's bytes), streamed from where the
-// lines are kept: a list of any length costs a little memory only.
+// lines are kept: a list of any length costs a little memory only. A line that cannot be read back
+// whole fails the write (CAPTURE_WRITE_FAILED, the reason naming the journal).
 ECaptureWrite WriteCaptureFile(const QString& path, const CCaptureLines& tx, const CCaptureLines& rx,
+                               QString* error = nullptr);
+// The same from the journals a program left behind, read from where they stand to their last whole
+// line; a journal that is not open holds no lines.
+ECaptureWrite WriteCaptureFile(const QString& path, QIODevice& txJournal, QIODevice& rxJournal,
                                QString* error = nullptr);

@@ -1,5 +1,8 @@
 #include "capture/capture_list.h"
 
+#include "capture/journal_files.h"
+
+#include <QDir>
 #include <QFontMetrics>
 #include <QListView>
 #include <QScrollBar>
@@ -109,41 +112,16 @@ CCaptureLines::~CCaptureLines() {
 
 bool CCaptureLines::AttachJournal(const QString& path, QString* error) {
     CloseJournal();
-    auto file = std::make_unique<QFile>(path);
-    // Appending whatever the reads did to the file position.
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        m_strJournalError = file->errorString();
+    auto file = std::make_unique<QFile>();
+    // Appending whatever the reads did to the file position; private to the user.
+    if (!OpenJournalForWriting(path, *file, &m_strJournalError)) {
         if (error)
             *error = m_strJournalError;
         return false;
     }
     m_pJournal = std::move(file);
-    m_bReadOnly = false;
+    m_strJournalPath = path;
     m_strJournalError.clear();
-    return true;
-}
-
-bool CCaptureLines::OpenJournal(const QString& path) {
-    CloseJournal();
-    Clear();
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    // One line a line feed; a last line without one was never written whole.
-    qint64 start = 0;
-    qint64 at = 0;
-    QByteArray chunk;
-    while (!(chunk = file->read(1024 * 1024)).isEmpty()) {
-        for (qsizetype i = chunk.indexOf('\n'); i >= 0; i = chunk.indexOf('\n', i + 1)) {
-            m_fileOffsets.push_back(start);
-            m_nLongest = std::max<qsizetype>(m_nLongest, qsizetype(at + i - start));
-            start = at + i + 1;
-        }
-        at += chunk.size();
-    }
-    m_nFileBytes = start;
-    m_pJournal = std::move(file);
-    m_bReadOnly = true;
     return true;
 }
 
@@ -151,16 +129,14 @@ void CCaptureLines::CloseJournal() {
     if (!m_pJournal)
         return;
     // What is still in memory goes out first; the journal's lines cannot be read after this.
-    if (!m_bReadOnly)
-        Commit();
+    Commit();
     m_pJournal.reset();
-    m_bReadOnly = false;
     m_cache.clear();
     m_nCacheStart = -1;
 }
 
 bool CCaptureLines::IsJournaled() const {
-    return m_pJournal && !m_bReadOnly && m_strJournalError.isEmpty();
+    return m_pJournal && m_strJournalError.isEmpty();
 }
 
 void CCaptureLines::Append(const QByteArray& line) {
@@ -229,7 +205,7 @@ void CCaptureLines::Clear() {
     m_nLongest = 0;
     m_cache.clear();
     m_nCacheStart = -1;
-    if (m_pJournal && !m_bReadOnly) {
+    if (m_pJournal) {
         // A journal that failed stays given up, but holds no old lines either.
         if (!m_pJournal->resize(0) && m_strJournalError.isEmpty())
             m_strJournalError = m_pJournal->errorString();
@@ -238,34 +214,62 @@ void CCaptureLines::Clear() {
     m_nWritebackAt = 0;
 }
 
-QByteArray CCaptureLines::ReadJournal(qint64 offset, qsizetype length) const {
+// Reads a line and the line feed that must end it: a journal cut short, or grown other lines where
+// this one was, never passes for the line.
+bool CCaptureLines::ReadJournal(qint64 offset, qsizetype length, QByteArray* line, QString* why) const {
+    const auto fail = [&](const QString& reason) {
+        m_cache.clear();
+        m_nCacheStart = -1;
+        if (why)
+            *why =
+                QStringLiteral("the journal %1 %2").arg(QDir::toNativeSeparators(m_strJournalPath), reason);
+        return false;
+    };
     if (!m_pJournal)
-        return QByteArray(); // closed: the program is ending
-    if (m_nCacheStart < 0 || offset < m_nCacheStart || offset + length > m_nCacheStart + m_cache.size()) {
+        return fail(QStringLiteral("is closed")); // the program is ending
+    const qint64 needed = qint64(length) + 1;
+    if (m_nCacheStart < 0 || offset < m_nCacheStart || offset + needed > m_nCacheStart + m_cache.size()) {
         // Lines are read in runs (painting, saving): the cache takes the next stretch of the file.
-        const qint64 size = std::min<qint64>(std::max<qint64>(length, CACHE_SIZE), m_nFileBytes - offset);
+        const qint64 size = std::min<qint64>(std::max<qint64>(needed, CACHE_SIZE), m_nFileBytes - offset);
         m_cache.resize(qsizetype(size));
         m_nCacheStart = offset;
-        if (!m_pJournal->seek(offset) || m_pJournal->read(m_cache.data(), size) != size) {
-            m_cache.clear();
-            m_nCacheStart = -1;
-            return QByteArray();
-        }
+        if (!m_pJournal->seek(offset))
+            return fail(QStringLiteral("cannot be read: %1").arg(m_pJournal->errorString()));
+        const qint64 got = m_pJournal->read(m_cache.data(), size);
+        if (got < 0)
+            return fail(QStringLiteral("cannot be read: %1").arg(m_pJournal->errorString()));
+        m_cache.resize(qsizetype(got));
+        if (got < needed)
+            return fail(
+                QStringLiteral("was cut short: it ends at byte %1, before its lines do").arg(offset + got));
     }
-    return m_cache.mid(qsizetype(offset - m_nCacheStart), length);
+    const qsizetype at = qsizetype(offset - m_nCacheStart);
+    if (m_cache.at(at + length) != '\n')
+        return fail(QStringLiteral("was changed: a line does not end where it should, at byte %1")
+                        .arg(offset + length));
+    *line = m_cache.mid(at, length);
+    return true;
 }
 
-QByteArray CCaptureLines::Line(qsizetype index) const {
+bool CCaptureLines::ReadLine(qsizetype index, QByteArray* line, QString* why) const {
+    line->clear();
     if (index < 0 || index >= Count())
-        return QByteArray();
+        return false;
     const size_t fileLines = m_fileOffsets.size();
     if (size_t(index) < fileLines) {
         const qint64 start = m_fileOffsets[size_t(index)];
         const qint64 end = size_t(index) + 1 < fileLines ? m_fileOffsets[size_t(index) + 1] : m_nFileBytes;
-        return ReadJournal(start, qsizetype(end - start - 1));
+        return ReadJournal(start, qsizetype(end - start - 1), line, why);
     }
     const SLineRef& ref = m_lines[size_t(index) - fileLines];
-    return m_blocks[ref.nBlock].mid(ref.nOffset, ref.nLength);
+    *line = m_blocks[ref.nBlock].mid(ref.nOffset, ref.nLength);
+    return true;
+}
+
+QByteArray CCaptureLines::Line(qsizetype index) const {
+    QByteArray line;
+    ReadLine(index, &line, nullptr);
+    return line;
 }
 
 CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(parent) {

@@ -26,8 +26,6 @@ public:
     // From now on keeps the lines in a new, empty journal file at path; lines held so far stay where
     // they are. False (with the reason) when the file cannot be made: the lines then stay in memory.
     bool AttachJournal(const QString& path, QString* error = nullptr);
-    // Reads the lines of a journal left behind, without changing it.
-    bool OpenJournal(const QString& path);
     // Closes the journal file; the lines in it cannot be read after this.
     void CloseJournal();
 
@@ -42,7 +40,11 @@ public:
     void Clear();
 
     qsizetype Count() const { return static_cast<qsizetype>(m_fileOffsets.size() + m_lines.size()); }
+    // The line at index; empty when there is none or it cannot be read (see ReadLine).
     QByteArray Line(qsizetype index) const;
+    // The line at index, checked against the journal: false, with the reason, when the journal no
+    // longer holds it whole (cut short while the program ran, or a read error).
+    bool ReadLine(qsizetype index, QByteArray* line, QString* why) const;
     qsizetype LongestLine() const { return m_nLongest; }
     bool IsJournaled() const;
     QString JournalError() const { return m_strJournalError; }
@@ -58,7 +60,7 @@ private:
     static constexpr qsizetype CACHE_SIZE = 64 * 1024;
     static constexpr qint64 WRITEBACK_SIZE = 4 * 1024 * 1024; // a flood goes to the disk as it comes
     void ClearMemory();
-    QByteArray ReadJournal(qint64 offset, qsizetype length) const;
+    bool ReadJournal(qint64 offset, qsizetype length, QByteArray* line, QString* why) const;
 
     // Lines in the journal: where each starts; the journal's size.
     std::vector<qint64> m_fileOffsets;
@@ -70,7 +72,7 @@ private:
     qsizetype m_nMemoryBytes = 0;
     qsizetype m_nLongest = 0;
     std::unique_ptr<QFile> m_pJournal;
-    bool m_bReadOnly = false;
+    QString m_strJournalPath;
     QString m_strJournalError;
     mutable QByteArray m_cache;
     mutable qint64 m_nCacheStart = -1;

@@ -56,6 +56,9 @@ bool CMainDialog::OpenConnection() {
         if (m_ocsClient.IsConnected() || m_bConnecting)
             return false;
         ++m_nLinkGeneration;
+        // Replies of earlier links are dropped from here on; those of the new one are drained only
+        // after the lists are emptied below (the drain runs on this thread), so a greeting on connect
+        // shows too.
         ++m_nCaptureGeneration;
         if (m_ocsClient.Connect(s.m_strIpAddress, OCS_TCP_PORT) != 0)
             return false;
@@ -67,7 +70,6 @@ bool CMainDialog::OpenConnection() {
     } else {
         return false;
     }
-    ++m_nCaptureGeneration;
     m_modelRx.Clear();
     m_modelTx.Clear();
     return true;

@@ -255,19 +255,22 @@ private slots:
     }
 
     // A capture left by a program that did not end normally is offered before the wizard; a folder
-    // whose program still runs is left alone; a capture not saved is deleted.
+    // whose program still runs is left alone; a capture the user declines is deleted, one whose save
+    // was cancelled is kept for the next start.
     void startUpOffersLeftCapture_data() {
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("cancelSave");
         QTest::addColumn<bool>("saved");
-        QTest::newRow("yes") << int(QMessageBox::Yes) << false << true;
-        QTest::newRow("yes, then cancel") << int(QMessageBox::Yes) << true << false;
-        QTest::newRow("no") << int(QMessageBox::No) << false << false;
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("yes") << int(QMessageBox::Yes) << false << true << false;
+        QTest::newRow("yes, then cancel") << int(QMessageBox::Yes) << true << false << true;
+        QTest::newRow("no") << int(QMessageBox::No) << false << false << false;
     }
     void startUpOffersLeftCapture() {
         QFETCH(int, answer);
         QFETCH(bool, cancelSave);
         QFETCH(bool, saved);
+        QFETCH(bool, kept);
         const QDir base(CaptureJournalsFolder());
         QVERIFY(base.mkpath("20260101-000000-99999-0"));
         for (const auto& [name, text] : {std::pair{"tx.journal", "07:00:00    NETWORK   <02>A<03>\n"},
@@ -301,7 +304,7 @@ private slots:
                      "POS Emulator did not close normally last time. Save the capture it was holding?"));
         QStringList expected{"CSetupWizard"};
         if (answer == QMessageBox::Yes)
-            expected.prepend("save DataCapture.txt");
+            expected.prepend("save DataCapture-20260101-000000.txt");
         QCOMPARE(order, expected);
         QCOMPARE(QFileInfo::exists(target), saved);
         if (saved) {
@@ -312,7 +315,9 @@ private slots:
             QVERIFY(capture.endsWith("NETWORK:  <06>\r\n")); // a line never written whole is left out
             QVERIFY(!capture.contains("RUNNING"));
         }
-        QVERIFY(!base.exists("20260101-000000-99999-0")); // offered once
+        QCOMPARE(base.exists("20260101-000000-99999-0"), kept);
+        QCOMPARE(CCaptureJournal::FindAbandoned().size(), size_t(kept ? 1 : 0));
+        QVERIFY(QDir(base.filePath("20260101-000000-99999-0")).removeRecursively());
         QVERIFY(QFileInfo::exists(running.TxPath()));
         running.Remove();
     }

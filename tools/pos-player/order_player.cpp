@@ -7,6 +7,7 @@
 #include "script/order_line.h"
 #include "script/pos_catalogue.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 const char PLAYER_USAGE_TEXT[] =
@@ -519,8 +520,13 @@ void COrderPlayer::End(int status) {
     // Once the link was made the file is written, also for an empty script or a dropped link.
     if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;
-        if (WriteCaptureFile(m_options.strCapture, m_tx, m_rx, &why) != CAPTURE_WRITTEN) {
+        const ECaptureWrite written = WriteCaptureFile(m_options.strCapture, m_tx, m_rx, &why);
+        if (written == CAPTURE_CANNOT_OPEN)
             std::fprintf(m_err, "pos-player: Unable to open file. %s\n", qPrintable(why));
+        else if (written == CAPTURE_WRITE_FAILED)
+            std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n",
+                         qPrintable(QDir::toNativeSeparators(m_options.strCapture)), qPrintable(why));
+        if (written != CAPTURE_WRITTEN) {
             if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
                 m_nStatus = PLAYER_NO_CAPTURE;
         }
