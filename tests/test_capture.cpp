@@ -283,6 +283,46 @@ private slots:
         QCOMPARE(saved.readAll(), bytes);
     }
 
+    // A journal cut short or changed under the program: the save fails and names the journal, an
+    // earlier file of that name stays, and the lines still held read back as before.
+    void journalChangedUnderneath_data() {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("truncated") << "truncate";
+        QTest::newRow("emptied, then grown other lines") << "regrow";
+        QTest::newRow("line feeds moved") << "shift";
+    }
+    void journalChangedUnderneath() {
+        QFETCH(QString, change);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tx.journal");
+        CCaptureLines tx, rx;
+        QVERIFY(tx.AttachJournal(path));
+        for (int i = 0; i < 100; ++i)
+            tx.Append("07:05:09    NETWORK   line " + QByteArray::number(i));
+        tx.Commit();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (change == "truncate") {
+            QVERIFY(file.resize(file.size() / 2));
+        } else if (change == "regrow") {
+            QVERIFY(file.resize(0));
+            file.close();
+            tx.Append("short");
+            tx.Commit(); // appended at the journal's new end, far before where the old lines were
+        } else {
+            QVERIFY(file.seek(40));
+            file.write("xxxxxxxxxxxxxxxxxxxxxx\nxxxxxxxx");
+        }
+        file.close();
+        const QString target = dir.filePath("DataCapture.txt");
+        QVERIFY(WriteFile(target, "old"));
+        QString why;
+        QCOMPARE(WriteCaptureFile(target, tx, rx, &why), CAPTURE_WRITE_FAILED);
+        QVERIFY2(why.contains(QDir::toNativeSeparators(path)), qPrintable(why));
+        QCOMPARE(ReadAll(target), QByteArray("old"));
+        QCOMPARE(tx.Count(), change == "regrow" ? 101 : 100);
+    }
+
     // A million journaled lines: the view asks only for the rows it shows, scrolls, paints.
     void millionLinesScrollAndPaint() {
         QTemporaryDir dir;

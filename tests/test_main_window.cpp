@@ -478,6 +478,31 @@ private slots:
         ::close(fd2);
     }
 
+    // An OCS that speaks first: its greeting, sent the moment the connection is taken, is the first
+    // [Rx] line, also for a second order on the same window.
+    void greetingOnConnectShown() {
+        WritePos("Greeted", "<41>\n");
+        Select("Greeted");
+        UseNetwork("127.0.0.37");
+        CTestListener peer("127.0.0.37");
+        CMainDialog& dlg = Open();
+        for (int order = 0; order < 2; ++order) {
+            int fd = -1;
+            std::thread greeter([&peer, &fd] {
+                fd = peer.Accept();
+                if (fd >= 0)
+                    WriteBytes(fd, "\x05HELLO");
+            });
+            Page().OnRun();
+            greeter.join(); // the window's thread waits while the greeting comes in
+            QVERIFY(fd >= 0);
+            QTRY_VERIFY(dlg.m_bRunning);
+            QTRY_COMPARE(Lines(dlg.m_modelRx).value(0), QStringLiteral("NETWORK:  <05>HELLO"));
+            Page().OnStop();
+            ::close(fd);
+        }
+    }
+
     void connectFailure() {
         WritePos("Plain", "<41>\n");
         Select("Plain");

@@ -62,6 +62,16 @@ struct SRun {
     QByteArray err;
 };
 
+// The [Tx] journal of a running player, found by its process id; empty until it is there.
+QString TxJournalOf(qint64 pid) {
+    const QDir base(CaptureJournalsFolder());
+    for (const QString& name : base.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (name.section(QLatin1Char('-'), 2, 2) == QString::number(pid))
+            return base.filePath(name + QStringLiteral("/tx.journal"));
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestPosPlayer : public QObject {
@@ -626,6 +636,28 @@ private slots:
             QVERIFY2(capture.contains("NETWORK:  " + reply + "\r\n"), capture.constData());
         }
         QVERIFY(CCaptureJournal::FindAbandoned().empty()); // offered once, then gone
+    }
+
+    // A journal cut short while the player runs: the capture file is not written with wrong lines;
+    // the player ends with status 6 and names the journal.
+    void journalCutShortFailsCapture() {
+        WritePos("Cut", "<41>\n<p>1\n<42>\n");
+        CTestListener peer("127.0.0.88");
+        QProcess player;
+        const QString capture = m_dir.filePath("cut.txt");
+        StartPlayer(player, {"Cut", "--tcp", "127.0.0.88", "--capture", capture});
+        const int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        CPeerCollector collector(fd);
+        QString journal;
+        QTRY_VERIFY((journal = TxJournalOf(player.processId())).size() > 0 && QFileInfo(journal).size() > 0);
+        QVERIFY(QFile::resize(journal, 0)); // during the pause
+        QVERIFY(player.waitForFinished(10000));
+        ::close(fd);
+        QCOMPARE(player.exitCode(), 6);
+        const QByteArray err = player.readAllStandardError();
+        QVERIFY2(err.contains("Unable to write the capture") && err.contains("tx.journal"), err.constData());
+        QVERIFY(!QFileInfo::exists(capture));
     }
 
     // Two players at once: neither's journals are taken for abandoned, and both captures stay whole.

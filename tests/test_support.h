@@ -43,6 +43,16 @@ inline QString AccessibleName(QWidget* widget) {
     return face ? face->text(QAccessible::Name) : QStringLiteral("(no interface)");
 }
 
+// A file's bytes, or nothing when it cannot be read.
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+inline bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 #define POSEMU_TEST_MAIN(TestObject)                                                                         \
     int main(int argc, char** argv) {                                                                        \
         PrepareTestEnvironment();                                                                            \
