@@ -71,6 +71,8 @@ private slots:
         m_boxes.clear();
         m_answers.clear();
         QFile::remove(StoreFile());
+        // A capture left by an earlier run that failed would be offered at every start-up here.
+        QDir(CaptureJournalsFolder()).removeRecursively();
     }
 
     void opensOnStepOne() {
