@@ -10,6 +10,7 @@
 
 #include "app/tool_tip_style.h"
 #include "script/pos_catalogue.h"
+#include "transport/port_names.h"
 #include "transport/socket_compat.h"
 #include "ui/capture_save.h"
 #include "ui/main_dialog.h"
@@ -80,6 +81,7 @@ int CEmulatorApp::InitInstance() {
     if (!work.isEmpty())
         QDir::setCurrent(work);
     LoadSettings();
+    AssignAdapterPorts(); // a USB serial adapter is offered under a COM name of its own
     OfferAbandonedCaptures();
     if (m_settings.m_bShowWizard) {
         CSetupWizard wizard(this);

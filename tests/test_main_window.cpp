@@ -6,6 +6,7 @@
 #include "res/resource_ids.h"
 #include "test_peer.h"
 #include "test_support.h"
+#include "transport/port_names.h"
 #include "ui/dialog_builder.h"
 #include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
@@ -632,18 +633,43 @@ private slots:
         QVERIFY(!dlg.m_bSerialOpen);
     }
 
+    // The device goes away in the middle of an order, and comes back: behind a link of the ports
+    // folder, or as a USB adapter that got its COM name by itself (its udev name gone and back).
+    void serialDeviceVanishes_data() {
+        QTest::addColumn<bool>("adapter");
+        QTest::newRow("link in the ports folder") << false;
+        QTest::newRow("USB adapter") << true;
+    }
     void serialDeviceVanishes() {
+        QFETCH(bool, adapter);
         WritePos("Serial", "<41>\n");
         Select("Serial");
         m_app->m_settings.m_bUseSerial = 1;
         m_app->m_settings.m_strPort = "COM4";
-        auto pty = std::make_unique<CTestPty>("COM4");
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        const QString udevName = byId.filePath("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
+        const auto plugIn = [&]() {
+            if (!adapter)
+                return std::make_unique<CTestPty>("COM4");
+            auto pty = std::make_unique<CTestPty>();
+            QFile::link(QString::fromLatin1(pty->SlavePath()), udevName);
+            AssignAdapterPorts(); // as the window does at start-up, and when its lists are opened
+            return pty;
+        };
+        if (adapter) {
+            QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+            QVERIFY(QFile::remove(PortsFolder() + "/COM4")); // the first free name
+        }
+        auto pty = plugIn();
+        if (adapter)
+            QCOMPARE(PortAdapter("COM4"), QFileInfo(udevName).fileName());
         CMainDialog& dlg = Open();
         Page().OnRun();
         QVERIFY(dlg.m_bSerialOpen);
         CPeerReader reader(pty->Master());
         QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
         pty.reset();
+        QFile::remove(udevName);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_bSerialOpen, 5000);
         QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
         QVERIFY(Lines(dlg.m_modelTx).contains("SERIAL    A"));
@@ -652,7 +678,7 @@ private slots:
         QCOMPARE(Page().StatusText(), QStringLiteral("Unable to Initiate Comms!"));
         QVERIFY(Lines(dlg.m_modelTx).contains("SERIAL    A")); // a refused Run keeps the capture
 
-        pty = std::make_unique<CTestPty>("COM4"); // plugged in again
+        pty = plugIn(); // plugged in again
         Page().OnRun();
         QVERIFY(dlg.m_bSerialOpen);
         QCOMPARE(Page().StatusText(), QString());
@@ -660,6 +686,8 @@ private slots:
         QTRY_COMPARE(again.Data().left(1), QByteArray("A"));
         Page().OnStop();
         QVERIFY(!dlg.m_bSerialOpen);
+        QFile::remove(udevName);
+        MaskAllComPorts();
     }
 
     void rightClick() {

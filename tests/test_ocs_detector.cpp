@@ -3,6 +3,7 @@
 #include "test_peer.h"
 #include "test_support.h"
 #include "transport/ocs_detector.h"
+#include "transport/port_names.h"
 
 #include <atomic>
 #include <functional>
@@ -171,6 +172,28 @@ private slots:
                                 "have been changed to match the detected OCS's settings."));
         QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
         QVERIFY(m_boxes[0].pOwner == nullptr);
+    }
+
+    // An adapter plugged in is probed before the built-in ports, and the OCS is found there, under
+    // the name it was just given.
+    void autoDetectTriesAdapterFirst() {
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        CTestPty builtIn("COM1"), adapter;
+        CSerialPeer first(builtIn, [](int, speed_t) { return ACK; });
+        CSerialPeer ocs(adapter, [](int, speed_t) { return ACK; });
+        QVERIFY(QFile::remove(PortsFolder() + "/COM9")); // the lowest free name
+        QVERIFY(
+            QFile::link(QString::fromLatin1(adapter.SlavePath()), byId.filePath("usb-FTDI_OCS-if00-port0")));
+        CEmulatorApp app;
+        app.LoadSettings();
+        app.m_ocsDetector = COcsDetector(ACK, ENQ, 300, 5);
+        QVERIFY(app.AutoDetectSerial());
+        QCOMPARE(app.m_settings.m_strPort, QStringLiteral("COM9"));
+        QCOMPARE(app.m_settings.m_strBaud, QStringLiteral("9600"));
+        QCOMPARE(first.EnqCount(), 0);
+        QVERIFY(ocs.EnqCount() >= 1);
+        QVERIFY(byId.removeRecursively());
     }
 
     void autoDetectWithoutPorts() {

@@ -1,6 +1,7 @@
 #include "test_peer.h"
 #include "test_support.h"
 #include "transport/port_ctl.h"
+#include "transport/port_names.h"
 
 #include <QSignalSpy>
 
@@ -52,6 +53,57 @@ private slots:
         QCOMPARE(bool(tio.c_iflag & IXON), software == 1);
         QCOMPARE(bool(tio.c_iflag & IXOFF), software == 1);
         port.ClosePort();
+    }
+
+    // USB adapters get COM names by themselves: the lowest free one from COM3 up, kept across
+    // restarts and replugs; a name the ports folder holds already, by hand or not, is never changed
+    // nor given twice; an order over the adapter's name reaches it.
+    void adapterNames() {
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        const auto plug = [&byId](const char* id, const CTestPty& pty) {
+            QFile::remove(byId.filePath(id));
+            return ::symlink(pty.SlavePath().constData(), QFile::encodeName(byId.filePath(id)).constData()) ==
+                   0;
+        };
+        const QString ports = PortsFolder();
+        for (int n = 3; n <= PORT_LAST_NAME; ++n)
+            QFile::remove(ports + QStringLiteral("/COM%1").arg(n));
+        QVERIFY(QFile::link("/dev/null", ports + "/COM3")); // made by hand
+        CTestPty a, b, c;
+        QVERIFY(QFile::link(QString::fromLatin1(b.SlavePath()), ports + "/COM9")); // b by hand, by its device
+        QVERIFY(plug("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0", a));
+        QVERIFY(plug("usb-Prolific_PL2303-if00-port0", b));
+        AssignAdapterPorts();
+        QCOMPARE(QFile::symLinkTarget(ports + "/COM3"), QStringLiteral("/dev/null"));
+        QCOMPARE(PortAdapter("COM3"), QString());
+        QCOMPARE(PortAdapter("COM4"), QStringLiteral("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0"));
+        QCOMPARE(PortAdapter("com4"), PortAdapter("COM4"));
+        QVERIFY(!QFileInfo::exists(ports + "/COM5")); // b has COM9 already
+        QCOMPARE(AdapterPortNumbers(), std::vector<int>{4});
+
+        AssignAdapterPorts(); // the next start: the same names, none given twice
+        QCOMPARE(QDir(ports).entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot).size(), 5);
+
+        CPortCtl port;
+        Configure(port, 4, 9600, 0, 8, 0, 0, 0);
+        QCOMPARE(port.OpenPort(), 1);
+        QCOMPARE(port.WriteByte('Z'), 1);
+        QCOMPARE(ReadFor(a.Master(), 1), QByteArray("Z"));
+        port.ClosePort();
+
+        // Unplugged, another adapter comes: it takes the next name; the first keeps COM4 and has it
+        // again when it comes back.
+        QVERIFY(QFile::remove(byId.filePath("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0")));
+        QVERIFY(plug("usb-CH340-if00-port0", c));
+        AssignAdapterPorts();
+        QCOMPARE(PortAdapter("COM5"), QStringLiteral("usb-CH340-if00-port0"));
+        QVERIFY(plug("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0", a));
+        AssignAdapterPorts();
+        QCOMPARE(PortAdapter("COM4"), QStringLiteral("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0"));
+        QVERIFY(!QFileInfo::exists(ports + "/COM6"));
+        QVERIFY(byId.removeRecursively());
+        MaskAllComPorts();
     }
 
     void bytesBothWays() {

@@ -8,6 +8,7 @@
 #include "script/order_script.h"
 #include "test_peer.h"
 #include "test_support.h"
+#include "transport/port_names.h"
 #include "ui/capture_save.h"
 #include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
@@ -488,6 +489,56 @@ private slots:
         const QByteArray out = player.readAllStandardOutput();
         QVERIFY2(out.contains("SERIAL:   <06>A<00>B\n"), out.constData());
         QVERIFY(out.contains("SERIAL    <02>T<03>\n"));
+    }
+
+    // --reconnect: the adapter is unplugged in the middle of a pass; the player waits for it and goes
+    // on with the next line once it is back, every line of the pass reaching the OCS once; Ctrl+C
+    // ends the wait. The capture shows where the link was lost and found again.
+    void reconnectRidesOutUnplug_data() {
+        QTest::addColumn<bool>("comesBack");
+        QTest::addColumn<int>("status");
+        QTest::newRow("comes back") << true << 0;
+        QTest::newRow("Ctrl+C while waiting") << false << 130;
+    }
+    void reconnectRidesOutUnplug() {
+        QFETCH(bool, comesBack);
+        QFETCH(int, status);
+        WritePos("Unplugged", "<41>\n<42>\n<43>\n<44>\n<45>\n<46>\n");
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        for (int n = 3; n <= PORT_LAST_NAME; ++n)
+            QFile::remove(PortsFolder() + QStringLiteral("/COM%1").arg(n));
+        const QString adapter = byId.filePath("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
+        auto pty = std::make_unique<CTestPty>();
+        QVERIFY(QFile::link(QString::fromLatin1(pty->SlavePath()), adapter));
+        QProcess player;
+        StartPlayer(player, {"Unplugged", "--serial", "COM3", "--reconnect"});
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty->Master(), 50, received), received.contains('B')), 10000);
+        pty->CloseMaster(); // unplugged: the device fails, and udev takes its name away
+        QVERIFY(QFile::remove(adapter));
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += player.readAllStandardError()).contains("COM3 went away"), 5000);
+        QTest::qWait(1200); // a few checks find nothing
+        if (comesBack) {
+            pty = std::make_unique<CTestPty>();
+            QVERIFY(QFile::link(QString::fromLatin1(pty->SlavePath()), adapter));
+            QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty->Master(), 50, received), received.contains('F')),
+                                     10000);
+        } else {
+            ::kill(pid_t(player.processId()), SIGINT);
+        }
+        QVERIFY(player.waitForFinished(10000));
+        QCOMPARE(player.exitCode(), status);
+        const QByteArray out = player.readAllStandardOutput();
+        if (comesBack)
+            QVERIFY2(received == "ABCDEF", out.constData());
+        QVERIFY2(out.contains("COMMENT:  Connection Error!\n"), out.constData());
+        QCOMPARE(out.contains("COMMENT:  COM3\n"), comesBack);
+        err += player.readAllStandardError();
+        QCOMPARE(err.count("went away"), 1);
+        MaskAllComPorts();
+        QVERIFY(byId.removeRecursively());
     }
 
     // A scripted OCS answers line by line: ACK, NAK, nothing, ACK too late, ACK after 150 ms, ACK.

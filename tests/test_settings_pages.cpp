@@ -2,6 +2,7 @@
 #include "app/message_box.h"
 #include "test_peer.h"
 #include "test_support.h"
+#include "transport/port_names.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/main_dialog.h"
@@ -59,6 +60,39 @@ private slots:
         m_boxes.clear();
         m_app = std::make_unique<CEmulatorApp>();
         m_app->LoadSettings();
+    }
+
+    // An adapter plugged in while the program runs gets its COM name when the page is shown or the
+    // COM list is opened, and the list's tooltip says which adapter it is.
+    void commAdapterAppears_data() {
+        QTest::addColumn<bool>("byOpeningList");
+        QTest::newRow("page shown") << false;
+        QTest::newRow("list opened") << true;
+    }
+    void commAdapterAppears() {
+        QFETCH(bool, byOpeningList);
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        QVERIFY(QFile::remove(PortsFolder() + "/COM3"));
+        m_app->m_settings.m_strPort = "COM3";
+        CCommSettingsPage page(m_app.get(), nullptr);
+        page.ShowPage(true);
+        QComboBox* list = Control<QComboBox>(&page, 1031);
+        QCOMPARE(list->toolTip(), QStringLiteral("COM3 is /dev/ttyS2 on this machine"));
+        CTestPty adapter;
+        const QString id = "usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
+        QVERIFY(QFile::link(QString::fromLatin1(adapter.SlavePath()), byId.filePath(id)));
+        if (byOpeningList) {
+            list->showPopup();
+            list->hidePopup();
+        } else {
+            page.ShowPage(false);
+            page.ShowPage(true);
+        }
+        QCOMPARE(list->toolTip(), "COM3 is the USB adapter " + id + " on this machine");
+        QCOMPARE(QFile::symLinkTarget(PortsFolder() + "/COM3"), byId.filePath(id));
+        QCOMPARE(Items(list).size(), 14); // the items stay COM1..COM14
+        QVERIFY(byId.removeRecursively());
     }
 
     void commDefaults() {

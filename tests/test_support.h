@@ -33,6 +33,8 @@ inline void PrepareTestEnvironment() {
     QDir().mkpath(QString::fromLocal8Bit(home) + QStringLiteral("/config"));
     qputenv("XDG_CONFIG_HOME", home + "/config");
     qputenv("HOME", home);
+    // No test gives a real serial adapter a COM name: tests put their own adapters here.
+    qputenv("POS_EMULATOR_SERIAL_BY_ID", home + "/serial-by-id");
     if (qgetenv("QT_QPA_PLATFORM").isEmpty())
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }

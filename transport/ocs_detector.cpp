@@ -6,6 +6,8 @@
 #include "transport/port_names.h"
 
 #include <QFile>
+#include <algorithm>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -219,9 +221,20 @@ const SProbeCandidate PROBE_CANDIDATES[] = {
 constexpr int PROBE_LAST_PORT = 11;
 } // namespace
 
+// Ports with an adapter behind them first (on a laptop the only real ones), then the rest in order.
+static std::vector<int> ProbeOrder() {
+    AssignAdapterPorts(); // an adapter plugged in just now
+    std::vector<int> order = AdapterPortNumbers();
+    for (int n = 1; n <= PROBE_LAST_PORT; ++n) {
+        if (std::find(order.begin(), order.end(), n) == order.end())
+            order.push_back(n);
+    }
+    return order;
+}
+
 bool CEmulatorApp::AutoDetectSerial() {
     CWaitCursor wait;
-    for (int n = 1; n <= PROBE_LAST_PORT; ++n) {
+    for (const int n : ProbeOrder()) {
         const QString port = QStringLiteral("COM%1").arg(n);
         for (const SProbeCandidate& candidate : PROBE_CANDIDATES) {
             if (!m_ocsDetector.Probe(port, candidate.nBaud, 8, candidate.nParity, PROBE_STOPBITS_ONE, 0))

@@ -1,6 +1,12 @@
 #pragma once
 
 #include <QString>
+#include <vector>
+
+// The highest COM name the program offers (the Communications page lists COM1..COM14).
+constexpr int PORT_LAST_NAME = 14;
+// The first COM name given to a serial adapter by itself (COM1 and COM2 stand for the built-in ports).
+constexpr int PORT_FIRST_ADAPTER_NAME = 3;
 
 // The folder whose entries ("COM3", usually a link to /dev/ttyUSB0) put a device behind a COM name.
 QString PortsFolder();
@@ -10,3 +16,17 @@ QString PortsFolder();
 // number of 1 or more.
 QString PortDeviceName(const QString& comName);
 QString PortDeviceName(int portNumber);
+
+// Where udev lists serial adapters by names that last across replugs: POS_EMULATOR_SERIAL_BY_ID when
+// set, else /dev/serial/by-id.
+QString SerialByIdFolder();
+// Gives every serial adapter found there that has no COM name yet the lowest free name from COM3 up
+// (free: the ports folder holds no entry of that name), as a link in the ports folder to the
+// adapter's lasting name, so that the adapter keeps its number. Entries already there, made by hand
+// or earlier, are never changed. Does nothing where there are no such folders (Windows), and quietly
+// nothing when a folder cannot be read or written.
+void AssignAdapterPorts();
+// The adapter (its name in SerialByIdFolder()) behind a COM name, or empty.
+QString PortAdapter(const QString& comName);
+// The numbers of the COM names with an adapter behind them, lowest first.
+std::vector<int> AdapterPortNumbers();

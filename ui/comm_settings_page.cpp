@@ -4,8 +4,10 @@
 #include "transport/port_names.h"
 #include "ui/dialog_builder.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +59,7 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
                 &CCommSettingsPage::OnSettingChanged);
     connect(List(1031), QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &CCommSettingsPage::ShowPortDevice);
+    List(1031)->view()->installEventFilter(this); // the list opening
     connect(m_pExpand, &QPushButton::clicked, this, &CCommSettingsPage::OnExpandDetails);
     connect(m_pDetectNow, &QPushButton::clicked, this, &CCommSettingsPage::OnDetectNow);
 
@@ -166,6 +169,21 @@ void CCommSettingsPage::OnDetectNow() {
 void CCommSettingsPage::ShowPortDevice() {
     const QString name = List(1031)->currentText();
     const QString device = PortDeviceName(name);
-    List(1031)->setToolTip(device.isEmpty() ? QStringLiteral("%1 names no serial device").arg(name)
-                                            : QStringLiteral("%1 is %2 on this machine").arg(name, device));
+    const QString adapter = PortAdapter(name);
+    List(1031)->setToolTip(
+        device.isEmpty()    ? QStringLiteral("%1 names no serial device").arg(name)
+        : adapter.isEmpty() ? QStringLiteral("%1 is %2 on this machine").arg(name, device)
+                            : QStringLiteral("%1 is the USB adapter %2 on this machine").arg(name, adapter));
+}
+
+// An adapter plugged in while the program runs gets its name when the page or the list is looked at.
+void CCommSettingsPage::OnPageShow() {
+    AssignAdapterPorts();
+    ShowPortDevice();
+}
+
+bool CCommSettingsPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == List(1031)->view() && event->type() == QEvent::Show)
+        OnPageShow();
+    return CConfigPage::eventFilter(watched, event);
 }

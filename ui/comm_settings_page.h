@@ -27,6 +27,8 @@ public:
 
 protected:
     void OnEnable(bool enabled) override;
+    void OnPageShow() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct SListBinding {

@@ -6,6 +6,7 @@
 #include "res/dialog_templates.h"
 #include "script/order_line.h"
 #include "script/pos_catalogue.h"
+#include "transport/port_names.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,12 +20,15 @@ const char PLAYER_USAGE_TEXT[] =
     "  FILE               a POS definition file (.vlq), or the name of one in the POS folder\n"
     "                     (./POS, then the installed samples)\n"
     "  --tcp ADDRESS      connect to the OCS at this IPv4 address, TCP port 48501\n"
-    "  --serial COMn      use serial port COMn (COM1..COM14, as on the Communications page)\n"
+    "  --serial COMn      use serial port COMn (COM1..COM14, as on the Communications page; a USB\n"
+    "                     adapter gets the lowest free name from COM3 up the first time it is seen)\n"
     "  --baud RATE        9600 (default) or 19200\n"
     "  --parity NAME      None (default), Odd, Even, Mark or Space\n"
     "  --data-bits N      5, 6, 7 or 8 (default)\n"
     "  --stop-bits N      1 (default), 1.5 or 2\n"
     "  --flow NAME        None (default), Hardware or Software\n"
+    "  --reconnect        serial: when the device goes away (an adapter unplugged), wait for it,\n"
+    "                     checking every 500 ms, and go on with the next line once it is back\n"
     "  --checksum, --no-checksum\n"
     "                     send (or not) a checksum byte after each ETX\n"
     "  --include-etx, --no-include-etx\n"
@@ -64,6 +68,7 @@ const char PLAYER_USAGE_TEXT[] =
 namespace {
 const char CONNECT_FAILED[] = "Unable to connect to OCS";
 const char LINK_LOST[] = "Connection Error!";
+constexpr int REOPEN_CHECK_MS = 500;
 
 // The items the Communications page offers in one of its drop-down lists.
 QStringList CommPageItems(int controlId) {
@@ -177,6 +182,8 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (arg == QLatin1String("--reply-timeout")) {
             if (!numberValue(options.nReplyTimeoutMs, 1, "a whole number of milliseconds, 1 or more"))
                 return false;
+        } else if (arg == QLatin1String("--reconnect")) {
+            options.bReconnect = true;
         } else if (arg == QLatin1String("--junit")) {
             if (!fileValue(options.strJUnit))
                 return false;
@@ -198,6 +205,10 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         error = QStringLiteral("give one of --tcp ADDRESS and --serial COMn");
         return false;
     }
+    if (options.bReconnect && !s.m_bUseSerial) {
+        error = QStringLiteral("--reconnect works with --serial only");
+        return false;
+    }
     if (!options.strJUnit.isEmpty() && options.expect.isEmpty()) {
         error = QStringLiteral("--junit reports judged replies: give --expect too");
         return false;
@@ -215,8 +226,9 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &COrderPlayer::OnTick);
     connect(&m_port, &CPortCtl::DataWaiting, &m_gather, &CSerialGather::OnInput);
-    connect(&m_port, &CPortCtl::PortLost, this,
-            [this] { Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST)); });
+    connect(&m_port, &CPortCtl::PortLost, this, &COrderPlayer::SerialLost);
+    m_reopenTimer.setInterval(REOPEN_CHECK_MS);
+    connect(&m_reopenTimer, &QTimer::timeout, this, &COrderPlayer::TryReopen);
     m_client.SetHandler(this);
     m_clock.start();
     QString why;
@@ -305,6 +317,7 @@ void COrderPlayer::Start() {
     }
     const CAppSettings& s = m_options.settings;
     if (s.m_bUseSerial) {
+        AssignAdapterPorts(); // an adapter plugged in gets its COM name, as the window gives it
         ApplyPortSettings(m_port, s);
         if (m_port.OpenPort() < 1) {
             Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms!"));
@@ -386,6 +399,10 @@ void COrderPlayer::Interrupt() {
         End(PLAYER_OK); // every pass was played; only the replies still due go unjudged
         return;
     }
+    if (m_bWaitingForPort) { // the pass cannot be finished: ends as a finished one would
+        End(m_options.nPasses == 0 ? PLAYER_OK : PLAYER_INTERRUPTED);
+        return;
+    }
     if (m_bFinishing || !m_bOpen) {
         End(PLAYER_INTERRUPTED);
         return;
@@ -410,33 +427,44 @@ void COrderPlayer::OnTick() {
         End(allPlayed ? PLAYER_OK : PLAYER_INTERRUPTED);
         return;
     }
-    const int lineNumber = m_script.GetLineIndex() + 1;
-    const qint64 delay = [&] {
-        const SLinePlan plan = PlanLine(line);
-        const int kind = TxLineKind(plan, m_options.settings.m_bUseSerial ? TXLINE_SERIAL : TXLINE_NETWORK);
-        AddTx(plan.text, kind);
-        if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK) {
-            SendLine(line);
-            if (m_pJudge && !m_bEnding) {
-                m_pJudge->LineSent(m_nPassesDone + 1, lineNumber, plan.text, m_clock.nsecsElapsed());
-                ArmJudgeTimer();
-            }
-        }
-        return plan.nDelayMs;
-    }();
+    const qint64 delay = PlayLine(line, m_script.GetLineIndex() + 1);
     if (m_bEnding)
         return; // the link failed while sending
     if (m_script.GetLineIndex() == m_script.GetLineCount() - 1)
         ++m_nPassesDone;
+    if (m_bWaitingForPort)
+        return; // the next line goes once the device is back
     m_timer.start(m_pacer.Schedule(m_bFinishing ? ORDER_FINISH_DELAY_MS : ContinuousDelay(delay)));
+}
+
+// Logs a script line and sends it; the delay until the next line.
+qint64 COrderPlayer::PlayLine(const QByteArray& line, int lineNumber) {
+    const SLinePlan plan = PlanLine(line);
+    const int kind = TxLineKind(plan, m_options.settings.m_bUseSerial ? TXLINE_SERIAL : TXLINE_NETWORK);
+    AddTx(plan.text, kind);
+    if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK) {
+        m_lineSending = line;
+        m_nLineSending = lineNumber;
+        SendLine(line);
+        m_lineSending.clear();
+        if (m_pJudge && !m_bEnding && !m_bWaitingForPort) {
+            m_pJudge->LineSent(m_nPassesDone + 1, lineNumber, plan.text, m_clock.nsecsElapsed());
+            ArmJudgeTimer();
+        }
+    }
+    return plan.nDelayMs;
 }
 
 void COrderPlayer::SendLine(const QByteArray& line) {
     const CAppSettings& s = m_options.settings;
     const QByteArray bytes = EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0);
     if (s.m_bUseSerial) {
-        for (const char byte : bytes)
-            m_port.WriteByte(static_cast<unsigned char>(byte));
+        for (const char byte : bytes) {
+            if (!m_port.WriteByte(static_cast<unsigned char>(byte))) {
+                SerialLost();
+                return;
+            }
+        }
         return;
     }
     // One send per byte, as the window does: an OCS may take a line's bytes as they come.
@@ -493,9 +521,57 @@ void COrderPlayer::Fail(int status, const QString& message) {
     End(status);
 }
 
+// The serial device went away or failed. With --reconnect the order waits for it to come back, and
+// the capture shows where; otherwise the order ends.
+void COrderPlayer::SerialLost() {
+    if (m_bEnding || m_bWaitingForPort)
+        return;
+    if (!m_options.bReconnect) {
+        Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST));
+        return;
+    }
+    m_bWaitingForPort = true;
+    // A line whose bytes failed goes again once the device is back: the OCS gets every line once.
+    m_lineUnsent = m_lineSending;
+    m_nLineUnsent = m_nLineSending;
+    m_timer.stop();
+    m_gather.Finish(); // what came in before stays in the capture
+    m_port.ClosePort();
+    m_bOpen = false;
+    AddTx(LINK_LOST, TXLINE_COMMENT);
+    std::fprintf(m_err, "pos-player: %s went away; waiting for it to come back (Ctrl+C ends)\n",
+                 qPrintable(m_options.settings.m_strPort));
+    std::fflush(m_err);
+    m_reopenTimer.start();
+}
+
+void COrderPlayer::TryReopen() {
+    const CAppSettings& s = m_options.settings;
+    if (m_bEnding || !QFileInfo::exists(PortDeviceName(s.m_strPort)))
+        return;
+    ApplyPortSettings(m_port, s);
+    if (m_port.OpenPort() < 1)
+        return; // there, but not ready yet: the next check tries again
+    m_reopenTimer.stop();
+    m_bWaitingForPort = false;
+    m_bOpen = true;
+    AddTx(s.m_strPort.toLatin1(), TXLINE_COMMENT);
+    std::fprintf(m_err, "pos-player: %s is back; the order goes on\n", qPrintable(s.m_strPort));
+    std::fflush(m_err);
+    qint64 delay = ORDER_IDLE_DELAY_MS;
+    if (!m_lineUnsent.isEmpty()) {
+        const QByteArray line = std::exchange(m_lineUnsent, QByteArray());
+        delay = ContinuousDelay(PlayLine(line, m_nLineUnsent));
+        if (m_bEnding || m_bWaitingForPort)
+            return;
+    }
+    m_timer.start(m_pacer.Schedule(m_bFinishing ? ORDER_FINISH_DELAY_MS : delay));
+}
+
 void COrderPlayer::CloseLink() {
     ++m_nLink;
     m_timer.stop();
+    m_reopenTimer.stop();
     if (m_options.settings.m_bUseSerial) {
         m_gather.Finish();
         m_port.ClosePort();

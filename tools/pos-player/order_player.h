@@ -42,7 +42,8 @@ struct SPlayerOptions {
     QString strCapture;    // capture file to write at the end, if any
     QByteArray expect;     // the reply every data line must get; empty: nothing is judged
     int nReplyTimeoutMs = 1000;
-    QString strJUnit; // JUnit XML report to write at the end, if any
+    QString strJUnit;        // JUnit XML report to write at the end, if any
+    bool bReconnect = false; // serial: wait for a device that went away, and go on
     bool bHelp = false;
 };
 
@@ -75,10 +76,13 @@ signals:
 private:
     void OnTick();
     void DrainReplies();
+    qint64 PlayLine(const QByteArray& line, int lineNumber);
     void SendLine(const QByteArray& line);
     void AddTx(const QByteArray& text, int kind);
     void AddRx(const QByteArray& text, bool serial);
     void Fail(int status, const QString& message);
+    void SerialLost();
+    void TryReopen();
     void End(int status);
     void CloseLink();
     void ArmJudgeTimer();
@@ -115,4 +119,10 @@ private:
     std::unique_ptr<CReplyJudge> m_pJudge;
     QTimer m_judgeTimer;
     bool m_bAwaitingReplies = false; // every pass played; the last lines' replies may still come
+    QTimer m_reopenTimer;
+    bool m_bWaitingForPort = false; // --reconnect: the device went away, the order waits for it
+    QByteArray m_lineSending;       // the data line whose bytes are being written, and its number
+    int m_nLineSending = 0;
+    QByteArray m_lineUnsent; // the line whose bytes failed when the device went away
+    int m_nLineUnsent = 0;
 };
