@@ -5,18 +5,6 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
-#include <csignal>
-#include <cstdio>
-
-#include "app/tool_tip_style.h"
-#include "script/pos_catalogue.h"
-#include "transport/port_names.h"
-#include "transport/socket_compat.h"
-#include "ui/capture_save.h"
-#include "ui/main_dialog.h"
-#include "ui/setup_wizard.h"
-
-CEmulatorApp theApp;
 
 std::unique_ptr<QSettings> OpenProfileStore() {
     return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -63,36 +51,4 @@ void CEmulatorApp::SaveSettings() {
     auto store = OpenProfileStore();
     SaveSettingsTo(*store, m_settings);
     store->sync();
-}
-
-int CEmulatorApp::InitInstance() {
-#ifdef Q_OS_WIN
-    if (!SocketStartup()) {
-        std::printf("\nError in Startup session.\n");
-        SocketCleanup();
-        return 0;
-    }
-#else
-    // A write to a peer that has gone must not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-    InstallToolTipStyle();
-    const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), QDir::homePath());
-    if (!work.isEmpty())
-        QDir::setCurrent(work);
-    LoadSettings();
-    AssignAdapterPorts(); // a USB serial adapter is offered under a COM name of its own
-    OfferAbandonedCaptures();
-    if (m_settings.m_bShowWizard) {
-        CSetupWizard wizard(this);
-        wizard.exec();
-        if (wizard.m_bQuit)
-            return 0; // quitting the wizard stores nothing
-    }
-    {
-        CMainDialog main(this);
-        main.exec();
-    }
-    SaveSettings();
-    return 0;
 }

@@ -1,7 +1,5 @@
 #include "app/message_box.h"
 
-#include <QApplication>
-#include <QPointer>
 #include <cstdio>
 
 namespace {
@@ -11,31 +9,27 @@ MessageBoxHandler& Handler() {
     return handler;
 }
 
-QMessageBox::StandardButton FirstButton(QMessageBox::StandardButtons buttons) {
-    for (auto b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}) {
+CMessageBox::StandardButton FirstButton(CMessageBox::StandardButtons buttons) {
+    for (auto b : {CMessageBox::Ok, CMessageBox::Yes, CMessageBox::No, CMessageBox::Cancel}) {
         if (buttons & b)
             return b;
     }
-    return QMessageBox::NoButton;
+    return CMessageBox::NoButton;
 }
 
-QMessageBox::StandardButton DefaultHandler(const SMessageBox& box) {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(box.strCaption), qPrintable(box.strText));
-        return FirstButton(box.buttons);
-    }
-    QMessageBox dialog(box.icon, box.strCaption, box.strText, box.buttons, box.pOwner);
-    return static_cast<QMessageBox::StandardButton>(dialog.exec());
+CMessageBox::StandardButton PrintMessage(const SMessageBox& box) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(box.strCaption), qPrintable(box.strText));
+    return FirstButton(box.buttons);
 }
 
 } // namespace
 
-QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text, const QString& caption,
-                                           QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) {
+CMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text, const QString& caption,
+                                           CMessageBox::StandardButtons buttons, CMessageBox::Icon icon) {
     SMessageBox box{owner, text, caption, buttons, icon};
     // Copy, so that a handler may replace itself while it runs.
     const MessageBoxHandler handler = Handler();
-    return handler ? handler(box) : DefaultHandler(box);
+    return handler ? handler(box) : PrintMessage(box);
 }
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {

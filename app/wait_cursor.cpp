@@ -1,15 +1,22 @@
 #include "app/wait_cursor.h"
 
-#include <QCursor>
-#include <QGuiApplication>
+namespace {
+WaitCursorHandler& Handler() {
+    static WaitCursorHandler handler;
+    return handler;
+}
+} // namespace
 
-CWaitCursor::CWaitCursor()
-    : m_bActive(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
+CWaitCursor::CWaitCursor() : m_bActive(static_cast<bool>(Handler())) {
     if (m_bActive)
-        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        Handler()(true);
 }
 
 CWaitCursor::~CWaitCursor() {
-    if (m_bActive && qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        QGuiApplication::restoreOverrideCursor();
+    if (m_bActive && Handler())
+        Handler()(false);
+}
+
+void SetWaitCursorHandler(WaitCursorHandler handler) {
+    Handler() = std::move(handler);
 }

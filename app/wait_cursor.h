@@ -1,6 +1,9 @@
 #pragma once
 
-// Shows the wait cursor for its lifetime; does nothing without a graphical application.
+#include <functional>
+
+// Shows the wait cursor for its lifetime, where the window has said how (SetWaitCursorHandler);
+// does nothing in the command-line tools.
 class CWaitCursor {
 public:
     CWaitCursor();
@@ -11,3 +14,7 @@ public:
 private:
     bool m_bActive;
 };
+
+// Called with true when a wait begins and false when it ends.
+using WaitCursorHandler = std::function<void(bool waiting)>;
+void SetWaitCursorHandler(WaitCursorHandler handler);

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     SetMessageBoxHandler([](const SMessageBox& box) {
         std::fprintf(stderr, "%s\n", qPrintable(box.strText));
-        return QMessageBox::Ok;
+        return CMessageBox::Ok;
     });
     const int listener = ListenLoopback("127.0.0.32");
     if (!WritePosScript("Flood", "<02>ORDER<03>\n") || listener < 0)

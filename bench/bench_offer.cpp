@@ -41,7 +41,7 @@ bool WriteJournal(const QString& path, const QByteArray& piece, int times) {
 
 // Runs the offer, answering `answer`; prints the time to the question, the resident peak and the
 // time the whole offer took.
-void MeasureOffer(const char* name, QMessageBox::StandardButton answer, const QString& saveTo) {
+void MeasureOffer(const char* name, CMessageBox::StandardButton answer, const QString& saveTo) {
     QElapsedTimer timer;
     double questionMs = -1;
     const MessageBoxHandler previous = SetMessageBoxHandler([&](const SMessageBox&) {
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     if (!WriteJournal(LeftFolder(pid, 0) + QStringLiteral("/tx.journal"), QByteArray(1024 * 1024, '\n'), 200))
         return 1;
     const QString saved = home.filePath(QStringLiteral("left.txt"));
-    MeasureOffer("200mb_line_feeds", QMessageBox::Yes, saved);
+    MeasureOffer("200mb_line_feeds", CMessageBox::Yes, saved);
     std::printf("offer_200mb_line_feeds_saved_mb %.0f\n", QFileInfo(saved).size() / (1024.0 * 1024.0));
     QFile::remove(saved);
 
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
                      "07:00:00    NETWORK   <02>ITEM 0001 DOUBLE BURGER<03>\n", 5);
         WriteJournal(LeftFolder(pid, n) + QStringLiteral("/rx.journal"), "07:00:01    NETWORK:  <06>\n", 5);
     }
-    MeasureOffer("1000_folders", QMessageBox::No, QString());
+    MeasureOffer("1000_folders", CMessageBox::No, QString());
     std::printf("offer_1000_folders_left %zu\n", CCaptureJournal::FindAbandoned().size());
     return 0;
 }

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     const size_t fast = argc > 2 ? std::max(2, atoi(argv[2])) : 200;
     SetMessageBoxHandler([](const SMessageBox& box) {
         std::fprintf(stderr, "%s\n", qPrintable(box.strText));
-        return QMessageBox::Ok;
+        return CMessageBox::Ok;
     });
 
     QByteArray script;

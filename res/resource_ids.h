@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QIcon>
-#include <QPixmap>
-#include <QString>
-
 // Icons and bitmaps, by the ids the windows use.
 enum {
     IDR_MAINFRAME = 128,
@@ -26,9 +22,3 @@ enum {
     IDI_SAVE = 158,
     IDI_CONFIGURED = 159,
 };
-
-// The resource path of an icon or bitmap; empty for an unknown id.
-QString ResourcePath(int id);
-// The drawing at the given size (icons are drawn for 32 x 32).
-QPixmap ResourcePixmap(int id, const QSize& size = QSize(32, 32));
-QIcon ResourceIcon(int id);

@@ -101,7 +101,7 @@ void CMainDialog::HandleConnectOutcome(int error) {
     m_bStepMode = 0;
     m_pageSendOrder->SetButtonStates(true, false);
     ShowMessageBox(this, QString::fromLatin1(CONNECT_FAILED_TEXT), QStringLiteral("Unable to connect to OCS"),
-                   QMessageBox::Ok, QMessageBox::Warning);
+                   CMessageBox::Ok, CMessageBox::Warning);
 }
 
 void CMainDialog::OnOcsReceive(const QString&, int, char* data, int length, int) {

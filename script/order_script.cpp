@@ -156,7 +156,7 @@ bool COrderScript::LoadOrderFile(const QString& path) {
     // file is read.
     if (!QFileInfo(actual).isFile() || !file.open(QIODevice::ReadOnly)) {
         ShowMessageBox(nullptr, QStringLiteral("Unable to read Order file \"%1\". ").arg(path),
-                       QStringLiteral("Warning"), QMessageBox::Ok, QMessageBox::Information);
+                       QStringLiteral("Warning"), CMessageBox::Ok, CMessageBox::Information);
         return true;
     }
     m_lines = PrepareScript(file.readAll());

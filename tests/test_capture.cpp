@@ -1,5 +1,5 @@
 #include "capture/capture_file.h"
-#include "capture/capture_list.h"
+#include "capture/capture_list_model.h"
 #include "capture/capture_log.h"
 #include "test_support.h"
 

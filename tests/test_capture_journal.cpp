@@ -39,7 +39,7 @@ class TestCaptureJournal : public QObject {
     QString m_strBase;
     QList<SMessageBox> m_boxes;
     QStringList m_proposed;
-    QMessageBox::StandardButton m_answer = QMessageBox::Yes;
+    CMessageBox::StandardButton m_answer = CMessageBox::Yes;
     std::function<QString(int)> m_saveTo; // the n-th save dialog's answer
 
     QString LeftFolder(qint64 pid, int second = 0) const {
@@ -73,7 +73,7 @@ private slots:
         m_strBase = CaptureJournalsFolder();
         SetMessageBoxHandler([this](const SMessageBox& box) {
             m_boxes << box;
-            return box.buttons.testFlag(QMessageBox::Yes) ? m_answer : QMessageBox::Ok;
+            return box.buttons.testFlag(CMessageBox::Yes) ? m_answer : CMessageBox::Ok;
         });
     }
     void init() {
@@ -81,7 +81,7 @@ private slots:
         QVERIFY(QDir().mkpath(m_strBase));
         m_boxes.clear();
         m_proposed.clear();
-        m_answer = QMessageBox::Yes;
+        m_answer = CMessageBox::Yes;
         const QString target = m_dir.filePath("saved.txt");
         QFile::remove(target);
         m_saveTo = [target](int) {
@@ -168,7 +168,7 @@ private slots:
         QCOMPARE(Exists(entry), kept);
         QCOMPARE(m_boxes.size(), asked || damaged ? 1 : 0);
         if (asked) {
-            QCOMPARE(m_boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(m_boxes[0].buttons, CMessageBox::Yes | CMessageBox::No);
             QCOMPARE(m_proposed, QStringList{"DataCapture-20200101-000000.txt"});
             QVERIFY(ReadAll(m_dir.filePath("saved.txt")).contains("NETWORK:  <06>\r\n"));
             QVERIFY(!Exists(entry + ".lock"));
@@ -177,7 +177,7 @@ private slots:
             QVERIFY(!QFile::exists(m_dir.filePath("saved.txt")));
         }
         if (damaged) {
-            QCOMPARE(m_boxes[0].buttons, QMessageBox::Ok);
+            QCOMPARE(m_boxes[0].buttons, CMessageBox::Ok);
             QVERIFY2(m_boxes[0].strText.contains("cannot be read"), qPrintable(m_boxes[0].strText));
             QVERIFY(m_boxes[0].strText.contains("started 2020-01-01 00:00:00"));
             QVERIFY(!m_boxes[0].strText.contains("SECRET"));
@@ -193,9 +193,9 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("cancelOdd");
         QTest::addColumn<int>("left");
-        QTest::newRow("yes") << int(QMessageBox::Yes) << false << 0;
-        QTest::newRow("yes, odd ones cancelled") << int(QMessageBox::Yes) << true << 20;
-        QTest::newRow("no") << int(QMessageBox::No) << false << 0;
+        QTest::newRow("yes") << int(CMessageBox::Yes) << false << 0;
+        QTest::newRow("yes, odd ones cancelled") << int(CMessageBox::Yes) << true << 20;
+        QTest::newRow("no") << int(CMessageBox::No) << false << 0;
     }
     void manyCapturesFewDescriptors() {
         QFETCH(int, answer);
@@ -207,7 +207,7 @@ private slots:
             QVERIFY(!MakeLeft(gone, i, "07:00:00    NETWORK   <02>T" + QByteArray::number(i) + "<03>\n",
                               "07:00:01    NETWORK:  <06>R" + QByteArray::number(i) + "\n")
                          .isEmpty());
-        m_answer = QMessageBox::StandardButton(answer);
+        m_answer = CMessageBox::StandardButton(answer);
         m_saveTo = [this, cancelOdd](int n) {
             return cancelOdd && n % 2 ? QString() : m_dir.filePath(QStringLiteral("many-%1.txt").arg(n));
         };
@@ -226,7 +226,7 @@ private slots:
             "POS Emulator did not close normally 40 times. It left 40 captures"));
         QVERIFY(m_boxes[0].strText.contains("    2020-01-01 00:00:00\n    2020-01-01 00:00:01\n"));
         QVERIFY(m_boxes[0].strText.contains("and 30 more"));
-        if (answer == QMessageBox::Yes) {
+        if (answer == CMessageBox::Yes) {
             QCOMPARE(m_proposed.size(), COUNT);
             for (int i = 0; i < COUNT; ++i) {
                 QCOMPARE(m_proposed[i],

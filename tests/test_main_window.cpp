@@ -68,7 +68,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QList<SMessageBox> m_boxes;
-    QList<QMessageBox::StandardButton> m_answers;
+    QList<CMessageBox::StandardButton> m_answers;
     std::unique_ptr<CEmulatorApp> m_app;
     std::unique_ptr<CMainDialog> m_dlg;
     std::unique_ptr<CTestListener> m_peer;
@@ -119,7 +119,7 @@ private slots:
         QVERIFY(QDir::setCurrent(m_dir.path()));
         SetMessageBoxHandler([this](const SMessageBox& box) {
             m_boxes << box;
-            return m_answers.isEmpty() ? QMessageBox::Ok : m_answers.takeFirst();
+            return m_answers.isEmpty() ? CMessageBox::Ok : m_answers.takeFirst();
         });
     }
     void init() {
@@ -381,7 +381,7 @@ private slots:
         QTest::keyClick(&dlg, Qt::Key_Return);
         QVERIFY(dlg.isVisible());
         QVERIFY(m_boxes.isEmpty());
-        m_answers = {QMessageBox::No, QMessageBox::Cancel};
+        m_answers = {CMessageBox::No, CMessageBox::Cancel};
         QTest::keyClick(&dlg, Qt::Key_Escape);
         dlg.close();
         QVERIFY(dlg.isVisible());
@@ -389,9 +389,9 @@ private slots:
         QCOMPARE(m_boxes.size(), 2);
         QCOMPARE(m_boxes[0].strText, QStringLiteral("Are you sure you want to quit?"));
         QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Quit"));
-        QCOMPARE(m_boxes[0].icon, QMessageBox::Question);
-        QCOMPARE(m_boxes[0].buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        m_answers = {QMessageBox::Yes};
+        QCOMPARE(m_boxes[0].icon, CMessageBox::Question);
+        QCOMPARE(m_boxes[0].buttons, CMessageBox::Yes | CMessageBox::No | CMessageBox::Cancel);
+        m_answers = {CMessageBox::Yes};
         QTest::keyClick(&dlg, Qt::Key_Escape);
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
@@ -1027,7 +1027,7 @@ private slots:
         } else if (action == QLatin1String("step")) {
             Page().OnRunStep();
         } else {
-            m_answers << QMessageBox::Yes;
+            m_answers << CMessageBox::Yes;
             dlg.reject();
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
             m_dlg.reset();

@@ -62,7 +62,7 @@ private slots:
         MaskAllComPorts();
         SetMessageBoxHandler([this](const SMessageBox& box) {
             m_boxes << box;
-            return QMessageBox::Ok;
+            return CMessageBox::Ok;
         });
     }
     void init() {
@@ -170,7 +170,7 @@ private slots:
         QCOMPARE(m_boxes[0].strText,
                  QStringLiteral("An OCS unit has been found. \n\nYour connection settings "
                                 "have been changed to match the detected OCS's settings."));
-        QCOMPARE(m_boxes[0].icon, QMessageBox::Information);
+        QCOMPARE(m_boxes[0].icon, CMessageBox::Information);
         QVERIFY(m_boxes[0].pOwner == nullptr);
     }
 
@@ -214,7 +214,7 @@ private slots:
         QCOMPARE(m_boxes[0].strText,
                  QStringLiteral("No OCS unit was found.\n\nPlease make sure you are connected "
                                 "to an OCS via serial cable and that the connection is sound."));
-        QCOMPARE(m_boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(m_boxes[0].icon, CMessageBox::Warning);
     }
 };
 

@@ -163,7 +163,7 @@ private slots:
         QList<SMessageBox> boxes;
         auto previous = SetMessageBoxHandler([&](const SMessageBox& box) {
             boxes << box;
-            return QMessageBox::Ok;
+            return CMessageBox::Ok;
         });
         COrderScript script;
         QVERIFY(script.LoadOrderFile(WriteFile("x.vlq", "<41>\n")));
@@ -176,8 +176,8 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].strText, QStringLiteral("Unable to read Order file \"%1\". ").arg(path));
         QCOMPARE(boxes[0].strCaption, QStringLiteral("Warning"));
-        QCOMPARE(boxes[0].icon, QMessageBox::Information);
-        QCOMPARE(boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(boxes[0].icon, CMessageBox::Information);
+        QCOMPARE(boxes[0].buttons, CMessageBox::StandardButtons(CMessageBox::Ok));
     }
 
     void nextLine_data() {

@@ -108,7 +108,7 @@ private slots:
         MaskAllComPorts();
         QVERIFY(QDir(m_dir.path()).mkpath("POS"));
         QVERIFY(QDir::setCurrent(m_dir.path()));
-        SetMessageBoxHandler([](const SMessageBox&) { return QMessageBox::Ok; });
+        SetMessageBoxHandler([](const SMessageBox&) { return CMessageBox::Ok; });
     }
 
     void parseArgs_data() {
@@ -663,7 +663,7 @@ private slots:
         QList<SMessageBox> boxes;
         const MessageBoxHandler previous = SetMessageBoxHandler([&boxes](const SMessageBox& box) {
             boxes << box;
-            return QMessageBox::Yes;
+            return CMessageBox::Yes;
         });
         const QString saved = m_dir.filePath("recovered.txt");
         SetSaveFileHandler([&saved](const SSaveFileRequest& request) {
@@ -675,7 +675,7 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].strText, QStringLiteral("POS Emulator did not close normally last time. Save the "
                                                   "capture it was holding?"));
-        QCOMPARE(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(boxes[0].buttons, CMessageBox::Yes | CMessageBox::No);
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray capture = file.readAll();

@@ -205,7 +205,7 @@ private slots:
     // A run that ends through the main window writes every entry, even if nothing changed.
     void initInstanceWritesAllEntries() {
         WriteStoreText("[General]\nShow%20Wizard%20on%20Startup=0\n");
-        auto previous = SetMessageBoxHandler([](const SMessageBox&) { return QMessageBox::Yes; });
+        auto previous = SetMessageBoxHandler([](const SMessageBox&) { return CMessageBox::Yes; });
         QTimer::singleShot(300, [] {
             if (QWidget* window = QApplication::activeModalWidget())
                 window->close();

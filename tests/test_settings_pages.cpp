@@ -52,7 +52,7 @@ private slots:
             Touch(name);
         SetMessageBoxHandler([this](const SMessageBox& box) {
             m_boxes << box;
-            return QMessageBox::Ok;
+            return CMessageBox::Ok;
         });
     }
     void init() {

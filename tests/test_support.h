@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QAccessible>
-#include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,12 +37,6 @@ inline void PrepareTestEnvironment() {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-// What a screen reader announces for a widget.
-inline QString AccessibleName(QWidget* widget) {
-    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-    return face ? face->text(QAccessible::Name) : QStringLiteral("(no interface)");
-}
-
 // A file's bytes, or nothing when it cannot be read.
 inline QByteArray ReadAll(const QString& path) {
     QFile file(path);
@@ -53,6 +45,16 @@ inline QByteArray ReadAll(const QString& path) {
 inline bool WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+#ifdef QT_WIDGETS_LIB
+#include <QAccessible>
+#include <QApplication>
+
+// What a screen reader announces for a widget.
+inline QString AccessibleName(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->text(QAccessible::Name) : QStringLiteral("(no interface)");
 }
 
 #define POSEMU_TEST_MAIN(TestObject)                                                                         \
@@ -64,6 +66,17 @@ inline bool WriteFile(const QString& path, const QByteArray& bytes) {
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&tc, argc, argv);                                                                \
     }
+#else
+// Tests of the core run as the command-line tools do, without a graphical application.
+#define POSEMU_TEST_MAIN(TestObject)                                                                         \
+    int main(int argc, char** argv) {                                                                        \
+        PrepareTestEnvironment();                                                                            \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
+#endif
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -26,7 +26,7 @@ class TestWizard : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QList<SMessageBox> m_boxes;
-    QList<QMessageBox::StandardButton> m_answers;
+    QList<CMessageBox::StandardButton> m_answers;
 
     QString StoreFile() { return OpenProfileStore()->fileName(); }
     void WriteStore(const QByteArray& text) {
@@ -64,7 +64,7 @@ private slots:
         QVERIFY(pos.open(QIODevice::WriteOnly));
         SetMessageBoxHandler([this](const SMessageBox& box) {
             m_boxes << box;
-            return m_answers.isEmpty() ? QMessageBox::Ok : m_answers.takeFirst();
+            return m_answers.isEmpty() ? CMessageBox::Ok : m_answers.takeFirst();
         });
     }
     void init() {
@@ -89,7 +89,7 @@ private slots:
         QCOMPARE(wizard.windowTitle(), QStringLiteral("POS Emulator Setup Wizard (BETA)"));
         QTest::keyClick(&wizard, Qt::Key_Return);
         QVERIFY(wizard.isVisible());
-        m_answers = {QMessageBox::No};
+        m_answers = {CMessageBox::No};
         QTest::keyClick(&wizard, Qt::Key_Escape);
         QVERIFY(wizard.isVisible());
         QCOMPARE(m_boxes.size(), 1);
@@ -172,7 +172,7 @@ private slots:
             wizard.OnNext();
         auto* button = Control<QPushButton>(&wizard, id);
         QSignalSpy clicks(button, &QPushButton::clicked);
-        m_answers = {QMessageBox::No};
+        m_answers = {CMessageBox::No};
         QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         QCOMPARE(clicks.size(), 1);
         QCOMPARE(wizard.m_nStep, stepAfter);
@@ -191,7 +191,7 @@ private slots:
         wizard.m_pagePos->PosList()->setCurrentIndex(0);
         wizard.m_pagePos->PosList()->activated(0);
         wizard.m_checkStartup->setChecked(false);
-        m_answers = {QMessageBox::No, QMessageBox::Cancel};
+        m_answers = {CMessageBox::No, CMessageBox::Cancel};
         wizard.OnSkip();
         wizard.OnSkip();
         QVERIFY(wizard.isVisible());
@@ -200,7 +200,7 @@ private slots:
         QVERIFY(
             m_boxes[0].strText.startsWith("You are about to skip the Setup Wizard and go directly to the POS "
                                           "Emulator.  \nAny changes"));
-        m_answers = {QMessageBox::Yes};
+        m_answers = {CMessageBox::Yes};
         wizard.OnSkip();
         QVERIFY(!wizard.isVisible());
         QCOMPARE(m_boxes.size(), 3); // no quit question after Skip
@@ -213,7 +213,7 @@ private slots:
     void startUpQuitFromWizard() {
         const QByteArray before = "[Communications]\nUse%20Serial=5\n";
         WriteStore(before);
-        m_answers = {QMessageBox::Yes};
+        m_answers = {CMessageBox::Yes};
         const int code = RunStartUp([](QWidget* modal) {
             QVERIFY(qobject_cast<CSetupWizard*>(modal));
             modal->close();
@@ -225,7 +225,7 @@ private slots:
     void startUpFinishThenQuit() {
         QStringList seen;
         QList<int> delays;
-        m_answers = {QMessageBox::Yes};
+        m_answers = {CMessageBox::Yes};
         RunStartUp([&](QWidget* modal) {
             // Tooltips everywhere wait 1500 ms before they show.
             for (QWidget* w : modal->findChildren<QWidget*>()) {
@@ -264,9 +264,9 @@ private slots:
         QTest::addColumn<bool>("cancelSave");
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("kept");
-        QTest::newRow("yes") << int(QMessageBox::Yes) << false << true << false;
-        QTest::newRow("yes, then cancel") << int(QMessageBox::Yes) << true << false << true;
-        QTest::newRow("no") << int(QMessageBox::No) << false << false << false;
+        QTest::newRow("yes") << int(CMessageBox::Yes) << false << true << false;
+        QTest::newRow("yes, then cancel") << int(CMessageBox::Yes) << true << false << true;
+        QTest::newRow("no") << int(CMessageBox::No) << false << false << false;
     }
     void startUpOffersLeftCapture() {
         QFETCH(int, answer);
@@ -295,7 +295,7 @@ private slots:
             order << "save " + request.strProposedName;
             return cancelSave ? QString() : target;
         });
-        m_answers = {QMessageBox::StandardButton(answer), QMessageBox::Yes};
+        m_answers = {CMessageBox::StandardButton(answer), CMessageBox::Yes};
         RunStartUp([&](QWidget* modal) {
             order << modal->metaObject()->className();
             modal->close();
@@ -305,7 +305,7 @@ private slots:
                  QStringLiteral(
                      "POS Emulator did not close normally last time. Save the capture it was holding?"));
         QStringList expected{"CSetupWizard"};
-        if (answer == QMessageBox::Yes)
+        if (answer == CMessageBox::Yes)
             expected.prepend("save DataCapture-20260101-000000.txt");
         QCOMPARE(order, expected);
         QCOMPARE(QFileInfo::exists(target), saved);
@@ -327,7 +327,7 @@ private slots:
     void startUpWithoutWizard() {
         WriteStore("[General]\nShow%20Wizard%20on%20Startup=0\n");
         QStringList seen;
-        m_answers = {QMessageBox::Yes};
+        m_answers = {CMessageBox::Yes};
         RunStartUp([&](QWidget* modal) {
             seen << modal->metaObject()->className();
             modal->close();

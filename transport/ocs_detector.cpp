@@ -252,7 +252,7 @@ bool CEmulatorApp::AutoDetectSerial() {
                 nullptr,
                 QStringLiteral("An OCS unit has been found. \n\nYour connection settings have been "
                                "changed to match the detected OCS's settings."),
-                QStringLiteral("OCS Found"), QMessageBox::Ok, QMessageBox::Information);
+                QStringLiteral("OCS Found"), CMessageBox::Ok, CMessageBox::Information);
             return true;
         }
     }
@@ -260,6 +260,6 @@ bool CEmulatorApp::AutoDetectSerial() {
         nullptr,
         QStringLiteral("No OCS unit was found.\n\nPlease make sure you are connected to an OCS via "
                        "serial cable and that the connection is sound."),
-        QStringLiteral("OCS Not Found"), QMessageBox::Ok, QMessageBox::Warning);
+        QStringLiteral("OCS Not Found"), CMessageBox::Ok, CMessageBox::Warning);
     return false;
 }

@@ -35,12 +35,12 @@ ESaveOutcome SaveCapture(QWidget* owner, const QString& proposedName, const Capt
         return SAVE_WRITTEN;
     case CAPTURE_CANNOT_OPEN:
         ShowMessageBox(owner, QStringLiteral("Unable to open file."), QStringLiteral("Error"),
-                       QMessageBox::Ok, QMessageBox::Warning);
+                       CMessageBox::Ok, CMessageBox::Warning);
         return SAVE_FAILED;
     case CAPTURE_WRITE_FAILED:
         ShowMessageBox(
             owner, QStringLiteral("Unable to write the capture to \"%1\": %2\n\n%3").arg(path, error, kept),
-            QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Warning);
+            QStringLiteral("Error"), CMessageBox::Ok, CMessageBox::Warning);
         return SAVE_FAILED;
     }
     return SAVE_FAILED;
@@ -103,7 +103,7 @@ void SaveLeftCapture(const SLeftCapture& left) {
             QStringLiteral("The capture started at %1 cannot be read: %2\n\nIt is kept and offered "
                            "again at the next start.")
                 .arg(StartText(left), why),
-            QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Warning);
+            QStringLiteral("Error"), CMessageBox::Ok, CMessageBox::Warning);
         journal.Release();
         return;
     }
@@ -158,12 +158,12 @@ void OfferAbandonedCaptures() {
         return;
     const QString text = OfferText(offered, damaged);
     if (offered.empty()) {
-        ShowMessageBox(nullptr, text, QStringLiteral("POS Emulator"), QMessageBox::Ok, QMessageBox::Warning);
+        ShowMessageBox(nullptr, text, QStringLiteral("POS Emulator"), CMessageBox::Ok, CMessageBox::Warning);
         return;
     }
     const bool save =
-        ShowMessageBox(nullptr, text, QStringLiteral("POS Emulator"), QMessageBox::Yes | QMessageBox::No,
-                       QMessageBox::Question) == QMessageBox::Yes;
+        ShowMessageBox(nullptr, text, QStringLiteral("POS Emulator"), CMessageBox::Yes | CMessageBox::No,
+                       CMessageBox::Question) == CMessageBox::Yes;
     for (const SLeftCapture& left : offered) {
         if (save) {
             SaveLeftCapture(left);

@@ -1,6 +1,6 @@
 #include "ui/dialog_builder.h"
 
-#include "res/resource_ids.h"
+#include "res/resource_images.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "app/emulator_app.h"
 #include "app/message_box.h"
 #include "capture/capture_log.h"
-#include "res/resource_ids.h"
+#include "res/resource_images.h"
 #include "script/pos_catalogue.h"
 #include "ui/capture_save.h"
 #include "ui/comm_settings_page.h"
@@ -99,7 +99,7 @@ void CMainDialog::ReportJournalFailure(const QString& reason) {
                        "only: nothing captured so far is lost, but it would not survive a crash. Save "
                        "it before you close POS Emulator.")
             .arg(reason),
-        QStringLiteral("Capture"), QMessageBox::Ok, QMessageBox::Warning);
+        QStringLiteral("Capture"), CMessageBox::Ok, CMessageBox::Warning);
 }
 
 void CMainDialog::OnInitDialog() {
@@ -350,8 +350,8 @@ void CMainDialog::StoreShowWizardCheck() {
 void CMainDialog::reject() {
     const auto answer =
         ShowMessageBox(this, QStringLiteral("Are you sure you want to quit?"), QStringLiteral("Quit"),
-                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
-    if (answer != QMessageBox::Yes)
+                       CMessageBox::Yes | CMessageBox::No | CMessageBox::Cancel, CMessageBox::Question);
+    if (answer != CMessageBox::Yes)
         return;
     StoreShowWizardCheck();
     done(QDialog::Accepted);
@@ -393,7 +393,7 @@ void CMainDialog::OnSaveCapture() {
     if (m_modelTx.Lines().Count() <= 0 && m_modelRx.Lines().Count() <= 0) {
         ShowMessageBox(this,
                        QStringLiteral("There is no data to save.\n\nSend orders to the OCS to capture data."),
-                       QStringLiteral("No Data Captured"), QMessageBox::Ok, QMessageBox::Information);
+                       QStringLiteral("No Data Captured"), CMessageBox::Ok, CMessageBox::Information);
         return;
     }
     SaveCaptureAs(this, m_modelTx.Lines(), m_modelRx.Lines());

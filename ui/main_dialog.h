@@ -1,7 +1,7 @@
 #pragma once
 
 #include "capture/capture_journal.h"
-#include "capture/capture_list.h"
+#include "capture/capture_list_model.h"
 #include "script/order_pacer.h"
 #include "script/order_script.h"
 #include "transport/ocs_client.h"

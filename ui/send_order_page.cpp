@@ -1,7 +1,7 @@
 #include "ui/send_order_page.h"
 
 #include "app/app_settings.h"
-#include "res/resource_ids.h"
+#include "res/resource_images.h"
 #include "script/pos_catalogue.h"
 #include "ui/dialog_builder.h"
 #include "ui/main_dialog.h"

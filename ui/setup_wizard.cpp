@@ -2,7 +2,7 @@
 
 #include "app/emulator_app.h"
 #include "app/message_box.h"
-#include "res/resource_ids.h"
+#include "res/resource_images.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/pos_settings_page.h"
@@ -135,8 +135,8 @@ void CSetupWizard::OnSkip() {
             "You are about to skip the Setup Wizard and go directly to the POS Emulator.  \nAny changes to "
             "settings you have made will be lost.\n\nStart POS Emulator now?"),
         QStringLiteral("Bypass POS Emulator Setup Wizard"),
-        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
-    if (answer != QMessageBox::Yes)
+        CMessageBox::Yes | CMessageBox::No | CMessageBox::Cancel, CMessageBox::Question);
+    if (answer != CMessageBox::Yes)
         return;
     if (m_pSettings)
         m_pSettings->m_bShowWizard = m_checkStartup->isChecked() ? 1 : 0;
@@ -151,8 +151,8 @@ void CSetupWizard::OnCancel() {
     }
     const auto answer =
         ShowMessageBox(this, QStringLiteral("Quit without saving settings?"), QStringLiteral("Quit"),
-                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Question);
-    if (answer != QMessageBox::Yes)
+                       CMessageBox::Yes | CMessageBox::No | CMessageBox::Cancel, CMessageBox::Question);
+    if (answer != CMessageBox::Yes)
         return;
     m_bQuit = 1;
     done(QDialog::Rejected);

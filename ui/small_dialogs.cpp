@@ -1,6 +1,6 @@
 #include "ui/small_dialogs.h"
 
-#include "res/resource_ids.h"
+#include "res/resource_images.h"
 #include "ui/dialog_builder.h"
 
 #include <QCloseEvent>

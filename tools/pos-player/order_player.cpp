@@ -307,7 +307,7 @@ void COrderPlayer::Start() {
     QString unreadable;
     const MessageBoxHandler previous = SetMessageBoxHandler([&unreadable](const SMessageBox& box) {
         unreadable = box.strText.trimmed();
-        return QMessageBox::Ok;
+        return CMessageBox::Ok;
     });
     const bool loaded = m_script.LoadOrderFile(path);
     SetMessageBoxHandler(previous);

@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(out);
     SetMessageBoxHandler([](const SMessageBox& box) {
         std::fprintf(stderr, "%s\n", qPrintable(box.strText));
-        return QMessageBox::Ok;
+        return CMessageBox::Ok;
     });
 
     CEmulatorApp emulator;

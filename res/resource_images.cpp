@@ -1,4 +1,4 @@
-#include "res/resource_ids.h"
+#include "res/resource_images.h"
 
 #include <QFile>
 #include <QHash>

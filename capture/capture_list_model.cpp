@@ -1,0 +1,111 @@
+#include "capture/capture_list_model.h"
+
+#include <QFontMetrics>
+#include <QListView>
+#include <QScrollBar>
+#include <climits>
+
+CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(parent) {
+    m_syncTimer.setSingleShot(true);
+    connect(&m_syncTimer, &QTimer::timeout, this, [this] { m_lines.SyncToDisk(); });
+}
+
+void CCaptureListModel::AttachView(QListView* view, bool backToLeftEdge) {
+    m_pView = view;
+    m_bBackToLeft = backToLeftEdge;
+    const QFontMetrics metrics(view->font());
+    m_nCharWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('0')));
+    m_nRowHeight = metrics.height() + 2;
+    view->setModel(this);
+}
+
+bool CCaptureListModel::AttachJournal(const QString& path, QString* error) {
+    return m_lines.AttachJournal(path, error);
+}
+
+void CCaptureListModel::Append(const QByteArray& line) {
+    m_lines.Append(line);
+    if (!m_bCommitPending && m_lines.IsJournaled()) {
+        // The first line of a burst goes out at once (a [Tx] line before its bytes reach the wire),
+        // the rest of the burst when the event loop comes round.
+        m_lines.Commit();
+        m_bCommitPending = true;
+        QTimer::singleShot(0, this, &CCaptureListModel::CommitJournal);
+    }
+    if (!m_bFlushPending) {
+        m_bFlushPending = true;
+        // A list that keeps growing is shown at most every few frames; a quiet one at once.
+        const bool busy = m_flushClock.isValid() && m_flushClock.elapsed() < FLUSH_INTERVAL_MS;
+        QTimer::singleShot(busy ? FLUSH_INTERVAL_MS : 0, this, &CCaptureListModel::Flush);
+    }
+}
+
+void CCaptureListModel::CommitJournal() {
+    m_bCommitPending = false;
+    m_lines.Commit();
+    if (!m_lines.JournalError().isEmpty()) {
+        if (!m_bFailureTold) {
+            m_bFailureTold = true;
+            emit JournalFailed(m_lines.JournalError());
+        }
+        return;
+    }
+    if (m_lines.IsJournaled() && !m_syncTimer.isActive())
+        m_syncTimer.start(1000); // a power cut loses at most the last second
+}
+
+void CCaptureListModel::SyncToDisk() {
+    CommitJournal();
+    m_syncTimer.stop();
+    m_lines.SyncToDisk();
+}
+
+void CCaptureListModel::Clear() {
+    beginResetModel();
+    m_lines.Clear();
+    m_nShown = 0;
+    m_nHintWidth = 0;
+    endResetModel();
+}
+
+void CCaptureListModel::Flush() {
+    m_bFlushPending = false;
+    CommitJournal(); // a line is on its way to the disk before it is shown
+    m_flushClock.start();
+    const qsizetype total = std::min<qsizetype>(m_lines.Count(), INT_MAX);
+    if (total <= m_nShown)
+        return;
+    QScrollBar* bar = m_pView ? m_pView->verticalScrollBar() : nullptr;
+    const bool atEnd = !bar || bar->value() >= bar->maximum();
+    beginInsertRows(QModelIndex(), m_nShown, static_cast<int>(total - 1));
+    m_nShown = static_cast<int>(total);
+    endInsertRows();
+    if (!m_pView)
+        return;
+    // Every row shares the size of the longest line, so that the view can scroll to its end.
+    const int width = data(index(0), Qt::SizeHintRole).toSize().width();
+    if (width > m_nHintWidth) {
+        m_nHintWidth = width;
+        m_pView->doItemsLayout();
+    }
+    if (atEnd)
+        m_pView->scrollToBottom();
+    if (m_bBackToLeft)
+        m_pView->horizontalScrollBar()->setValue(0);
+}
+
+int CCaptureListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_nShown;
+}
+
+QVariant CCaptureListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_nShown)
+        return QVariant();
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+        return QString::fromLatin1(m_lines.Line(index.row()));
+    if (role == Qt::SizeHintRole) {
+        const qsizetype width = std::min<qsizetype>(m_lines.LongestLine() * m_nCharWidth + 8, 1'000'000);
+        return QSize(std::max<int>(1300, static_cast<int>(width)), m_nRowHeight);
+    }
+    return QVariant();
+}
