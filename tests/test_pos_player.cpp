@@ -150,6 +150,10 @@ private slots:
         QTest::newRow("zero time-out")
             << QStringList{"X", "--tcp", "127.0.0.1", "--reply-timeout", "0"}
             << "--reply-timeout takes a whole number of milliseconds, 1 or more" << 0 << 0 << "" << 0;
+        for (const char* port : {"0", "65536", "port", ""})
+            QTest::newRow(qPrintable(QStringLiteral("TCP port \"%1\"").arg(port)))
+                << QStringList{"X", "--tcp", QStringLiteral("127.0.0.1:") + port}
+                << "--tcp takes ADDRESS or ADDRESS:PORT, PORT 1 to 65535" << 0 << 0 << "" << 0;
         QTest::newRow("report, nothing judged")
             << QStringList{"X", "--tcp", "127.0.0.1", "--junit", "r.xml"}
             << "--junit reports judged replies: give --expect too" << 0 << 0 << "" << 0;
@@ -845,6 +849,10 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("TCP") << QStringList{"--listen", "127.0.0.75"} << QStringList{"--tcp", "127.0.0.75"}
                              << QByteArray("NETWORK:  <06>\n");
+        // Two jobs on one host: each simulator on a port of its own, the default port taken by another.
+        QTest::newRow("TCP, port of its own")
+            << QStringList{"--listen", "127.0.0.89", "--port", "48777"} << QStringList{"--tcp", "127.0.0.89:48777"}
+            << QByteArray("NETWORK:  <06>\n");
         QTest::newRow("serial") << QStringList{"--listen", "127.0.0.76", "--serial", "COM6"}
                                 << QStringList{"--serial", "COM6"} << QByteArray("SERIAL:   <06>\n");
     }
@@ -858,7 +866,9 @@ private slots:
         QByteArray simOut;
         const QByteArray ready = link.first() == QLatin1String("--serial") ? "serial" : "listening";
         QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains(ready));
+        CTestListener other("127.0.0.89"); // another job's simulator on the default port: never reached
         const SRun run = Play(QStringList{"PC-POS Sim"} + link);
+        QCOMPARE(other.Accept(0), -1);
         QCOMPARE(run.nExit, 0);
         QTRY_VERIFY((simOut += sim.readAllStandardOutput()).contains("<02>I<1C>COLA<03>"));
         sim.terminate();

@@ -1,16 +1,29 @@
 #!/usr/bin/env bash
-# Installs a built Debian package with apt-get (dependencies pulled in), checks that its three
-# programs run, and removes it again.   check_package.sh PACKAGE.deb
+# Installs the two built Debian packages with apt-get (dependencies pulled in), checks that the tools
+# need no GUI library and that every program runs, and purges both again, leaving nothing behind.
+#   check_package.sh FOLDER   (the folder tools/package.sh filled)
 set -euo pipefail
-deb=$(realpath "$1")
+folder=$(realpath "$1")
+tools=$(ls "$folder"/pos-emulator-tools_*.deb)
+window=$(ls "$folder"/pos-emulator_*_*.deb | grep -v dbgsym)
 export DEBIAN_FRONTEND=noninteractive
-apt-get install -y "$deb" > /dev/null
-trap 'apt-get remove -y --purge pos-emulator > /dev/null' EXIT
+apt-get install -y "$tools" "$window" > /dev/null
+trap 'apt-get purge -y pos-emulator pos-emulator-tools > /dev/null' EXIT
 for program in pos-emulator pos-player ocs-sim; do
   test "$(command -v $program)" = "/usr/bin/$program" || { echo "not installed: $program"; exit 1; }
 done
+for program in pos-player ocs-sim; do
+  if ldd "/usr/bin/$program" | grep -E 'libQt6(Widgets|Gui|Svg|DBus)'; then
+    echo "$program needs a GUI library"
+    exit 1
+  fi
+done
+test "$(dpkg -S /usr/bin/pos-player | cut -d: -f1)" = pos-emulator-tools
+test "$(dpkg -S /usr/share/pos-emulator/POS | cut -d: -f1)" = pos-emulator-tools
 pos-player --help | grep -q -- "--expect"
 ocs-sim --help | grep -q -- "--record"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM pos-emulator --help | grep -q "^Usage: pos-emulator"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM pos-emulator --version | grep -q "^POS Emulator "
 for page in pos-emulator pos-player ocs-sim; do
   test -f "/usr/share/man/man1/$page.1.gz" || { echo "no manual page: $page"; exit 1; }
 done
@@ -58,9 +71,10 @@ wait "$wizard" || true
 rm -rf "$home" "$home2"
 
 trap - EXIT
-apt-get remove -y --purge pos-emulator > /dev/null
+apt-get purge -y pos-emulator pos-emulator-tools > /dev/null
 for f in /usr/bin/pos-emulator /usr/bin/pos-player /usr/bin/ocs-sim /usr/share/pos-emulator \
-    /usr/share/man/man1/pos-player.1.gz /usr/share/doc/pos-emulator; do
-  if [ -e "$f" ]; then echo "left behind after removal: $f"; exit 1; fi
+    /usr/share/man/man1/pos-player.1.gz /usr/share/doc/pos-emulator /usr/share/doc/pos-emulator-tools \
+    /usr/share/applications/com.veltrin.PosEmulator.desktop; do
+  if [ -e "$f" ]; then echo "left behind after purging: $f"; exit 1; fi
 done
-echo "package installed, its programs ran, and it is removed again without a trace"
+echo "both packages installed, their programs ran, and they are purged again without a trace"

@@ -1,15 +1,32 @@
 #!/usr/bin/env bash
-# Builds the Debian package: a Release build with Debian's hardening flags, then cpack -G DEB.
-# Leaves build-package/pos-emulator_<version>_amd64.deb and prints its path (the build talks on stderr).
+# Builds the Debian packages as Debian builds them: dpkg-buildpackage and debhelper make the source
+# package and from it pos-emulator-tools, pos-emulator and their -dbgsym packages, with Debian's
+# flags only. Builds from a copy of the tree whose files all carry the changelog's date, so that two
+# builds of the same tree give the same bytes. Leaves everything in build-package/ (or PACKAGE_DIR)
+# and prints the path of the .changes file last; the build talks on stderr.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/setup.sh dpkg-dev >&2
-build=${BUILD_DIR:-build-package}
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPOSEMU_BUILD_TESTS=OFF -DPOSEMU_BUILD_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >&2
-cmake --build "$build" -j2 >&2
-rm -f "$build"/pos-emulator_*.deb
-(cd "$build" && cpack -G DEB > /dev/null)
-ls "$build"/pos-emulator_*.deb
+bash tools/setup.sh dpkg-dev debhelper >&2
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+# What debian/control asks for, if any of it is missing.
+if ! dpkg-checkbuilddeps > /dev/null 2>&1; then
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get build-dep -y ./ >&2
+fi
+out=$(realpath -m "${PACKAGE_DIR:-build-package}")
+version=$(dpkg-parsechangelog -S Version)
+epoch=$(dpkg-parsechangelog -S Timestamp)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+src="$work/pos-emulator-$version"
+mkdir "$src"
+# The files of the repository (committed or not), never a build folder's.
+git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
+  [ -e "$f" ] && cp --parents -P -- "$f" "$src/"
+done
+find "$src" -exec touch -h -d "@$epoch" {} +
+(cd "$src" && dpkg-buildpackage -us -uc -j2) >&2
+rm -rf "$out"
+mkdir -p "$out"
+find "$work" -maxdepth 1 -type f -exec mv -t "$out" {} +
+ls "$out"/pos-emulator_"$version"_*.changes

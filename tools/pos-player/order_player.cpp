@@ -12,14 +12,15 @@
 #include <QFileInfo>
 
 const char PLAYER_USAGE_TEXT[] =
-    "Usage: pos-player FILE (--tcp ADDRESS | --serial COMn [serial options]) [options]\n"
+    "Usage: pos-player FILE (--tcp ADDRESS[:PORT] | --serial COMn [serial options]) [options]\n"
     "\n"
     "Plays a POS definition file to an OCS byte for byte and line for line as the POS Emulator's\n"
     "window does when Run is pressed, and prints each capture line as it happens.\n"
     "\n"
     "  FILE               a POS definition file (.vlq), or the name of one in the POS folder\n"
     "                     (./POS, then the installed samples)\n"
-    "  --tcp ADDRESS      connect to the OCS at this IPv4 address, TCP port 48501\n"
+    "  --tcp ADDRESS[:PORT]\n"
+    "                     connect to the OCS at this IPv4 address, TCP port 48501 or PORT\n"
     "  --serial COMn      use serial port COMn (COM1..COM14, as on the Communications page; a USB\n"
     "                     adapter gets the lowest free name from COM3 up the first time it is seen)\n"
     "  --baud RATE        9600 (default) or 19200\n"
@@ -158,8 +159,19 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             if (choice->nControlId == 1031)
                 s.m_bUseSerial = 1;
         } else if (arg == QLatin1String("--tcp")) {
-            if (!value(s.m_strIpAddress))
+            if (!value(text))
                 return false;
+            // ADDRESS or ADDRESS:PORT, so that jobs on one host can each reach a simulator of their own.
+            const int colon = text.indexOf(QLatin1Char(':'));
+            s.m_strIpAddress = text.left(colon);
+            if (colon >= 0) {
+                bool ok = false;
+                options.nTcpPort = text.mid(colon + 1).toInt(&ok);
+                if (!ok || options.nTcpPort < 1 || options.nTcpPort > 65535) {
+                    error = QStringLiteral("--tcp takes ADDRESS or ADDRESS:PORT, PORT 1 to 65535");
+                    return false;
+                }
+            }
             s.m_bUseNetwork = 1;
         } else if (arg == QLatin1String("--checksum") || arg == QLatin1String("--no-checksum")) {
             checksum = arg == QLatin1String("--checksum") ? 1 : 0;
@@ -327,7 +339,7 @@ void COrderPlayer::Start() {
         m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
         return;
     }
-    if (m_client.Connect(s.m_strIpAddress, OCS_TCP_PORT) != 0)
+    if (m_client.Connect(s.m_strIpAddress, m_options.nTcpPort) != 0)
         Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
 }
 

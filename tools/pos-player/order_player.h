@@ -38,6 +38,7 @@ constexpr qsizetype PLAYER_REPLIES_PENDING_LIMIT = 1024 * 1024;
 struct SPlayerOptions {
     QString strScript;     // a POS definition file, or the name of one in the POS folder
     CAppSettings settings; // link and checksum, as the window would hold them
+    int nTcpPort = OCS_TCP_PORT;
     int nPasses = 1;       // 0: until Ctrl+C
     QString strCapture;    // capture file to write at the end, if any
     QByteArray expect;     // the reply every data line must get; empty: nothing is judged
