@@ -9,7 +9,7 @@ bash tools/setup.sh g++-mingw-w64-x86-64-posix
 cxx=x86_64-w64-mingw32-g++-posix
 qt=$(qtpaths6 --query QT_INSTALL_HEADERS 2>/dev/null || echo "/usr/include/$(gcc -dumpmachine)/qt6")
 flags=(-std=c++17 -fsyntax-only -Wall -Wextra -Werror -I. -Itools/pos-player -Itools/ocs-sim
-       -DPOSEMU_SHARE_FROM_BIN=\"../share/pos-emulator\")
+       -DPOSEMU_SHARE_FROM_BIN=\"../share/pos-emulator\" -DPOSEMU_VERSION=\"0\")
 for module in "" QtCore QtGui QtWidgets QtSerialPort QtSvg; do
   flags+=(-isystem "$qt/$module")
 done
