@@ -1,7 +1,7 @@
 // Start-up and shutdown of the window: the one part of the application object that needs widgets.
 #include "app/emulator_app.h"
 
-#include "app/tool_tip_style.h"
+#include "app/program_style.h"
 #include "script/pos_catalogue.h"
 #include "transport/port_names.h"
 #include "transport/socket_compat.h"
@@ -26,7 +26,7 @@ int CEmulatorApp::InitInstance() {
     // A write to a peer that has gone must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    InstallToolTipStyle();
+    InstallProgramStyle();
     const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), QDir::homePath());
     if (!work.isEmpty())
         QDir::setCurrent(work);

@@ -4,6 +4,7 @@
 #include "app/message_box.h"
 #include "capture/capture_log.h"
 #include "script/order_line.h"
+#include "ui/accessibility.h"
 #include "ui/main_dialog.h"
 #include "ui/send_order_page.h"
 
@@ -52,6 +53,7 @@ bool CMainDialog::OpenConnection() {
         m_bRunning = 1;
         EnableSettingsPages(false);
         StartOrderTimer(ORDER_IDLE_DELAY_MS);
+        AnnounceOrderStarted();
     } else if (s.m_bUseNetwork) {
         if (m_ocsClient.IsConnected() || m_bConnecting)
             return false;
@@ -63,6 +65,7 @@ bool CMainDialog::OpenConnection() {
         if (m_ocsClient.Connect(s.m_strIpAddress, OCS_TCP_PORT) != 0)
             return false;
         m_bConnecting = true;
+        Announce(this, QStringLiteral("Connecting to the OCS at %1").arg(s.m_strIpAddress), QStringLiteral("Status"));
         if (!m_bWaitCursor) {
             m_bWaitCursor = true;
             QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
@@ -90,6 +93,7 @@ void CMainDialog::HandleConnectOutcome(int error) {
         m_bRunning = 1;
         EnableSettingsPages(false);
         StartOrderTimer(ORDER_IDLE_DELAY_MS);
+        AnnounceOrderStarted();
         return;
     }
     m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
@@ -158,6 +162,15 @@ void CMainDialog::CloseConnection() {
     m_nRxIndicator = IND_OFF;
     m_nTxIndicator = IND_OFF;
     m_pageSendOrder->SetStatusText(QString());
+    Announce(this, QStringLiteral("Order stopped, connection closed"), QStringLiteral("Status"));
+}
+
+// By ear the page's pictures say nothing: the start of an order is told in words.
+void CMainDialog::AnnounceOrderStarted() {
+    Announce(this,
+             m_bStepMode ? QStringLiteral("Connected: each right click, Shift+F10 or Menu key on Run plays one line")
+                         : QStringLiteral("Order running"),
+             QStringLiteral("Status"));
 }
 
 void CMainDialog::OnOrderTimer() {
@@ -229,7 +242,12 @@ bool CMainDialog::StepOnce() {
     QByteArray line;
     if (!m_script.GetNextLine(line, true))
         return false;
-    return PlayLine(line) >= 0;
+    const bool played = PlayLine(line) >= 0;
+    if (played && IsConnected())
+        Announce(this,
+                 QStringLiteral("Line %1 of %2 played").arg(m_script.GetLineIndex() + 1).arg(m_script.GetLineCount()),
+                 QStringLiteral("Status"));
+    return played;
 }
 
 void CMainDialog::StopOrder() {

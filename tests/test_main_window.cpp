@@ -305,6 +305,12 @@ private slots:
             if (id != 1039)
                 expand->click();
         }
+        if (page == 0)
+            Page().SetButtonStates(true, true); // as in step mode: both usable
+        if (page == -1 && id == 1004) {
+            dlg.OnDetailsArrow(); // Save shows with the details
+            QTRY_VERIFY(dlg.m_bExpanded);
+        }
         auto* button = Control<QPushButton>(parent, id);
         QVERIFY(button->isVisible() && button->isEnabled());
         QSignalSpy clicks(button, &QPushButton::clicked);
@@ -737,6 +743,36 @@ private slots:
         QVERIFY(dlg.m_bStepMode);
         Page().OnStop();
         QVERIFY(!dlg.m_bStepMode);
+    }
+
+    // A name typed in the save dialog: what exists is used as typed (a device or FIFO then meets the
+    // writer's refusal instead of becoming "null.TXT"); only a new name without extension gets one.
+    void savePathForChosenName_data() {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("device") << "/dev/null" << "/dev/null";
+        QTest::newRow("new name") << "@/capture" << "@/capture.TXT";
+        QTest::newRow("new name with extension") << "@/capture.log" << "@/capture.log";
+        QTest::newRow("existing file without extension") << "@/existing" << "@/existing";
+        QTest::newRow("fifo") << "@/fifo" << "@/fifo";
+        QTest::newRow("dangling link") << "@/link" << "@/link";
+    }
+    void savePathForChosenName() {
+        QFETCH(QString, chosen);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        QVERIFY(WriteFile(dir.filePath("existing"), "old"));
+        QVERIFY(MakeSpecialFile(dir.filePath("fifo"), "fifo"));
+        QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("link")));
+        chosen.replace('@', dir.path());
+        expected.replace('@', dir.path());
+        QCOMPARE(SavePathFor(chosen, "TXT"), expected);
+        // Saving there: a special file is refused, never replaced.
+        if (chosen == "/dev/null" || chosen.endsWith("fifo")) {
+            CCaptureLines tx, rx;
+            tx.Append("line");
+            QCOMPARE(WriteCaptureFile(SavePathFor(chosen, "TXT"), tx, rx), CAPTURE_CANNOT_OPEN);
+        }
     }
 
     void saveCapture() {

@@ -129,8 +129,8 @@ private slots:
         QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("PC-POS 3"));
         QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Network"));
         // A screen reader reads the summary and the buttons as they are shown now.
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)), QStringLiteral("PC-POS 3"));
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1034)), QStringLiteral("Network"));
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)), QStringLiteral("POS Selection: PC-POS 3"));
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1034)), QStringLiteral("Communications: Network"));
         QCOMPARE(AccessibleName(wizard.m_btnNext), QStringLiteral("Finish"));
         QCOMPARE(AccessibleName(wizard.m_checkStartup), QStringLiteral("Show this window on startup"));
         wizard.OnPrev();

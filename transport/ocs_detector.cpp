@@ -232,11 +232,13 @@ static std::vector<int> ProbeOrder() {
     return order;
 }
 
-bool CEmulatorApp::AutoDetectSerial() {
+bool CEmulatorApp::AutoDetectSerial(const DetectProgress& trying) {
     CWaitCursor wait;
     for (const int n : ProbeOrder()) {
         const QString port = QStringLiteral("COM%1").arg(n);
         for (const SProbeCandidate& candidate : PROBE_CANDIDATES) {
+            if (trying)
+                trying(port, QString::fromLatin1(candidate.pszBaud));
             if (!m_ocsDetector.Probe(port, candidate.nBaud, 8, candidate.nParity, PROBE_STOPBITS_ONE, 0))
                 continue;
             m_settings.m_strBaud = QString::fromLatin1(candidate.pszBaud);

@@ -2,11 +2,13 @@
 
 #include "app/emulator_app.h"
 #include "transport/port_names.h"
+#include "ui/accessibility.h"
 #include "ui/dialog_builder.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,8 +44,9 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
         {1028, "Stop bits:"}, {1029, "Flow ctrl:"}, {1007, "OCS IP address:"}};
     for (const auto& [id, name] : names)
         FindControl(this, id)->setAccessibleName(QString::fromLatin1(name));
-    // The expand button is announced by its ">>" or "<<"; what it does comes as its description.
-    m_pExpand->setAccessibleDescription(QStringLiteral("Show or hide the serial details"));
+    // The expand button is announced by its ">>" or "<<"; what it shows or hides comes as its state and
+    // description.
+    SetExpandedState(m_pExpand, false, QStringLiteral("the serial details"));
     for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (label->objectName().isEmpty() && label->text().isEmpty())
             label->setAccessibleName(label->y() < 100 ? QStringLiteral("Serial cable")
@@ -132,6 +135,9 @@ void CCommSettingsPage::OnSettingChanged() {
 
 void CCommSettingsPage::UpdateControlStates() {
     const bool serial = IsSerialSelected();
+    // Tab stops at the chosen connection only; the arrow keys move between the two.
+    m_pSerial->setFocusPolicy(serial ? Qt::StrongFocus : Qt::ClickFocus);
+    m_pNetwork->setFocusPolicy(serial ? Qt::ClickFocus : Qt::StrongFocus);
     const bool listsOn = serial && !m_pAutodetect->isChecked();
     m_pAutodetect->setEnabled(serial);
     m_pDetectNow->setEnabled(serial);
@@ -143,6 +149,7 @@ void CCommSettingsPage::UpdateControlStates() {
 void CCommSettingsPage::OnExpandDetails() {
     const bool expanded = m_pExpand->isChecked();
     m_pExpand->setText(expanded ? QStringLiteral("<<") : QStringLiteral(">>"));
+    SetExpandedState(m_pExpand, expanded, QStringLiteral("the serial details"));
     FindControl(this, 1057)->setVisible(!expanded);
     for (int id : DETAIL_IDS)
         FindControl(this, id)->setVisible(expanded);
@@ -159,10 +166,25 @@ void CCommSettingsPage::OnEnable(bool enabled) {
 }
 
 void CCommSettingsPage::OnDetectNow() {
-    if (m_pApp)
-        m_pApp->AutoDetectSerial();
+    const bool serialBefore = IsSerialSelected();
+    if (m_pApp) {
+        // The search takes seconds: it is told as it goes, and a screen reader is answered meanwhile.
+        Announce(this, QStringLiteral("Searching the serial ports for an OCS"), QStringLiteral("Detect Now"));
+        m_pApp->AutoDetectSerial([this](const QString& port, const QString& baud) {
+            Announce(this, QStringLiteral("Trying %1 at %2 baud").arg(port, baud));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        });
+    }
     LoadFromSettings();
     UpdateControlStates();
+    // What the page changed back to is said, and the focus stays where it can.
+    if (IsSerialSelected() != serialBefore)
+        Announce(this, IsSerialSelected() ? QStringLiteral("The connection is Serial again")
+                                          : QStringLiteral("The connection is Network again"));
+    if (m_pDetectNow->isEnabled())
+        m_pDetectNow->setFocus(Qt::OtherFocusReason);
+    else
+        (IsSerialSelected() ? m_pSerial : m_pNetwork)->setFocus(Qt::OtherFocusReason);
 }
 
 // Which device the COM name stands for on this machine.

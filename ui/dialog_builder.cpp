@@ -1,5 +1,7 @@
 #include "ui/dialog_builder.h"
 
+#include "ui/accessibility.h"
+
 #include "res/resource_images.h"
 
 #include <QAbstractButton>
@@ -243,12 +245,14 @@ void ApplyCommon(const SControlTemplate& c, QWidget* widget, const CDialogUnits&
 } // namespace
 
 CDialogUnits BuildDialog(QWidget* dialog, const SDialogTemplate& t, const QHash<int, QWidget*>& custom) {
+    InstallAccessibleInterfaces();
     dialog->setFont(DialogFont(t));
     const CDialogUnits units(dialog->font());
     if (t.pszCaption)
         dialog->setWindowTitle(QString::fromLatin1(t.pszCaption));
     dialog->setObjectName(QStringLiteral("dialog-%1").arg(t.nId));
     QList<QWidget*> groups;
+    QLabel* label = nullptr; // a text ending in a colon names the list or field that follows it
     for (int i = 0; i < t.nControlCount; ++i) {
         const SControlTemplate& c = t.pControls[i];
         QWidget* widget = custom.value(c.nId);
@@ -263,6 +267,11 @@ CDialogUnits BuildDialog(QWidget* dialog, const SDialogTemplate& t, const QHash<
         ApplyCommon(c, widget, units);
         if (c.kind == CTRL_GROUPBOX)
             groups << widget;
+        if (label && (c.kind == CTRL_DROPLIST || c.kind == CTRL_EDIT))
+            TieToLabel(label, widget);
+        label = c.kind == CTRL_STATIC && PlainText(c.pszText).trimmed().endsWith(QLatin1Char(':'))
+                    ? qobject_cast<QLabel*>(widget)
+                    : nullptr;
     }
     // Frames lie beneath the controls they surround, so that clicks reach those.
     for (QWidget* group : groups)

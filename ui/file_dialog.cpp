@@ -1,6 +1,10 @@
 #include "ui/file_dialog.h"
 
+#include "app/message_box.h"
+
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
 SaveFileHandler& Handler() {
@@ -9,6 +13,14 @@ SaveFileHandler& Handler() {
 }
 } // namespace
 
+QString SavePathFor(const QString& chosen, const QString& defaultSuffix) {
+    const QFileInfo info(chosen);
+    if (chosen.isEmpty() || defaultSuffix.isEmpty() || info.exists() || info.isSymLink() ||
+        !info.suffix().isEmpty())
+        return chosen;
+    return chosen + QLatin1Char('.') + defaultSuffix;
+}
+
 QString AskSaveFileName(const SSaveFileRequest& request) {
     const SaveFileHandler handler = Handler();
     if (handler)
@@ -16,11 +28,23 @@ QString AskSaveFileName(const SSaveFileRequest& request) {
     QFileDialog dialog(request.pOwner, request.strTitle, request.strFolder, request.strFilters);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setDefaultSuffix(request.strDefaultSuffix);
     dialog.selectFile(request.strProposedName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().constFirst();
+    // The extension is added here, not by the dialog: a path that exists is used as typed.
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QString path = SavePathFor(chosen, request.strDefaultSuffix);
+        if (path == chosen || !QFileInfo::exists(path))
+            return path; // the dialog has asked about replacing what it was given
+        const auto answer = ShowMessageBox(
+            request.pOwner,
+            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(QDir::toNativeSeparators(path)),
+            request.strTitle, CMessageBox::Yes | CMessageBox::No, CMessageBox::Warning);
+        if (answer == CMessageBox::Yes)
+            return path;
+        dialog.selectFile(QFileInfo(path).fileName());
+    }
 }
 
 SaveFileHandler SetSaveFileHandler(SaveFileHandler handler) {

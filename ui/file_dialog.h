@@ -16,6 +16,10 @@ struct SSaveFileRequest {
 
 using SaveFileHandler = std::function<QString(const SSaveFileRequest&)>;
 
+// The path to write for a name chosen in the save dialog: a path that exists is used as it stands (a
+// device or a FIFO then meets the writer's refusal); a new name without an extension gets the
+// default one.
+QString SavePathFor(const QString& chosen, const QString& defaultSuffix);
 // Asks for a file to write, with the overwrite question; empty when cancelled. The process's current
 // folder stays as it is.
 QString AskSaveFileName(const SSaveFileRequest& request);

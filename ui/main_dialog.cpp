@@ -5,6 +5,7 @@
 #include "capture/capture_log.h"
 #include "res/resource_images.h"
 #include "script/pos_catalogue.h"
+#include "ui/accessibility.h"
 #include "ui/capture_save.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
@@ -161,6 +162,17 @@ void CMainDialog::OnInitDialog() {
     m_btnSave->setToolTip(QStringLiteral("Click to save raw data to disk"));
     LoadShowWizardCheck();
 
+    // What lies below the collapsed window's edge is hidden with it: out of the tab chain and out of
+    // a screen reader's view. The Details button says which state the area is in.
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!child->isWindow() && child->geometry().top() >= m_rcCollapsed.height() &&
+            !qobject_cast<CConfigPage*>(child) && child != m_pageSendOrder)
+            m_detailControls << child;
+    }
+    ShowDetailControls(false);
+    SetExpandedState(m_btnDetails, false, QStringLiteral("the raw data"));
+    SetTabChain();
+
     if (m_pApp) {
         QString& pos = m_pApp->m_settings.m_strPosInterface;
         if (!FileExists(ResolveScriptPath(PosScriptPath(pos))))
@@ -231,7 +243,37 @@ void CMainDialog::OnTabSelChange(int index) {
     }
 }
 
+void CMainDialog::ShowDetailControls(bool show) {
+    for (QWidget* control : m_detailControls)
+        control->setVisible(show);
+}
+
+// Top to bottom: the tabs, the page shown, the Details button, then the details area.
+void CMainDialog::SetTabChain() {
+    QList<QWidget*> chain{m_tabCtrl};
+    for (QWidget* page : {static_cast<QWidget*>(m_pageSendOrder), static_cast<QWidget*>(m_pagePos),
+                          static_cast<QWidget*>(m_pageComm)}) {
+        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+            if (w->focusPolicy() != Qt::NoFocus) // a radio button not chosen keeps its place
+                chain << w;
+        }
+    }
+    chain << m_btnDetails << m_btnSave << m_listTx << m_listRx << m_checkShowWizard;
+    for (int i = 0; i + 1 < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i], chain[i + 1]);
+}
+
+void CMainDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_bShownOnce) {
+        m_bShownOnce = true;
+        m_pageSendOrder->RunButton()->setFocus(Qt::OtherFocusReason); // the window's first task
+    }
+}
+
 void CMainDialog::OnDetailsArrow() {
+    if (!m_bExpanded && !m_timerExpand.isActive())
+        ShowDetailControls(true); // they come into view as the window grows
     if (m_bExpanded && !m_timerCollapse.isActive()) {
         // A window made bigger goes back to the template's width at once; the height slides as ever.
         setFixedSize(m_rcExpanded.width(), std::max(height(), m_rcCollapsed.height()));
@@ -259,6 +301,9 @@ void CMainDialog::StepDetailsAnimation(bool expand) {
     }
     m_btnDetails->setIcon(ResourceIcon(expand ? IDI_ARROW_UP : IDI_ARROW_DOWN));
     m_staticDetails->setText(QString::fromLatin1(expand ? HINT_HIDE : HINT_SHOW));
+    if (!expand)
+        ShowDetailControls(false);
+    SetExpandedState(m_btnDetails, expand, QStringLiteral("the raw data"));
 }
 
 void CMainDialog::resizeEvent(QResizeEvent* event) {

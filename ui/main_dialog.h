@@ -113,6 +113,12 @@ public:
     int m_bSerialOpen = 0;
     int m_bShowWizardCheck = 0;
     QCheckBox* m_checkShowWizard = nullptr;
+    // The controls of the details area, below the collapsed window's edge.
+    QList<QWidget*> m_detailControls;
+    bool m_bShownOnce = false;
+    void ShowDetailControls(bool show);
+    void AnnounceOrderStarted();
+    void SetTabChain();
 
     // Tells once that the capture is held in memory only from now on.
     void ReportJournalFailure(const QString& reason);
@@ -126,6 +132,7 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:

@@ -1,5 +1,6 @@
 #include "ui/right_click_button.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 CRightClickButton::CRightClickButton(QWidget* parent) : QPushButton(parent) {
@@ -39,5 +40,21 @@ void CRightClickButton::mouseReleaseEvent(QMouseEvent* event) {
         if (rect().contains(event->position().toPoint()) && parentWidget())
             emit StepRequested();
     }
+    event->accept();
+}
+
+void CRightClickButton::RequestStep() {
+    if (isEnabled() && parentWidget())
+        emit StepRequested();
+}
+
+void CRightClickButton::keyPressEvent(QKeyEvent* event) {
+    const bool menuKey = event->key() == Qt::Key_Menu ||
+                         (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (!menuKey) {
+        QPushButton::keyPressEvent(event);
+        return;
+    }
+    RequestStep();
     event->accept();
 }

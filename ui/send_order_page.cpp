@@ -3,6 +3,7 @@
 #include "app/app_settings.h"
 #include "res/resource_images.h"
 #include "script/pos_catalogue.h"
+#include "ui/accessibility.h"
 #include "ui/dialog_builder.h"
 #include "ui/main_dialog.h"
 #include "ui/right_click_button.h"
@@ -46,8 +47,12 @@ CSendOrderPage::CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidge
 }
 
 void CSendOrderPage::SetStatusText(const QString& text) {
-    m_pStatus->setText(text);
+    AnnounceStatus(m_pStatus, text);
 }
+QWidget* CSendOrderPage::RunButton() const {
+    return m_pRun;
+}
+
 QString CSendOrderPage::StatusText() const {
     return m_pStatus->text();
 }
@@ -55,6 +60,18 @@ QString CSendOrderPage::StatusText() const {
 void CSendOrderPage::SetButtonStates(bool runEnabled, bool stopEnabled) {
     m_bRunEnabled = runEnabled;
     m_bStopEnabled = stopEnabled;
+    // The button that cannot be used is insensitive for screen readers too; the focus goes over to
+    // the one that can, so that Enter on Run then Enter again stops.
+    // (The window's focus: a dialog in front, the finishing one, may hold the keyboard meanwhile.)
+    QWidget* focus = window()->focusWidget();
+    const bool runHadFocus = focus == m_pRun;
+    const bool stopHadFocus = focus == m_pStop;
+    m_pRun->setEnabled(runEnabled);
+    m_pStop->setEnabled(stopEnabled);
+    if (runHadFocus && !runEnabled && stopEnabled)
+        m_pStop->setFocus(Qt::OtherFocusReason);
+    else if (stopHadFocus && runEnabled && (!stopEnabled || !m_pStop->isEnabled()))
+        m_pRun->setFocus(Qt::OtherFocusReason);
     m_pRun->setIcon(ResourceIcon(runEnabled ? IDB_RUN : IDB_RUN_OFF));
     m_pStop->setIcon(ResourceIcon(stopEnabled ? IDB_STOP : IDB_STOP_OFF));
     m_pRun->setProperty("imageId", runEnabled ? IDB_RUN : IDB_RUN_OFF);

@@ -22,6 +22,7 @@ public:
     void OnRun();
     void OnStop();
     void OnRunStep();
+    QWidget* RunButton() const;
 
     int m_bRunEnabled = 1;
     int m_bStopEnabled = 1;

@@ -3,6 +3,7 @@
 #include "app/emulator_app.h"
 #include "app/message_box.h"
 #include "res/resource_images.h"
+#include "ui/accessibility.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/pos_settings_page.h"
@@ -28,6 +29,12 @@ CWelcomePage::CWelcomePage(CAppSettings* settings, QWidget* parent) : CConfigPag
 
 CSummaryPage::CSummaryPage(CAppSettings* settings, QWidget* parent) : CConfigPage(settings, parent) {
     BuildDialog(this, *FindDialogTemplate(IDD_SUMMARY));
+    // The summary's two lines can be reached with Tab and are read whole.
+    for (int id : {1032, 1034}) {
+        auto* line = Control<QLabel>(this, id);
+        line->setTextInteractionFlags(Qt::TextSelectableByKeyboard);
+        line->setFocusPolicy(Qt::StrongFocus); // after the flags, which would make it click-only
+    }
 }
 
 void CSummaryPage::OnPageShow() {
@@ -70,6 +77,25 @@ CSetupWizard::CSetupWizard(CEmulatorApp* app, QWidget* parent)
         w->move(w->x(), w->y() + grow);
     setFixedSize(std::max(width(), pageSize.width()), height() + grow);
 
+    // Top to bottom: the page's controls, then the row below it from left to right.
+    QList<QWidget*> chain;
+    for (CConfigPage* page : pages) {
+        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+            if (w->focusPolicy() != Qt::NoFocus)
+                chain << w;
+        }
+    }
+    chain << m_checkStartup << m_btnPrev << m_btnNext << FindControl(this, 1016);
+    for (int i = 0; i + 1 < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i], chain[i + 1]);
+
+    // Beside the grey Finish: what is missing.
+    m_pFinishHint = new QLabel(QStringLiteral("Choose a POS in step 2 to finish"), this);
+    m_pFinishHint->adjustSize();
+    m_pFinishHint->move(FindControl(this, 1016)->geometry().right() - m_pFinishHint->width(),
+                        m_btnNext->y() - m_pFinishHint->height() - 4);
+    m_pFinishHint->hide();
+
     m_nStep = 0;
     m_checkStartup->setChecked(true);
     ShowStep();
@@ -87,14 +113,43 @@ void CSetupWizard::ShowStep() {
         }
     }
     m_btnPrev->setEnabled(m_nStep != 0);
-    if (m_nStep == STEP_COUNT - 1) {
+    const bool last = m_nStep == STEP_COUNT - 1;
+    if (last) {
         m_btnNext->setText(QStringLiteral("Finish"));
         m_btnNext->setEnabled(m_bCanFinish != 0);
     } else {
         m_btnNext->setText(QStringLiteral("Next >"));
         m_btnNext->setEnabled(true);
     }
+    // Why Finish is grey, in words beside it, and read with it.
+    const bool blocked = last && !m_bCanFinish;
+    m_pFinishHint->setVisible(blocked);
+    m_btnNext->setAccessibleDescription(blocked ? m_pFinishHint->text() : QString());
     update();
+
+    // The painted header, in words: said on each change, and read with the window.
+    const QString step = QStringLiteral("Step %1 of %2: %3").arg(m_nStep + 1).arg(STEP_COUNT).arg(m_pages[m_nStep]->windowTitle());
+    setAccessibleDescription(step);
+    QString told = step;
+    if (last)
+        told += blocked ? QStringLiteral(". ") + m_pFinishHint->text()
+                        : QStringLiteral(". Next is now Finish");
+    Announce(this, told);
+    // The focus goes to the page's first control; a page without one leaves it on the buttons.
+    QWidget* first = nullptr;
+    for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+        if (m_pages[m_nStep]->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) &&
+            w->isEnabled()) {
+            first = w;
+            break;
+        }
+    }
+    if (first)
+        first->setFocus(Qt::TabFocusReason);
+    else if (m_btnNext->isEnabled())
+        m_btnNext->setFocus(Qt::TabFocusReason);
+    else
+        m_btnPrev->setFocus(Qt::TabFocusReason);
 }
 
 void CSetupWizard::OnNext() {
@@ -190,9 +245,11 @@ void CSetupWizard::FillSummary() {
     }
     posIcon->setAccessibleName(pos.isEmpty() ? QStringLiteral("Not configured")
                                              : QStringLiteral("Configured"));
+    posText->setAccessibleName(QStringLiteral("POS Selection: ") + posText->text());
     auto* commText = Control<QLabel>(m_pageSummary, 1034);
     auto* commIcon = Control<QLabel>(m_pageSummary, 1036);
     commText->setText(m_pageComm->IsNetworkSelected() ? QStringLiteral("Network") : QStringLiteral("Serial"));
+    commText->setAccessibleName(QStringLiteral("Communications: ") + commText->text());
     commIcon->setPixmap(ResourcePixmap(IDI_CONFIGURED));
     commIcon->setProperty("iconId", IDI_CONFIGURED);
     commIcon->setAccessibleName(QStringLiteral("Configured"));

@@ -25,6 +25,8 @@ public:
 
 // The first-run walk through the choices: Welcome, POS, Communications, Summary. Finish stores both
 // pages and the start-up box, Skip only the start-up box, quitting nothing (and ends the program).
+class QLabel;
+
 class CSetupWizard : public QDialog {
     Q_OBJECT
 public:
@@ -51,6 +53,7 @@ public:
     int m_bDone = 0;
     QCheckBox* m_checkStartup;
     QPushButton* m_btnPrev;
+    QLabel* m_pFinishHint = nullptr;
     QPushButton* m_btnNext;
 
 public slots:
