@@ -1,5 +1,6 @@
 #include "app/emulator_app.h"
 #include "app/message_box.h"
+#include "app/program_style.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_log.h"
@@ -53,6 +54,11 @@ QByteArray NumberedReplies(int count) {
     for (int i = 0; i < count; ++i)
         replies += "reply " + QByteArray::number(i) + ";";
     return replies;
+}
+
+QAccessible::State AccessibleState(QWidget* widget) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+    return face ? face->state() : QAccessible::State();
 }
 
 QStringList Lines(const CCaptureListModel& model) {
@@ -417,6 +423,7 @@ private slots:
         QTest::addColumn<bool>("deleteFile");
         QTest::addColumn<int>("transport"); // 0 none, 1 serial, 2 network
         QTest::addColumn<QString>("status");
+        QTest::newRow("no POS chosen") << "" << false << 2 << "Warning: Go to POS Settings to select POS";
         QTest::newRow("file deleted") << "Deleted" << true << 2 << "Error: Unable to find POS data";
         QTest::newRow("no transport") << "Plain" << false << 0 << "Unable to Initiate Comms!";
         QTest::newRow("serial port absent") << "Plain" << false << 1 << "Unable to Initiate Comms!";
@@ -426,19 +433,143 @@ private slots:
         QFETCH(bool, deleteFile);
         QFETCH(int, transport);
         QFETCH(QString, status);
-        WritePos(pos, "<41>\n");
+        if (!pos.isEmpty())
+            WritePos(pos, "<41>\n");
         Select(pos);
         m_app->m_settings.m_bUseSerial = transport == 1;
         m_app->m_settings.m_bUseNetwork = transport == 2;
         CMainDialog& dlg = Open();
         if (deleteFile)
             QVERIFY(QFile::remove(m_dir.filePath("POS/" + pos + ".vlq")));
+        CAccessibleRecorder recorder;
         Page().OnRun();
         QCOMPARE(Page().StatusText(), status);
+        // Said once, politely, with what it is; pressing Run again says it no second time.
+        QCOMPARE(recorder.Announced(), QStringList{status + " | Status"});
+        Page().OnRun();
+        QCOMPARE(recorder.Announced().size(), 1);
         QCOMPARE(Page().m_bRunEnabled, 1);
         QCOMPARE(Page().m_bStopEnabled, 0);
+        QVERIFY(!AccessibleState(Page().RunButton()).disabled);
+        QVERIFY(AccessibleState(Control<QPushButton>(&Page(), 1005)).disabled);
         QVERIFY(!dlg.m_bRunning);
         QVERIFY(dlg.m_pageComm->isEnabled());
+    }
+
+    // An order by ear: Run, the order's start, a step by keyboard, Stop and a lost link are each said;
+    // the button a screen reader finds usable is the one drawn so, and the focus follows it.
+    void orderToldByEar() {
+        WritePos("Ear", "<41>\n<42>\n");
+        Select("Ear");
+        UseNetwork("127.0.0.38");
+        CTestListener peer("127.0.0.38");
+        CMainDialog& dlg = Open();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QWidget* run = Page().RunButton();
+        auto* stop = Control<QPushButton>(&Page(), 1005);
+        QCOMPARE(QApplication::focusWidget(), run); // the window's first task
+        CAccessibleRecorder recorder;
+        QTest::keyClick(run, Qt::Key_Return);
+        int fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QTRY_VERIFY(dlg.m_bRunning);
+        QCOMPARE(recorder.Announced(),
+                 (QStringList{"Connecting to the OCS at 127.0.0.38 | Status", "Order running | Status"}));
+        QVERIFY(AccessibleState(run).disabled);
+        QVERIFY(!AccessibleState(stop).disabled);
+        QCOMPARE(QApplication::focusWidget(), stop); // Enter, Enter: run, then stop
+        recorder.Clear();
+        Page().OnStop();
+        QCOMPARE(recorder.Announced(), QStringList{"Order stopped, connection closed | Status"});
+        QVERIFY(!AccessibleState(run).disabled);
+        QVERIFY(AccessibleState(stop).disabled);
+        QCOMPARE(dlg.focusWidget(), run); // where the focus comes back to once the finishing dialog goes
+        ::close(fd);
+
+        // Step mode from the keyboard: Shift+F10, the Menu key, and Run's action for screen readers.
+        QSignalSpy steps(Page().RunButton(), SIGNAL(StepRequested()));
+        QTest::keyClick(run, Qt::Key_F10, Qt::ShiftModifier);
+        fd = peer.Accept();
+        QVERIFY(fd >= 0);
+        QTRY_VERIFY(dlg.m_ocsClient.IsConnected());
+        CPeerReader reader(fd);
+        QTest::keyClick(run, Qt::Key_Menu);
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(run);
+        QVERIFY(face->actionInterface());
+        QVERIFY(face->actionInterface()->actionNames().contains("Step"));
+        face->actionInterface()->doAction("Step");
+        QCOMPARE(steps.size(), 3);
+        // The first step may find the link still opening (its line is logged, not sent); the two
+        // after it go out.
+        QTRY_VERIFY(reader.Data().size() >= 2);
+        QVERIFY(
+            recorder.Announced().filter(QRegularExpression("^Line [12] of 2 played \\| Status$")).size() >=
+            2);
+        QVERIFY(!AccessibleState(run).disabled && !AccessibleState(stop).disabled); // both usable
+        recorder.Clear();
+        ResetAndClose(fd); // the OCS goes away
+        QTRY_COMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
+        QCOMPARE(recorder.Announced().last(), QStringLiteral("Connection Error! | Status"));
+    }
+
+    // With the details hidden they are out of the tab chain and out of a screen reader's view; the
+    // Details button says collapsed or expanded, and the change is said; Tab runs top to bottom.
+    void detailsByKeyboard() {
+        CMainDialog& dlg = Open();
+        const auto chain = [&dlg] {
+            QStringList names;
+            for (QWidget* w = dlg.m_tabCtrl; names.size() < 20; w = w->nextInFocusChain()) {
+                if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+                    names << AccessibleName(w);
+                if (w->nextInFocusChain() == dlg.m_tabCtrl)
+                    break;
+            }
+            return names;
+        };
+        QCOMPARE(chain(), (QStringList{"Send Order", "Run", "POS Interface:", "Details"}));
+        QVERIFY(AccessibleState(dlg.m_btnDetails).expandable);
+        QVERIFY(AccessibleState(dlg.m_btnDetails).collapsed);
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.m_btnDetails->setFocus();
+        CAccessibleRecorder recorder;
+        QTest::keyClick(dlg.m_btnDetails, Qt::Key_Space);
+        QTRY_VERIFY(dlg.m_bExpanded);
+        QVERIFY(AccessibleState(dlg.m_btnDetails).expanded);
+        QCOMPARE(recorder.Announced(), QStringList{"Details expanded"});
+        QCOMPARE(chain(), (QStringList{"Send Order", "Run", "POS Interface:", "Details", "Save",
+                                       "[Tx] Data transmitted to OCS:", "[Rx] Data received from OCS:",
+                                       "Show POS Emulator Setup Wizard at startup"}));
+        QTest::keyClick(dlg.m_btnDetails, Qt::Key_Space);
+        QTRY_VERIFY(!dlg.m_bExpanded);
+        QCOMPARE(recorder.Announced().last(), QStringLiteral("Details collapsed"));
+        QVERIFY(!dlg.m_btnSave->isVisible() && !dlg.m_listTx->isVisible());
+    }
+
+    // Every push button shows a mark when it has the focus, the picture-only and flat ones included.
+    void focusMarks_data() {
+        QTest::addColumn<int>("page"); // 0 the Send Order page, -1 the window
+        QTest::addColumn<int>("id");
+        QTest::newRow("Run") << 0 << 1004;
+        QTest::newRow("Details") << -1 << 1002;
+        QTest::newRow("Save") << -1 << 1004;
+    }
+    void focusMarks() {
+        QFETCH(int, page);
+        QFETCH(int, id);
+        InstallProgramStyle();
+        CMainDialog& dlg = Open();
+        dlg.OnDetailsArrow();
+        QTRY_VERIFY(dlg.m_bExpanded);
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        auto* button = Control<QPushButton>(page == 0 ? static_cast<QWidget*>(&Page()) : &dlg, id);
+        dlg.m_tabCtrl->setFocus();
+        const QImage plain = button->grab().toImage();
+        button->setFocus();
+        QVERIFY(button->hasFocus());
+        QVERIFY(button->grab().toImage() != plain);
     }
 
     // An order over TCP: the bytes on the wire, the capture, Stop finishing the pass, Run again.
@@ -750,12 +881,18 @@ private slots:
     void savePathForChosenName_data() {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("device") << "/dev/null" << "/dev/null";
-        QTest::newRow("new name") << "@/capture" << "@/capture.TXT";
-        QTest::newRow("new name with extension") << "@/capture.log" << "@/capture.log";
-        QTest::newRow("existing file without extension") << "@/existing" << "@/existing";
-        QTest::newRow("fifo") << "@/fifo" << "@/fifo";
-        QTest::newRow("dangling link") << "@/link" << "@/link";
+        QTest::newRow("device") << "/dev/null"
+                                << "/dev/null";
+        QTest::newRow("new name") << "@/capture"
+                                  << "@/capture.TXT";
+        QTest::newRow("new name with extension") << "@/capture.log"
+                                                 << "@/capture.log";
+        QTest::newRow("existing file without extension") << "@/existing"
+                                                         << "@/existing";
+        QTest::newRow("fifo") << "@/fifo"
+                              << "@/fifo";
+        QTest::newRow("dangling link") << "@/link"
+                                       << "@/link";
     }
     void savePathForChosenName() {
         QFETCH(QString, chosen);

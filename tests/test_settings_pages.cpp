@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -93,6 +94,114 @@ private slots:
         QCOMPARE(QFile::symLinkTarget(PortsFolder() + "/COM3"), byId.filePath(id));
         QCOMPARE(Items(list).size(), 14); // the items stay COM1..COM14
         QVERIFY(byId.removeRecursively());
+    }
+
+    // Every list and field is tied to its label: the label's buddy and labelled-by relation, and its
+    // text as the description Orca reads after the value a combo box is named by.
+    void fieldsTiedToLabels_data() {
+        QTest::addColumn<int>("page"); // 1 POS Settings, 2 Communications
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("POS") << 1 << 1020 << "POS";
+        QTest::newRow("COM port") << 2 << 1031 << "COM port";
+        QTest::newRow("baud rate") << 2 << 1021 << "Baud rate";
+        QTest::newRow("parity") << 2 << 1022 << "Parity";
+        QTest::newRow("data bits") << 2 << 1027 << "Data bits";
+        QTest::newRow("stop bits") << 2 << 1028 << "Stop bits";
+        QTest::newRow("flow control") << 2 << 1029 << "Flow ctrl";
+        QTest::newRow("IP address") << 2 << 1007 << "OCS IP address";
+    }
+    void fieldsTiedToLabels() {
+        QFETCH(int, page);
+        QFETCH(int, id);
+        QFETCH(QString, label);
+        std::unique_ptr<QWidget> widget;
+        if (page == 1)
+            widget = std::make_unique<CPosSettingsPage>(m_app.get(), nullptr);
+        else
+            widget = std::make_unique<CCommSettingsPage>(m_app.get(), nullptr);
+        QWidget* field = FindControl(widget.get(), id);
+        QCOMPARE(field->accessibleDescription(), label);
+        QLabel* tied = nullptr;
+        for (QLabel* l : widget->findChildren<QLabel*>()) {
+            if (l->buddy() == field)
+                tied = l;
+        }
+        QVERIFY(tied);
+        QVERIFY(tied->text().startsWith(label));
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(field);
+        bool labelled = false;
+        for (const auto& relation : face->relations(QAccessible::Label))
+            labelled = labelled || relation.first->object() == tied;
+        QVERIFY(labelled);
+    }
+
+    // Tab stops at the chosen connection only; the other is reached with the arrow keys.
+    void chosenRadioIsTabStop_data() {
+        QTest::addColumn<bool>("network");
+        QTest::newRow("serial chosen") << false;
+        QTest::newRow("network chosen") << true;
+    }
+    void chosenRadioIsTabStop() {
+        QFETCH(bool, network);
+        m_app->m_settings.m_bUseNetwork = network;
+        m_app->m_settings.m_bUseSerial = !network;
+        CCommSettingsPage page(m_app.get(), nullptr);
+        auto* serial = Control<QRadioButton>(&page, 1023);
+        auto* net = Control<QRadioButton>(&page, 1024);
+        QCOMPARE(bool(serial->focusPolicy() & Qt::TabFocus), !network);
+        QCOMPARE(bool(net->focusPolicy() & Qt::TabFocus), network);
+        (network ? serial : net)->click(); // chosen by the arrow keys or a click: the tab stop moves
+        QCOMPARE(bool(serial->focusPolicy() & Qt::TabFocus), network);
+        QCOMPARE(bool(net->focusPolicy() & Qt::TabFocus), !network);
+    }
+
+    // Detect Now is told as it starts and as it moves from port to port; what the page changes back
+    // to is said, and the focus stays on Detect Now where it can.
+    void detectNowTold_data() {
+        QTest::addColumn<bool>("storedNetwork");
+        QTest::newRow("serial stored") << false;
+        QTest::newRow("network stored") << true;
+    }
+    void detectNowTold() {
+        QFETCH(bool, storedNetwork);
+        m_app->m_settings.m_bUseNetwork = storedNetwork;
+        m_app->m_settings.m_bUseSerial = !storedNetwork;
+        CCommSettingsPage page(m_app.get(), nullptr);
+        page.show();
+        Control<QRadioButton>(&page, 1023)->click(); // Serial, not stored yet
+        Control<QPushButton>(&page, 1039)->click();  // the details, where Detect Now is
+        auto* detect = Control<QPushButton>(&page, 1004);
+        CAccessibleRecorder recorder;
+        page.OnDetectNow(); // every COM name is masked: nothing answers
+        const QStringList said = recorder.Announced();
+        QCOMPARE(said.value(0), QStringLiteral("Searching the serial ports for an OCS | Detect Now"));
+        QCOMPARE(said.value(1), QStringLiteral("Trying COM1 at 9600 baud"));
+        QCOMPARE(said.value(2), QStringLiteral("Trying COM1 at 19200 baud"));
+        QCOMPARE(said.filter("Trying COM").size(), 22);
+        QCOMPARE(m_boxes.value(0).strCaption, QStringLiteral("OCS Not Found"));
+        if (storedNetwork) {
+            QCOMPARE(said.last(), QStringLiteral("The connection is Network again"));
+            QCOMPARE(page.focusWidget(), Control<QRadioButton>(&page, 1024));
+        } else {
+            QCOMPARE(said.size(), 23);
+            QCOMPARE(page.focusWidget(), detect);
+        }
+    }
+
+    // Small ones: the expand button's description says what it shows or hides; the misspelt box keeps
+    // its text on screen and says what it means.
+    void descriptions() {
+        CCommSettingsPage comm(m_app.get(), nullptr);
+        auto* expand = Control<QPushButton>(&comm, 1039);
+        QCOMPARE(expand->accessibleDescription(), QStringLiteral("Shows the serial details"));
+        expand->click();
+        QCOMPARE(expand->accessibleDescription(), QStringLiteral("Hides the serial details"));
+        QVERIFY(QAccessible::queryAccessibleInterface(expand)->state().expanded);
+        CPosSettingsPage pos(m_app.get(), nullptr);
+        auto* etx = Control<QCheckBox>(&pos, 1022);
+        QCOMPARE(etx->text(), QStringLiteral("Inlcude ETX"));
+        QCOMPARE(etx->accessibleDescription(), QStringLiteral("Include ETX in checksum"));
     }
 
     void commDefaults() {

@@ -48,6 +48,8 @@ inline bool WriteFile(const QString& path, const QByteArray& bytes) {
 }
 
 #ifdef QT_WIDGETS_LIB
+#include "ui/accessibility.h"
+
 #include <QAccessible>
 #include <QApplication>
 
@@ -56,6 +58,25 @@ inline QString AccessibleName(QWidget* widget) {
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
     return face ? face->text(QAccessible::Name) : QStringLiteral("(no interface)");
 }
+
+// Records what the window announces to screen readers while it lives ("text" or "text | description").
+// (Without a screen reader Qt hands accessibility events to no one, so the announcements are heard
+// where they are made; tools/orca-speech checks what Orca says of them.)
+class CAccessibleRecorder {
+public:
+    CAccessibleRecorder() {
+        m_previous = SetAnnouncementObserver([this](const QString& text, const QString& description) {
+            m_said << (description.isEmpty() ? text : text + " | " + description);
+        });
+    }
+    ~CAccessibleRecorder() { SetAnnouncementObserver(m_previous); }
+    QStringList Announced() const { return m_said; }
+    void Clear() { m_said.clear(); }
+
+private:
+    QStringList m_said;
+    AnnouncementObserver m_previous;
+};
 
 #define POSEMU_TEST_MAIN(TestObject)                                                                         \
     int main(int argc, char** argv) {                                                                        \

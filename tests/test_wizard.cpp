@@ -102,6 +102,49 @@ private slots:
         QVERIFY(header.pixelColor(2, 5).lightness() > 245);
     }
 
+    // Each page change says the new step and page and puts the focus on the page's first control; the
+    // summary's lines can be reached with Tab; a grey Finish says in words what is missing.
+    void pagesToldByEar() {
+        CEmulatorApp app;
+        app.LoadSettings();
+        CSetupWizard wizard(&app);
+        wizard.show();
+        QCOMPARE(wizard.accessibleDescription(), QStringLiteral("Step 1 of 4: Welcome"));
+        CAccessibleRecorder recorder;
+        const auto focus = [&wizard] {
+            return wizard.focusWidget() ? wizard.focusWidget()->objectName() : QString();
+        };
+        wizard.OnNext();
+        QCOMPARE(recorder.Announced(), QStringList{"Step 2 of 4: Point-of-Sale Configuration"});
+        QCOMPARE(wizard.accessibleDescription(), QStringLiteral("Step 2 of 4: Point-of-Sale Configuration"));
+        QCOMPARE(focus(), QStringLiteral("1020")); // the POS list
+        wizard.OnNext();
+        QCOMPARE(focus(), QStringLiteral("1023")); // the chosen connection: Serial
+        wizard.OnNext();
+        QCOMPARE(recorder.Announced().last(),
+                 QStringLiteral("Step 4 of 4: Summary. Choose a POS in step 2 to finish"));
+        QCOMPARE(focus(), QStringLiteral("1032")); // the summary's first line, read whole
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)),
+                 QStringLiteral("POS Selection: Not Selected"));
+        for (int id : {1032, 1034})
+            QVERIFY(FindControl(wizard.m_pageSummary, id)->focusPolicy() & Qt::TabFocus);
+        QVERIFY(!wizard.m_btnNext->isEnabled());
+        auto* hint = wizard.findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(hint && hint->isVisible() && hint->text() == "Choose a POS in step 2 to finish");
+        QCOMPARE(wizard.m_btnNext->accessibleDescription(), hint->text());
+
+        wizard.OnPrev();
+        wizard.OnPrev();
+        wizard.m_pagePos->PosList()->setCurrentIndex(0);
+        wizard.m_pagePos->PosList()->activated(0);
+        wizard.OnNext();
+        wizard.OnNext();
+        QCOMPARE(recorder.Announced().last(), QStringLiteral("Step 4 of 4: Summary. Next is now Finish"));
+        QVERIFY(wizard.m_btnNext->isEnabled());
+        QVERIFY(!hint->isVisible());
+        QCOMPARE(wizard.m_btnNext->accessibleDescription(), QString());
+    }
+
     void summaryDecidesFinish() {
         CEmulatorApp app;
         app.LoadSettings();
@@ -129,8 +172,10 @@ private slots:
         QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("PC-POS 3"));
         QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Network"));
         // A screen reader reads the summary and the buttons as they are shown now.
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)), QStringLiteral("POS Selection: PC-POS 3"));
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1034)), QStringLiteral("Communications: Network"));
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)),
+                 QStringLiteral("POS Selection: PC-POS 3"));
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1034)),
+                 QStringLiteral("Communications: Network"));
         QCOMPARE(AccessibleName(wizard.m_btnNext), QStringLiteral("Finish"));
         QCOMPARE(AccessibleName(wizard.m_checkStartup), QStringLiteral("Show this window on startup"));
         wizard.OnPrev();

@@ -130,9 +130,22 @@ void SetExpandedState(QAbstractButton* button, bool expanded, const QString& wha
     Announce(button, (expanded ? QStringLiteral("%1 expanded") : QStringLiteral("%1 collapsed")).arg(name));
 }
 
+AnnouncementObserver& Observer() {
+    static AnnouncementObserver observer;
+    return observer;
+}
+
+AnnouncementObserver SetAnnouncementObserver(AnnouncementObserver observer) {
+    AnnouncementObserver previous = std::move(Observer());
+    Observer() = std::move(observer);
+    return previous;
+}
+
 void Announce(QWidget* inWindow, const QString& text, const QString& description) {
-    if (text.isEmpty() || !QAccessible::isActive())
+    if (text.isEmpty())
         return;
+    if (Observer())
+        Observer()(text, description);
     QWidget* window = inWindow->window();
     auto* announcer = window->findChild<QWidget*>(QLatin1String(ANNOUNCER_NAME), Qt::FindDirectChildrenOnly);
     if (!announcer) {

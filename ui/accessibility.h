@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class QAbstractButton;
 class QLabel;
@@ -20,6 +21,10 @@ void SetExpandedState(QAbstractButton* button, bool expanded, const QString& wha
 // Has screen readers say a text once, politely (after what they are saying), as a notification of
 // the widget's window.
 void Announce(QWidget* inWindow, const QString& text, const QString& description = QString());
+// Hears every announcement as it is made (tests: events reach no handler without a screen reader);
+// returns the previous observer.
+using AnnouncementObserver = std::function<void(const QString& text, const QString& description)>;
+AnnouncementObserver SetAnnouncementObserver(AnnouncementObserver observer);
 // Shows a text on a status line and has screen readers say it once, politely (after what they are
 // saying), with the line's description; an empty text or the same one again says nothing.
 void AnnounceStatus(QLabel* statusLine, const QString& text);

@@ -181,7 +181,7 @@ void CCommSettingsPage::OnDetectNow() {
     if (IsSerialSelected() != serialBefore)
         Announce(this, IsSerialSelected() ? QStringLiteral("The connection is Serial again")
                                           : QStringLiteral("The connection is Network again"));
-    if (m_pDetectNow->isEnabled())
+    if (m_pDetectNow->isEnabled() && m_pDetectNow->isVisible())
         m_pDetectNow->setFocus(Qt::OtherFocusReason);
     else
         (IsSerialSelected() ? m_pSerial : m_pNetwork)->setFocus(Qt::OtherFocusReason);
