@@ -134,6 +134,24 @@ private slots:
         for (const auto& relation : face->relations(QAccessible::Label))
             labelled = labelled || relation.first->object() == tied;
         QVERIFY(labelled);
+        // Orca reads a labelled list by its label: the label carries the value, and says a new one.
+        if (auto* combo = qobject_cast<QComboBox*>(field)) {
+            if (combo->count() < 2)
+                return;
+            combo->setCurrentIndex(0);
+            QCOMPARE(tied->accessibleName(), label + ": " + combo->itemText(0));
+            widget->show();
+            QApplication::setActiveWindow(widget.get());
+            QVERIFY(QTest::qWaitForWindowActive(widget.get()));
+            combo->setEnabled(true);
+            combo->setVisible(true);
+            combo->setFocus();
+            QVERIFY(combo->hasFocus());
+            CAccessibleRecorder recorder;
+            combo->setCurrentIndex(1);
+            QCOMPARE(tied->accessibleName(), label + ": " + combo->itemText(1));
+            QCOMPARE(recorder.Announced(), QStringList{combo->itemText(1)});
+        }
     }
 
     // Tab stops at the chosen connection only; the other is reached with the arrow keys.

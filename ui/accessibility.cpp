@@ -3,9 +3,11 @@
 #include "ui/right_click_button.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -107,6 +109,18 @@ void InstallAccessibleInterfaces() {
 void TieToLabel(QLabel* label, QWidget* field) {
     label->setBuddy(field);
     field->setAccessibleDescription(LabelText(label));
+    auto* combo = qobject_cast<QComboBox*>(field);
+    if (!combo)
+        return;
+    // Orca reads a labelled combo box by its label alone: the label carries the value too
+    // ("Baud rate: 9600 combo box"), and a new value chosen with the keys is said.
+    const auto show = [label, combo] {
+        label->setAccessibleName(LabelText(label) + QStringLiteral(": ") + combo->currentText());
+        if (combo->hasFocus() && !combo->view()->isVisible())
+            Announce(combo, combo->currentText());
+    };
+    show();
+    QObject::connect(combo, &QComboBox::currentTextChanged, label, show);
 }
 
 void SetExpandedState(QAbstractButton* button, bool expanded, const QString& whatItShows) {

@@ -38,12 +38,8 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
     m_pDetectNow = Control<QPushButton>(this, 1004);
     m_pIpAddress = Control<QLineEdit>(this, 1007);
 
-    // Lists and the edit are named by their labels; the pictures by what they show.
-    const std::pair<int, const char*> names[] = {
-        {1031, "COM port:"},  {1021, "Baud rate:"}, {1022, "Parity:"},        {1027, "Data bits:"},
-        {1028, "Stop bits:"}, {1029, "Flow ctrl:"}, {1007, "OCS IP address:"}};
-    for (const auto& [id, name] : names)
-        FindControl(this, id)->setAccessibleName(QString::fromLatin1(name));
+    // Lists are read by their value and then their label (tied by the builder); the pictures are
+    // named by what they show.
     // The expand button is announced by its ">>" or "<<"; what it shows or hides comes as its state and
     // description.
     SetExpandedState(m_pExpand, false, QStringLiteral("the serial details"));

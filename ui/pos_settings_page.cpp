@@ -14,7 +14,6 @@ CPosSettingsPage::CPosSettingsPage(CEmulatorApp* app, QWidget* parent)
     m_pList = Control<QComboBox>(this, 1020);
     m_pChecksum = Control<QCheckBox>(this, 1021);
     m_pEtx = Control<QCheckBox>(this, 1022);
-    m_pList->setAccessibleName(QStringLiteral("POS:"));
     // The box keeps the program's own text on screen; a screen reader hears what it means.
     m_pEtx->setAccessibleDescription(QStringLiteral("Include ETX in checksum"));
     connect(m_pList, QOverload<int>::of(&QComboBox::activated), this, &CPosSettingsPage::OnPosSelected);
