@@ -22,10 +22,14 @@ const char USAGE[] =
 
 // Qt's options: those that take a value, and those that do not.
 bool IsQtOption(const char* arg, bool* takesValue) {
-    static const char* const withValue[] = {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-                                            "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-style",
-                                            "-stylesheet", "-display", "-geometry", "-name", "-title",
-                                            "-session", "-qmljsdebugger"};
+    static const char* const withValue[] = {"-platform",        "-platformpluginpath",
+                                            "-platformtheme",   "-plugin",
+                                            "-qwindowgeometry", "-qwindowicon",
+                                            "-qwindowtitle",    "-style",
+                                            "-stylesheet",      "-display",
+                                            "-geometry",        "-name",
+                                            "-title",           "-session",
+                                            "-qmljsdebugger"};
     static const char* const plain[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
     const char* name = std::strncmp(arg, "--", 2) == 0 ? arg + 1 : arg;
     const char* equals = std::strchr(name, '=');

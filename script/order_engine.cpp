@@ -65,7 +65,8 @@ bool CMainDialog::OpenConnection() {
         if (m_ocsClient.Connect(s.m_strIpAddress, OCS_TCP_PORT) != 0)
             return false;
         m_bConnecting = true;
-        Announce(this, QStringLiteral("Connecting to the OCS at %1").arg(s.m_strIpAddress), QStringLiteral("Status"));
+        Announce(this, QStringLiteral("Connecting to the OCS at %1").arg(s.m_strIpAddress),
+                 QStringLiteral("Status"));
         if (!m_bWaitCursor) {
             m_bWaitCursor = true;
             QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
@@ -168,8 +169,9 @@ void CMainDialog::CloseConnection() {
 // By ear the page's pictures say nothing: the start of an order is told in words.
 void CMainDialog::AnnounceOrderStarted() {
     Announce(this,
-             m_bStepMode ? QStringLiteral("Connected: each right click, Shift+F10 or Menu key on Run plays one line")
-                         : QStringLiteral("Order running"),
+             m_bStepMode
+                 ? QStringLiteral("Connected: each right click, Shift+F10 or Menu key on Run plays one line")
+                 : QStringLiteral("Order running"),
              QStringLiteral("Status"));
 }
 
@@ -245,7 +247,9 @@ bool CMainDialog::StepOnce() {
     const bool played = PlayLine(line) >= 0;
     if (played && IsConnected())
         Announce(this,
-                 QStringLiteral("Line %1 of %2 played").arg(m_script.GetLineIndex() + 1).arg(m_script.GetLineCount()),
+                 QStringLiteral("Line %1 of %2 played")
+                     .arg(m_script.GetLineIndex() + 1)
+                     .arg(m_script.GetLineCount()),
                  QStringLiteral("Status"));
     return played;
 }

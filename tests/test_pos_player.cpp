@@ -851,8 +851,8 @@ private slots:
                              << QByteArray("NETWORK:  <06>\n");
         // Two jobs on one host: each simulator on a port of its own, the default port taken by another.
         QTest::newRow("TCP, port of its own")
-            << QStringList{"--listen", "127.0.0.89", "--port", "48777"} << QStringList{"--tcp", "127.0.0.89:48777"}
-            << QByteArray("NETWORK:  <06>\n");
+            << QStringList{"--listen", "127.0.0.89", "--port", "48777"}
+            << QStringList{"--tcp", "127.0.0.89:48777"} << QByteArray("NETWORK:  <06>\n");
         QTest::newRow("serial") << QStringList{"--listen", "127.0.0.76", "--serial", "COM6"}
                                 << QStringList{"--serial", "COM6"} << QByteArray("SERIAL:   <06>\n");
     }

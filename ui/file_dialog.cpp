@@ -37,10 +37,11 @@ QString AskSaveFileName(const SSaveFileRequest& request) {
         const QString path = SavePathFor(chosen, request.strDefaultSuffix);
         if (path == chosen || !QFileInfo::exists(path))
             return path; // the dialog has asked about replacing what it was given
-        const auto answer = ShowMessageBox(
-            request.pOwner,
-            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(QDir::toNativeSeparators(path)),
-            request.strTitle, CMessageBox::Yes | CMessageBox::No, CMessageBox::Warning);
+        const auto answer =
+            ShowMessageBox(request.pOwner,
+                           QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                               .arg(QDir::toNativeSeparators(path)),
+                           request.strTitle, CMessageBox::Yes | CMessageBox::No, CMessageBox::Warning);
         if (answer == CMessageBox::Yes)
             return path;
         dialog.selectFile(QFileInfo(path).fileName());

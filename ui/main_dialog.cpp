@@ -253,7 +253,8 @@ void CMainDialog::SetTabChain() {
     QList<QWidget*> chain{m_tabCtrl};
     for (QWidget* page : {static_cast<QWidget*>(m_pageSendOrder), static_cast<QWidget*>(m_pagePos),
                           static_cast<QWidget*>(m_pageComm)}) {
-        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w);
+             w = w->nextInFocusChain()) {
             if (w->focusPolicy() != Qt::NoFocus) // a radio button not chosen keeps its place
                 chain << w;
         }

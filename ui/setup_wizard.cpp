@@ -80,7 +80,8 @@ CSetupWizard::CSetupWizard(CEmulatorApp* app, QWidget* parent)
     // Top to bottom: the page's controls, then the row below it from left to right.
     QList<QWidget*> chain;
     for (CConfigPage* page : pages) {
-        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w);
+             w = w->nextInFocusChain()) {
             if (w->focusPolicy() != Qt::NoFocus)
                 chain << w;
         }
@@ -128,12 +129,15 @@ void CSetupWizard::ShowStep() {
     update();
 
     // The painted header, in words: said on each change, and read with the window.
-    const QString step = QStringLiteral("Step %1 of %2: %3").arg(m_nStep + 1).arg(STEP_COUNT).arg(m_pages[m_nStep]->windowTitle());
+    const QString step = QStringLiteral("Step %1 of %2: %3")
+                             .arg(m_nStep + 1)
+                             .arg(STEP_COUNT)
+                             .arg(m_pages[m_nStep]->windowTitle());
     setAccessibleDescription(step);
     QString told = step;
     if (last)
-        told += blocked ? QStringLiteral(". ") + m_pFinishHint->text()
-                        : QStringLiteral(". Next is now Finish");
+        told +=
+            blocked ? QStringLiteral(". ") + m_pFinishHint->text() : QStringLiteral(". Next is now Finish");
     Announce(this, told);
     // The focus goes to the page's first control; a page without one leaves it on the buttons.
     QWidget* first = nullptr;

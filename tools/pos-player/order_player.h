@@ -39,9 +39,9 @@ struct SPlayerOptions {
     QString strScript;     // a POS definition file, or the name of one in the POS folder
     CAppSettings settings; // link and checksum, as the window would hold them
     int nTcpPort = OCS_TCP_PORT;
-    int nPasses = 1;       // 0: until Ctrl+C
-    QString strCapture;    // capture file to write at the end, if any
-    QByteArray expect;     // the reply every data line must get; empty: nothing is judged
+    int nPasses = 1;    // 0: until Ctrl+C
+    QString strCapture; // capture file to write at the end, if any
+    QByteArray expect;  // the reply every data line must get; empty: nothing is judged
     int nReplyTimeoutMs = 1000;
     QString strJUnit;        // JUnit XML report to write at the end, if any
     bool bReconnect = false; // serial: wait for a device that went away, and go on
