@@ -282,6 +282,23 @@ CDialogUnits BuildDialog(QWidget* dialog, const SDialogTemplate& t, const QHash<
     return units;
 }
 
+void SetTabChain(const QList<QWidget*>& parts) {
+    QList<QWidget*> chain;
+    for (QWidget* part : parts) {
+        if (part->focusPolicy() != Qt::NoFocus) {
+            chain << part;
+            continue;
+        }
+        for (QWidget* w = part->nextInFocusChain(); w != part && part->isAncestorOf(w);
+             w = w->nextInFocusChain()) {
+            if (w->focusPolicy() != Qt::NoFocus)
+                chain << w;
+        }
+    }
+    for (int i = 0; i + 1 < chain.size(); ++i)
+        QWidget::setTabOrder(chain[i], chain[i + 1]);
+}
+
 QWidget* FindControl(const QWidget* dialog, int id) {
     return dialog->findChild<QWidget*>(QString::number(id), Qt::FindDirectChildrenOnly);
 }

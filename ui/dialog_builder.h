@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QHash>
+#include <QList>
 #include <QRect>
 
 class QWidget;
@@ -35,6 +36,10 @@ CDialogUnits BuildDialog(QWidget* dialog, const SDialogTemplate& dialog_template
 
 // The control with the id, or nullptr.
 QWidget* FindControl(const QWidget* dialog, int id);
+// Chains Tab through `parts` in order: a part that takes the focus stands for itself, any other (a
+// page) for the controls inside it in their present order, also those not reached by Tab now (a radio
+// button not chosen keeps its place).
+void SetTabChain(const QList<QWidget*>& parts);
 template <class T> T* Control(const QWidget* dialog, int id) {
     return qobject_cast<T*>(FindControl(dialog, id));
 }

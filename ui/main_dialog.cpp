@@ -171,7 +171,9 @@ void CMainDialog::OnInitDialog() {
     }
     ShowDetailControls(false);
     SetExpandedState(m_btnDetails, false, QStringLiteral("the raw data"));
-    SetTabChain();
+    // Top to bottom: the tabs, the page shown, the Details button, then the details area.
+    SetTabChain({m_tabCtrl, m_pageSendOrder, m_pagePos, m_pageComm, m_btnDetails, m_btnSave, m_listTx,
+                 m_listRx, m_checkShowWizard});
 
     if (m_pApp) {
         QString& pos = m_pApp->m_settings.m_strPosInterface;
@@ -246,22 +248,6 @@ void CMainDialog::OnTabSelChange(int index) {
 void CMainDialog::ShowDetailControls(bool show) {
     for (QWidget* control : m_detailControls)
         control->setVisible(show);
-}
-
-// Top to bottom: the tabs, the page shown, the Details button, then the details area.
-void CMainDialog::SetTabChain() {
-    QList<QWidget*> chain{m_tabCtrl};
-    for (QWidget* page : {static_cast<QWidget*>(m_pageSendOrder), static_cast<QWidget*>(m_pagePos),
-                          static_cast<QWidget*>(m_pageComm)}) {
-        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w);
-             w = w->nextInFocusChain()) {
-            if (w->focusPolicy() != Qt::NoFocus) // a radio button not chosen keeps its place
-                chain << w;
-        }
-    }
-    chain << m_btnDetails << m_btnSave << m_listTx << m_listRx << m_checkShowWizard;
-    for (int i = 0; i + 1 < chain.size(); ++i)
-        QWidget::setTabOrder(chain[i], chain[i + 1]);
 }
 
 void CMainDialog::showEvent(QShowEvent* event) {

@@ -118,7 +118,6 @@ public:
     bool m_bShownOnce = false;
     void ShowDetailControls(bool show);
     void AnnounceOrderStarted();
-    void SetTabChain();
 
     // Tells once that the capture is held in memory only from now on.
     void ReportJournalFailure(const QString& reason);

@@ -70,7 +70,7 @@ void CSendOrderPage::SetButtonStates(bool runEnabled, bool stopEnabled) {
     m_pStop->setEnabled(stopEnabled);
     if (runHadFocus && !runEnabled && stopEnabled)
         m_pStop->setFocus(Qt::OtherFocusReason);
-    else if (stopHadFocus && runEnabled && (!stopEnabled || !m_pStop->isEnabled()))
+    else if (stopHadFocus && runEnabled && !stopEnabled)
         m_pRun->setFocus(Qt::OtherFocusReason);
     m_pRun->setIcon(ResourceIcon(runEnabled ? IDB_RUN : IDB_RUN_OFF));
     m_pStop->setIcon(ResourceIcon(stopEnabled ? IDB_STOP : IDB_STOP_OFF));

@@ -78,17 +78,8 @@ CSetupWizard::CSetupWizard(CEmulatorApp* app, QWidget* parent)
     setFixedSize(std::max(width(), pageSize.width()), height() + grow);
 
     // Top to bottom: the page's controls, then the row below it from left to right.
-    QList<QWidget*> chain;
-    for (CConfigPage* page : pages) {
-        for (QWidget* w = page->nextInFocusChain(); w != page && page->isAncestorOf(w);
-             w = w->nextInFocusChain()) {
-            if (w->focusPolicy() != Qt::NoFocus)
-                chain << w;
-        }
-    }
-    chain << m_checkStartup << m_btnPrev << m_btnNext << FindControl(this, 1016);
-    for (int i = 0; i + 1 < chain.size(); ++i)
-        QWidget::setTabOrder(chain[i], chain[i + 1]);
+    SetTabChain({m_pageWelcome, m_pagePos, m_pageComm, m_pageSummary, m_checkStartup, m_btnPrev, m_btnNext,
+                 FindControl(this, 1016)});
 
     // Beside the grey Finish: what is missing.
     m_pFinishHint = new QLabel(QStringLiteral("Choose a POS in step 2 to finish"), this);

@@ -455,11 +455,13 @@ qint64 COrderPlayer::PlayLine(const QByteArray& line, int lineNumber) {
     const int kind = TxLineKind(plan, m_options.settings.m_bUseSerial ? TXLINE_SERIAL : TXLINE_NETWORK);
     AddTx(plan.text, kind);
     if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK) {
-        m_lineSending = line;
-        m_nLineSending = lineNumber;
         SendLine(line);
-        m_lineSending.clear();
-        if (m_pJudge && !m_bEnding && !m_bWaitingForPort) {
+        if (m_bWaitingForPort) {
+            // Its bytes failed as the device went: it goes again once the device is back, so that the
+            // OCS gets every line once.
+            m_lineUnsent = line;
+            m_nLineUnsent = lineNumber;
+        } else if (m_pJudge && !m_bEnding) {
             m_pJudge->LineSent(m_nPassesDone + 1, lineNumber, plan.text, m_clock.nsecsElapsed());
             ArmJudgeTimer();
         }
@@ -543,9 +545,6 @@ void COrderPlayer::SerialLost() {
         return;
     }
     m_bWaitingForPort = true;
-    // A line whose bytes failed goes again once the device is back: the OCS gets every line once.
-    m_lineUnsent = m_lineSending;
-    m_nLineUnsent = m_nLineSending;
     m_timer.stop();
     m_gather.Finish(); // what came in before stays in the capture
     m_port.ClosePort();

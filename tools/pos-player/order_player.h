@@ -122,8 +122,6 @@ private:
     bool m_bAwaitingReplies = false; // every pass played; the last lines' replies may still come
     QTimer m_reopenTimer;
     bool m_bWaitingForPort = false; // --reconnect: the device went away, the order waits for it
-    QByteArray m_lineSending;       // the data line whose bytes are being written, and its number
-    int m_nLineSending = 0;
-    QByteArray m_lineUnsent; // the line whose bytes failed when the device went away
+    QByteArray m_lineUnsent;        // the line whose bytes failed when the device went away
     int m_nLineUnsent = 0;
 };
