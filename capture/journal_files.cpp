@@ -43,6 +43,13 @@ bool IsOneOfOurPrograms(QString name) {
 
 #ifdef _WIN32
 
+namespace {
+// Held by the caller for as long as the system call runs.
+std::wstring NativePath(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+} // namespace
+
 EJournalEntry JournalEntryKind(const QString& path) {
     const QFileInfo info(path);
     if (info.isSymLink() || info.isJunction() || info.isShortcut())
@@ -66,20 +73,20 @@ bool IsPrivateFolder(const QString& path) {
 }
 
 bool RemoveEmptyFolder(const QString& path) {
-    return ::_wrmdir(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16())) == 0;
+    return ::_wrmdir(NativePath(path).c_str()) == 0;
 }
 
 bool RemoveJournalEntry(const QString& path) {
     if (JournalEntryKind(path) == JOURNAL_ENTRY_MISSING)
         return true;
-    return ::_wunlink(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16())) == 0;
+    return ::_wunlink(NativePath(path).c_str()) == 0;
 }
 
 namespace {
 int OpenNative(const QString& path, int flags, int share) {
     int fd = -1;
-    const auto* name = reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16());
-    if (::_wsopen_s(&fd, name, flags | _O_BINARY | _O_NOINHERIT, share, _S_IREAD | _S_IWRITE) != 0)
+    const std::wstring name = NativePath(path);
+    if (::_wsopen_s(&fd, name.c_str(), flags | _O_BINARY | _O_NOINHERIT, share, _S_IREAD | _S_IWRITE) != 0)
         return -1;
     return fd;
 }
@@ -163,7 +170,7 @@ bool CJournalLock::TakeOver(const QString& path) {
     }
     int fd = OpenNative(path, _O_RDWR, _SH_DENYRW);
     if (fd < 0 && errno == EACCES && ::GetLastError() != ERROR_SHARING_VIOLATION &&
-        ::_wchmod(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+        ::_wchmod(NativePath(path).c_str(),
                   _S_IREAD | _S_IWRITE) == 0)
         fd = OpenNative(path, _O_RDWR, _SH_DENYRW); // a read-only lock of the user's
     if (fd < 0)
@@ -183,7 +190,7 @@ void CJournalLock::Release(bool remove) {
     ::_close(m_nHandle);
     m_nHandle = -1;
     if (remove)
-        ::_wunlink(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(m_strPath).utf16()));
+        ::_wunlink(NativePath(m_strPath).c_str());
     m_strPath.clear();
 }
 

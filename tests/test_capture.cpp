@@ -136,9 +136,7 @@ private slots:
         QCOMPARE(WriteCaptureFile(path, "abc\r\n", &error), CAPTURE_CANNOT_OPEN); // returns at once
         QVERIFY(!error.isEmpty());
         if (!kind.isEmpty()) {
-            struct stat info {};
-            QCOMPARE(::lstat(QFile::encodeName(path).constData(), &info), 0);
-            QVERIFY(kind == "fifo" ? S_ISFIFO(info.st_mode) : S_ISCHR(info.st_mode));
+            QVERIFY(IsSpecialFile(path));
         }
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
                  kind.isEmpty() ? 0 : 1);
@@ -146,6 +144,7 @@ private slots:
 
     // A folder that takes no new file: an existing file is rewritten in place, a new one cannot be made.
     void readOnlyFolder() {
+        SKIP_ON_WINDOWS("folder modes: on Windows a folder's rights are access lists");
         QTemporaryDir dir;
         const QString folder = dir.filePath("locked");
         QVERIFY(QDir().mkpath(folder));
@@ -301,7 +300,10 @@ private slots:
             tx.Append("07:05:09    NETWORK   line " + QByteArray::number(i));
         tx.Commit();
         QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite));
+        const bool opened = file.open(QIODevice::ReadWrite);
+        if (!opened)
+            SKIP_ON_WINDOWS("a journal is shared for reading only: no other program can change it");
+        QVERIFY(opened);
         if (change == "truncate") {
             QVERIFY(file.resize(file.size() / 2));
         } else if (change == "regrow") {

@@ -7,29 +7,22 @@
 
 #include <QProcess>
 
-#include <sys/file.h>
-#include <sys/resource.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
+#ifndef _WIN32
 mode_t Mode(const QString& path) {
     struct stat st {};
     ::lstat(QFile::encodeName(path).constData(), &st);
     return st.st_mode & 07777;
 }
+#endif
 bool Exists(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-}
-// The pid of a program that has ended.
-qint64 GonePid() {
-    QProcess gone;
-    gone.start(QStringLiteral("true"), {});
-    gone.waitForStarted();
-    const qint64 pid = gone.processId();
-    gone.waitForFinished();
-    return pid;
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
 }
 } // namespace
 
@@ -121,23 +114,26 @@ private slots:
         QVERIFY(WriteFile(secret, "SECRET"));
         const qint64 gone = GonePid();
         QString entry = LeftFolder(gone);
-        const QByteArray native = QFile::encodeName(entry);
+        if (kind == "mode 000 lock")
+            SKIP_ON_WINDOWS("a mode cannot make a file unreadable to its owner on Windows");
+        if (kind.contains("link"))
+            SKIP_ON_WINDOWS("symbolic links need administrator rights on Windows");
         QProcess other;
         CJournalLock holder;
         if (kind == "link") {
-            QCOMPARE(::symlink(QFile::encodeName(victim).constData(), native.constData()), 0);
+            QVERIFY(QFile::link(victim, entry));
         } else if (kind == "fifo") {
-            QVERIFY(MakeSpecialFile(entry, "fifo"));
+            if (!MakeSpecialFile(entry, "fifo"))
+                QSKIP("no FIFOs here");
         } else if (kind == "file") {
             QVERIFY(WriteFile(entry, "07:00:00    NETWORK   <02>A<03>\n"));
         } else if (kind == "rx link") {
             MakeLeft(gone, 0, "07:00:00    NETWORK   <02>A<03>\n", QByteArray());
-            QCOMPARE(::symlink(QFile::encodeName(secret).constData(),
-                               QFile::encodeName(entry + "/rx.journal").constData()),
-                     0);
+            QVERIFY(QFile::link(secret, entry + "/rx.journal"));
         } else if (kind == "rx fifo") {
             MakeLeft(gone, 0, "07:00:00    NETWORK   <02>A<03>\n", QByteArray());
-            QVERIFY(MakeSpecialFile(entry + "/rx.journal", "fifo"));
+            if (!MakeSpecialFile(entry + "/rx.journal", "fifo"))
+                QSKIP("no FIFOs here");
         } else if (kind == "tx zero") {
             MakeLeft(gone, 0, QByteArray());
             if (!MakeSpecialFile(entry + "/tx.journal", "zero"))
@@ -146,12 +142,11 @@ private slots:
             MakeLeft(gone);
             QVERIFY(WriteFile(entry + ".lock", QByteArray()));
             if (kind == "mode 000 lock")
-                QVERIFY(::chmod(QFile::encodeName(entry + ".lock").constData(), 0) == 0);
+                QVERIFY(QFile::setPermissions(entry + ".lock", QFileDevice::Permissions()));
         } else if (kind == "own pid") {
             entry = MakeLeft(QCoreApplication::applicationPid());
         } else if (kind == "other program") {
-            other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-            QVERIFY(other.waitForStarted());
+            QVERIFY(StartOtherProgram(other));
             entry = MakeLeft(other.processId());
         } else if (kind == "held") {
             MakeLeft(gone);
@@ -183,7 +178,7 @@ private slots:
             QVERIFY(!m_boxes[0].strText.contains("SECRET"));
         }
         holder.Release(true);
-        ::unlink(native.constData());
+        QFile::remove(entry);
     }
 
     // Any number of left captures is handled one at a time: with descriptors for a few only, every
@@ -211,15 +206,10 @@ private slots:
         m_saveTo = [this, cancelOdd](int n) {
             return cancelOdd && n % 2 ? QString() : m_dir.filePath(QStringLiteral("many-%1.txt").arg(n));
         };
-        rlimit limit{};
-        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-        const int open =
-            int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
-        rlimit few = limit;
-        few.rlim_cur = rlim_t(open + 12);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
-        Offer();
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+        WithFewDescriptors(12, [this] {
+            Offer();
+            return true;
+        });
 
         QCOMPARE(m_boxes.size(), 1);
         QVERIFY(m_boxes[0].strText.startsWith(
@@ -246,6 +236,7 @@ private slots:
             left);
     }
 
+#ifndef _WIN32 // folder modes and owners: on Windows the user's data folder is private by its access lists
     // What the program makes is the user's alone, whatever the umask.
     void privateWhateverTheUmask_data() {
         QTest::addColumn<int>("mask");
@@ -311,6 +302,7 @@ private slots:
         QCOMPARE(::chmod(base.constData(), 0700), 0);
         QCOMPARE(CCaptureJournal::FindAbandoned().size(), size_t(1)); // left as it was
     }
+#endif
 };
 
 POSEMU_TEST_MAIN(TestCaptureJournal)

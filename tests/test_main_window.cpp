@@ -29,7 +29,7 @@ namespace {
 // Keeps reading what a peer receives, so that tests can wait for bytes without blocking the window.
 class CPeerReader {
 public:
-    explicit CPeerReader(int fd) : m_fd(fd) {}
+    explicit CPeerReader(PeerHandle fd) : m_fd(fd) {}
     QByteArray& Data() {
         while (ReadWithin(m_fd, 0, m_data) > 0) {
         }
@@ -37,7 +37,7 @@ public:
     }
 
 private:
-    int m_fd;
+    PeerHandle m_fd;
     QByteArray m_data;
 };
 
@@ -92,20 +92,20 @@ class TestMainWindow : public QObject {
     CSendOrderPage& Page() { return *m_dlg->m_pageSendOrder; }
     // Opens the window and runs the script as an order over TCP to a peer listening at address (kept
     // in m_peer); the peer's end of the connection once the order runs, or -1.
-    int StartOrder(const char* address, const QString& pos, const QByteArray& script) {
+    PeerHandle StartOrder(const char* address, const QString& pos, const QByteArray& script) {
         WritePos(pos, script);
         Select(pos);
         UseNetwork(address);
         m_peer = std::make_unique<CTestListener>(address);
         Open();
         Page().OnRun();
-        const int fd = m_peer->Accept();
-        if (fd < 0 || !QTest::qWaitFor([this] { return m_dlg->m_bRunning != 0; }))
-            return -1;
+        const PeerHandle fd = m_peer->Accept();
+        if (fd == PEER_NONE || !QTest::qWaitFor([this] { return m_dlg->m_bRunning != 0; }))
+            return PEER_NONE;
         return fd;
     }
     // The same for a one-line order ("A").
-    int StartPlainOrder(const char* address) { return StartOrder(address, "Plain", "<41>\n"); }
+    PeerHandle StartPlainOrder(const char* address) { return StartOrder(address, "Plain", "<41>\n"); }
     void UseNetwork(const char* address) {
         m_app->m_settings.m_bUseNetwork = 1;
         m_app->m_settings.m_bUseSerial = 0;
@@ -120,7 +120,7 @@ class TestMainWindow : public QObject {
 private slots:
     void initTestCase() {
         InstallNoiseFilter();
-        std::signal(SIGPIPE, SIG_IGN);
+        IgnoreBrokenPipes();
         QVERIFY(QDir(m_dir.path()).mkpath("POS"));
         QVERIFY(QDir::setCurrent(m_dir.path()));
         SetMessageBoxHandler([this](const SMessageBox& box) {
@@ -341,8 +341,8 @@ private slots:
             for (char c = 'a'; c <= 'z'; ++c)
                 script += "<" + QByteArray::number(c, 16).toUpper() + ">\n";
         }
-        const int fd = StartOrder("127.0.0.35", "Long", script);
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartOrder("127.0.0.35", "Long", script);
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         CPeerReader reader(fd);
         QTRY_VERIFY(reader.Data().startsWith("a"));
@@ -361,7 +361,7 @@ private slots:
         QVERIFY(!dlg.m_finishDialog.isVisible());
         QTRY_VERIFY(!dlg.IsConnected()); // the pass finished behind it
         QVERIFY(reader.Data().endsWith("z"));
-        ::close(fd);
+        ClosePeer(fd);
     }
 
     void lamps_data() {
@@ -471,8 +471,8 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), run); // the window's first task
         CAccessibleRecorder recorder;
         QTest::keyClick(run, Qt::Key_Return);
-        int fd = peer.Accept();
-        QVERIFY(fd >= 0);
+        PeerHandle fd = peer.Accept();
+        QVERIFY(fd != PEER_NONE);
         QTRY_VERIFY(dlg.m_bRunning);
         QCOMPARE(recorder.Announced(),
                  (QStringList{"Connecting to the OCS at 127.0.0.38 | Status", "Order running | Status"}));
@@ -485,13 +485,13 @@ private slots:
         QVERIFY(!AccessibleState(run).disabled);
         QVERIFY(AccessibleState(stop).disabled);
         QCOMPARE(dlg.focusWidget(), run); // where the focus comes back to once the finishing dialog goes
-        ::close(fd);
+        ClosePeer(fd);
 
         // Step mode from the keyboard: Shift+F10, the Menu key, and Run's action for screen readers.
         QSignalSpy steps(Page().RunButton(), SIGNAL(StepRequested()));
         QTest::keyClick(run, Qt::Key_F10, Qt::ShiftModifier);
         fd = peer.Accept();
-        QVERIFY(fd >= 0);
+        QVERIFY(fd != PEER_NONE);
         QTRY_VERIFY(dlg.m_ocsClient.IsConnected());
         CPeerReader reader(fd);
         QTest::keyClick(run, Qt::Key_Menu);
@@ -582,8 +582,8 @@ private slots:
         Page().OnRun();
         QCOMPARE(Page().m_bRunEnabled, 0);
         QCOMPARE(Page().m_bStopEnabled, 1);
-        const int fd = peer.Accept();
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = peer.Accept();
+        QVERIFY(fd != PEER_NONE);
         QTRY_VERIFY(dlg.m_bRunning);
         QVERIFY(!dlg.m_pageComm->isEnabled());
         QVERIFY(!dlg.m_pagePos->isEnabled());
@@ -605,15 +605,15 @@ private slots:
         QCOMPARE(Page().m_bRunEnabled, 1);
         QVERIFY(dlg.m_pageComm->isEnabled());
         QCOMPARE(ReadFor(fd, 1, 2000), QByteArray()); // the connection is closed
-        ::close(fd);
+        ClosePeer(fd);
 
         Page().OnRun(); // starts again at line 0, with fresh lists
-        const int fd2 = peer.Accept();
-        QVERIFY(fd2 >= 0);
+        const PeerHandle fd2 = peer.Accept();
+        QVERIFY(fd2 != PEER_NONE);
         QTRY_COMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("COMMENT:  start"));
         QCOMPARE(Lines(dlg.m_modelRx), QStringList());
         Page().OnStop();
-        ::close(fd2);
+        ClosePeer(fd2);
     }
 
     // An OCS that speaks first: its greeting, sent the moment the connection is taken, is the first
@@ -625,19 +625,19 @@ private slots:
         CTestListener peer("127.0.0.37");
         CMainDialog& dlg = Open();
         for (int order = 0; order < 2; ++order) {
-            int fd = -1;
+            PeerHandle fd = PEER_NONE;
             std::thread greeter([&peer, &fd] {
                 fd = peer.Accept();
-                if (fd >= 0)
+                if (fd != PEER_NONE)
                     WriteBytes(fd, "\x05HELLO");
             });
             Page().OnRun();
             greeter.join(); // the window's thread waits while the greeting comes in
-            QVERIFY(fd >= 0);
+            QVERIFY(fd != PEER_NONE);
             QTRY_VERIFY(dlg.m_bRunning);
             QTRY_COMPARE(Lines(dlg.m_modelRx).value(0), QStringLiteral("NETWORK:  <05>HELLO"));
             Page().OnStop();
-            ::close(fd);
+            ClosePeer(fd);
         }
     }
 
@@ -703,7 +703,7 @@ private slots:
         CTestListener peer("127.0.0.24");
         CMainDialog& dlg = Open();
         Page().OnRunStep(); // sent only if the connect has already come through
-        const int fd = peer.Accept();
+        const PeerHandle fd = peer.Accept();
         QTRY_VERIFY(dlg.m_bRunning);
         CPeerReader reader(fd);
         const bool firstSent = Lines(dlg.m_modelTx).value(0) == QLatin1String("NETWORK   A");
@@ -722,12 +722,12 @@ private slots:
         Page().OnStop(); // finishes the pass: B
         QTRY_COMPARE(reader.Data(), first + "BAB");
         QVERIFY(!dlg.m_bRunning);
-        ::close(fd);
+        ClosePeer(fd);
     }
 
     void peerClosesWhilePlaying() {
-        const int fd = StartPlainOrder("127.0.0.25");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.25");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         CPeerReader reader(fd);
         QTRY_COMPARE(reader.Data(), QByteArray("A"));
@@ -743,6 +743,7 @@ private slots:
     }
 
     void serialOrder() {
+        SKIP_WITHOUT_PTY();
         WritePos("Serial", "<02>S<03>\n");
         Select("Serial", 1, 1);
         m_app->m_settings.m_bUseSerial = 1;
@@ -752,8 +753,7 @@ private slots:
         CMainDialog& dlg = Open();
         Page().OnRun();
         QVERIFY(dlg.m_bSerialOpen);
-        const termios tio = pty.SlaveSettings();
-        QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
+        QCOMPARE(pty.SlaveSettings().nBaud, 19200);
         CPeerReader reader(pty.Master());
         QTRY_COMPARE(reader.Data(), QByteArray("\x02S\x03\x50"));
         WriteBytes(pty.Master(), QByteArray("\x06"
@@ -778,6 +778,7 @@ private slots:
         QTest::newRow("USB adapter") << true;
     }
     void serialDeviceVanishes() {
+        SKIP_WITHOUT_PTY();
         QFETCH(bool, adapter);
         WritePos("Serial", "<41>\n");
         Select("Serial");
@@ -899,6 +900,8 @@ private slots:
         QFETCH(QString, expected);
         QTemporaryDir dir;
         QVERIFY(WriteFile(dir.filePath("existing"), "old"));
+        if (chosen == "/dev/null" || chosen.endsWith("fifo") || chosen.endsWith("link"))
+            SKIP_ON_WINDOWS("no devices in folders, FIFOs nor symbolic links a user may make on Windows");
         QVERIFY(MakeSpecialFile(dir.filePath("fifo"), "fifo"));
         QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("link")));
         chosen.replace('@', dir.path());
@@ -953,6 +956,7 @@ private slots:
         QCOMPARE(m_boxes.last().strText, QStringLiteral("Unable to open file."));
         QCOMPARE(m_boxes.last().strCaption, QStringLiteral("Error"));
 
+#ifndef _WIN32 // no FIFOs; and a folder's rights are access lists, not modes
         chosen = m_dir.filePath("capture.fifo"); // refused at once, and left a FIFO
         QVERIFY(MakeSpecialFile(chosen, "fifo"));
         m_boxes.clear();
@@ -981,6 +985,7 @@ private slots:
         QFile inPlace(chosen);
         QVERIFY(inPlace.open(QIODevice::ReadOnly));
         QCOMPARE(inPlace.readAll(), FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines()));
+#endif
         SetSaveFileHandler(nullptr);
     }
 
@@ -994,8 +999,8 @@ private slots:
             QFile blocker(folder); // a file where the folder should be
             QVERIFY(blocker.open(QIODevice::WriteOnly));
         }
-        const int fd = StartPlainOrder("127.0.0.36");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.36");
+        QVERIFY(fd != PEER_NONE);
         CPeerReader reader(fd);
         for (int i = 0; i < 3; ++i)
             WriteBytes(fd, "\x06");
@@ -1008,7 +1013,7 @@ private slots:
         QVERIFY(m_boxes[0].strText.startsWith("The capture cannot be kept on disk ("));
         QVERIFY(m_boxes[0].strText.contains("held in memory only"));
         Page().OnStop();
-        ::close(fd);
+        ClosePeer(fd);
         m_dlg.reset();
         QVERIFY(QFile::remove(folder));
     }
@@ -1016,25 +1021,25 @@ private slots:
     // A pass played to its end: the next order starts with line 0's bytes, also when the script it
     // loads is longer than the last one.
     void longerScriptStartsAtLineZero() {
-        const int fd = StartOrder("127.0.0.33", "Grow", "<41>\n<42>\n<43>\n");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartOrder("127.0.0.33", "Grow", "<41>\n<42>\n<43>\n");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         CPeerReader reader(fd);
         QTRY_VERIFY(reader.Data().startsWith("A"));
         Page().OnStop(); // finishes the pass
         QVERIFY(reader.Data().endsWith("C"));
-        ::close(fd);
+        ClosePeer(fd);
 
         WritePos("Grow", "<02>HEAD<03>\n<44>\n<45>\n<46>\n<47>\n<48>\n<49>\n<4A>\n");
         Page().OnRun();
-        const int fd2 = m_peer->Accept();
-        QVERIFY(fd2 >= 0);
+        const PeerHandle fd2 = m_peer->Accept();
+        QVERIFY(fd2 != PEER_NONE);
         CPeerReader reader2(fd2);
         QTRY_VERIFY(reader2.Data().size() >= 6);
         QVERIFY2(reader2.Data().startsWith("\x02HEAD\x03"), reader2.Data().constData());
         QCOMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("NETWORK   <02>HEAD<03>"));
         Page().OnStop();
-        ::close(fd2);
+        ClosePeer(fd2);
     }
 
     // Replies holding every byte value show escaped, 0x00 as "<00>", nothing cut; the file is read
@@ -1046,7 +1051,7 @@ private slots:
         CTestListener peer("127.0.0.30");
         CMainDialog& dlg = Open();
         Page().OnRun();
-        int fd = peer.Accept();
+        PeerHandle fd = peer.Accept();
         QTRY_VERIFY(dlg.m_bRunning);
         QByteArray all;
         for (int v = 0; v < 256; ++v)
@@ -1058,7 +1063,7 @@ private slots:
         QVERIFY(expected.startsWith("<00><01>") && expected.endsWith("<FF><00>tail<00>"));
         QTRY_COMPARE(RxTextShown(dlg.m_modelRx), expected);
         Page().OnStop();
-        ::close(fd);
+        ClosePeer(fd);
 
         WritePos("Swap", "<42>\n");
         Page().OnRun();
@@ -1066,20 +1071,20 @@ private slots:
         CPeerReader reader(fd);
         QTRY_COMPARE(reader.Data(), QByteArray("B"));
         Page().OnStop();
-        ::close(fd);
+        ClosePeer(fd);
 
         QVERIFY(QFile::remove(m_dir.filePath("POS/Swap.vlq")));
         Page().OnRun(); // refused before any connection is tried
         QCOMPARE(Page().StatusText(), QStringLiteral("Error: Unable to find POS data"));
-        QCOMPARE(peer.Accept(300), -1);
+        QCOMPARE(peer.Accept(300), PEER_NONE);
         QCOMPARE(Page().m_bRunEnabled, 1);
         QVERIFY(!dlg.m_bRunning);
     }
 
     // A flood of replies: every chunk becomes one line, in order, and nothing is lost.
     void floodKeepsEveryByteInOrder() {
-        const int fd = StartPlainOrder("127.0.0.28");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.28");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         const QByteArray sent = NumberedReplies(20000);
         std::thread flood([&] { WriteBytes(fd, sent); });
@@ -1088,7 +1093,7 @@ private slots:
         QCOMPARE(RxTextShown(dlg.m_modelRx), sent);
         QVERIFY(dlg.m_modelRx.Lines().Count() >= sent.size() / 1023);
         Page().OnStop();
-        ::close(fd);
+        ClosePeer(fd);
     }
 
     // The receive thread waits while the window is far behind; closing must end that wait, not hang.
@@ -1099,8 +1104,8 @@ private slots:
     }
     void closeWhileReceiverWaits() {
         QFETCH(bool, destroy);
-        const int fd = StartPlainOrder("127.0.0.29");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.29");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         std::thread flood([fd] { WriteBytes(fd, QByteArray(4 * MAIN_RX_PENDING_LIMIT, 'f')); });
         std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the window takes nothing in
@@ -1110,28 +1115,28 @@ private slots:
             dlg.CloseConnection();
             QVERIFY(!dlg.m_bRunning);
         }
-        ::shutdown(fd, SHUT_RDWR); // ends the peer's write
+        SocketShutdown(fd); // ends the peer's write
         flood.join();
-        ::close(fd);
+        ClosePeer(fd);
     }
 
     // Closing the window while an order plays and the OCS floods leaves nothing running.
     void quitWhilePlaying() {
-        const int fd = StartPlainOrder("127.0.0.27");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.27");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         for (int i = 0; i < 200; ++i)
             WriteBytes(fd, QByteArray(512, 'r'));
         QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 0);
         m_dlg.reset();
         QTest::qWait(50);
-        ::close(fd);
+        ClosePeer(fd);
     }
     // An OCS that takes the connection but never reads: once every buffer on the way is full, the
     // window gives up on the link instead of waiting inside a send.
     void ocsNeverReads() {
-        const int fd = StartPlainOrder("127.0.0.50");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.50");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         // Fills the buffers the way hours of unread order lines would.
         const QByteArray block(1 << 20, 'x');
@@ -1146,7 +1151,7 @@ private slots:
         QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
         Page().OnStop();
         QCOMPARE(Page().m_bRunEnabled, 1);
-        ::close(fd);
+        ClosePeer(fd);
     }
 
     // Every control the operator has, in every state of the engine: nothing hangs or crashes, and
@@ -1173,7 +1178,7 @@ private slots:
             QTRY_VERIFY(occupier.IsConnected());
         }
         CMainDialog& dlg = Open();
-        int fd = -1;
+        PeerHandle fd = PEER_NONE;
         if (state != QLatin1String("idle")) {
             if (state == QLatin1String("stepping"))
                 Page().OnRunStep();
@@ -1183,7 +1188,7 @@ private slots:
                 QVERIFY(dlg.IsConnecting());
             } else {
                 fd = peer.Accept();
-                QVERIFY(fd >= 0);
+                QVERIFY(fd != PEER_NONE);
                 QTRY_VERIFY(dlg.m_bRunning);
             }
             if (state == QLatin1String("closed by OCS")) {
@@ -1204,26 +1209,26 @@ private slots:
             dlg.reject();
             QCOMPARE(dlg.result(), int(QDialog::Accepted));
             m_dlg.reset();
-            if (fd >= 0) {
+            if (fd != PEER_NONE) {
                 QByteArray rest;
-                ssize_t n;
+                long n;
                 while ((n = ReadWithin(fd, 3000, rest)) > 0) {
                 }
-                QCOMPARE(n, ssize_t(0)); // closed, neither reset nor left open
-                ::close(fd);
+                QCOMPARE(n, 0L); // closed, neither reset nor left open
+                ClosePeer(fd);
             }
             return;
         }
 
-        if (fd < 0 && !connecting && dlg.IsConnecting()) { // the action started an order
+        if (fd == PEER_NONE && !connecting && dlg.IsConnecting()) { // the action started an order
             fd = peer.Accept();
-            QVERIFY(fd >= 0);
+            QVERIFY(fd != PEER_NONE);
             QTRY_VERIFY(!dlg.IsConnecting());
         }
         if (connecting) { // lets a connect still under way through
-            const int occupied = peer.Accept();
-            QVERIFY(occupied >= 0);
-            ::close(occupied);
+            const PeerHandle occupied = peer.Accept();
+            QVERIFY(occupied != PEER_NONE);
+            ClosePeer(occupied);
             occupier.Close();
             // A SYN dropped while the backlog was full is retried after a second or more; one the
             // kernel may have dropped for good is ended by Stop below.
@@ -1237,24 +1242,24 @@ private slots:
         QVERIFY(!dlg.m_bRunning);
         QVERIFY(!dlg.m_bStepMode);
         QCOMPARE(Page().m_bRunEnabled, 1);
-        if (fd >= 0)
-            ::close(fd);
+        if (fd != PEER_NONE)
+            ClosePeer(fd);
 
         Page().OnRun();
-        const int next = peer.Accept();
-        QVERIFY(next >= 0);
+        const PeerHandle next = peer.Accept();
+        QVERIFY(next != PEER_NONE);
         CPeerReader reader(next);
         QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
         Page().OnStop();
         QVERIFY(!dlg.m_bRunning);
-        ::close(next);
+        ClosePeer(next);
     }
 
     // Saving while replies pour in writes the lists as they stand at that moment, and the lists go on
     // taking every byte.
     void saveWhileReceiving() {
-        const int fd = StartPlainOrder("127.0.0.52");
-        QVERIFY(fd >= 0);
+        const PeerHandle fd = StartPlainOrder("127.0.0.52");
+        QVERIFY(fd != PEER_NONE);
         CMainDialog& dlg = *m_dlg;
         const QByteArray sent = NumberedReplies(50000);
         std::thread flood([&] { WriteBytes(fd, sent); });
@@ -1275,7 +1280,7 @@ private slots:
         QVERIFY(dlg.m_modelRx.Lines().Count() >= savedLines);
         QVERIFY(m_boxes.isEmpty());
         Page().OnStop();
-        ::close(fd);
+        ClosePeer(fd);
     }
 };
 

@@ -5,28 +5,75 @@
 
 #include "transport/port_names.h"
 
+#include "transport/socket_compat.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QString>
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <termios.h>
 #include <thread>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
+#endif
+
+// A connection the test holds: a socket, or (POSIX) the master side of a pseudo-terminal.
+using PeerHandle = SocketHandle;
+constexpr PeerHandle PEER_NONE = SOCKET_INVALID;
+
+namespace test_peer {
+#ifdef _WIN32
+inline int Wait(PeerHandle fd, int timeoutMs) {
+    WSAPOLLFD pfd{fd, POLLRDNORM, 0};
+    return WSAPoll(&pfd, 1, timeoutMs);
+}
+inline long ReadSome(PeerHandle fd, char* buffer, int size) {
+    return recv(fd, buffer, size, 0);
+}
+inline long WriteSome(PeerHandle fd, const char* data, int size) {
+    return send(fd, data, size, 0);
+}
+#else
+inline int Wait(PeerHandle fd, int timeoutMs) {
+    pollfd pfd{fd, POLLIN, 0};
+    return ::poll(&pfd, 1, timeoutMs);
+}
+// read/write rather than recv/send: a pseudo-terminal's master is no socket.
+inline long ReadSome(PeerHandle fd, char* buffer, int size) {
+    return long(::read(fd, buffer, size_t(size)));
+}
+inline long WriteSome(PeerHandle fd, const char* data, int size) {
+    return long(::write(fd, data, size_t(size)));
+}
+#endif
+} // namespace test_peer
+
+inline void ClosePeer(PeerHandle fd) {
+#ifdef _WIN32
+    SocketCloseHandle(fd);
+#else
+    ::close(fd);
+#endif
+}
 
 class CTestListener {
 public:
     CTestListener(const char* address, int backlog = 8, int port = 48501) {
+        static const bool started = SocketStartup();
+        Q_UNUSED(started);
+#ifdef _WIN32
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+#else
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int yes = 1;
         ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+#endif
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -34,59 +81,70 @@ public:
         m_bOk = ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
                 ::listen(m_fd, backlog) == 0;
     }
-    ~CTestListener() { ::close(m_fd); }
+    ~CTestListener() { ClosePeer(m_fd); }
     bool IsListening() const { return m_bOk; }
-    // Waits up to timeoutMs for a connection; -1 when none came.
-    int Accept(int timeoutMs = 5000) {
-        pollfd pfd{m_fd, POLLIN, 0};
-        if (::poll(&pfd, 1, timeoutMs) <= 0)
-            return -1;
+    // Waits up to timeoutMs for a connection; PEER_NONE when none came.
+    PeerHandle Accept(int timeoutMs = 5000) {
+        if (test_peer::Wait(m_fd, timeoutMs) <= 0)
+            return PEER_NONE;
+#ifdef _WIN32
+        return ::accept(m_fd, nullptr, nullptr);
+#else
         return ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+#endif
     }
-    int Fd() const { return m_fd; }
 
 private:
-    int m_fd = -1;
+    PeerHandle m_fd = PEER_NONE;
     bool m_bOk = false;
 };
 
 // Waits up to timeoutMs for bytes on fd and appends what one read returns. Returns that count, 0 when
 // the peer closed, -1 on silence or an error.
-inline ssize_t ReadWithin(int fd, int timeoutMs, QByteArray& data) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (::poll(&pfd, 1, timeoutMs) <= 0)
+inline long ReadWithin(PeerHandle fd, int timeoutMs, QByteArray& data) {
+    if (test_peer::Wait(fd, timeoutMs) <= 0)
         return -1;
     char buffer[4096];
-    const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    const long n = test_peer::ReadSome(fd, buffer, int(sizeof(buffer)));
     if (n > 0)
         data.append(buffer, n);
     return n < 0 ? -1 : n;
 }
 
 // Reads what arrives on fd until `count` bytes came or timeoutMs of silence passed.
-inline QByteArray ReadFor(int fd, qsizetype count, int timeoutMs = 3000) {
+inline QByteArray ReadFor(PeerHandle fd, qsizetype count, int timeoutMs = 3000) {
     QByteArray data;
     while (data.size() < count && ReadWithin(fd, timeoutMs, data) > 0) {
     }
     return data;
 }
 
-inline void ResetAndClose(int fd) {
+inline void ResetAndClose(PeerHandle fd) {
     linger lin{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &lin, sizeof(lin));
-    ::close(fd);
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lin), sizeof(lin));
+    ClosePeer(fd);
 }
 
-inline void WriteBytes(int fd, const QByteArray& data) {
+inline void WriteBytes(PeerHandle fd, const QByteArray& data) {
     qsizetype done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        const long n = test_peer::WriteSome(fd, data.constData() + done, int(data.size() - done));
         if (n <= 0)
             return;
         done += n;
     }
 }
 
+// The line settings a serial peer sees, decoded from the terminal's attributes.
+struct SLineSettings {
+    int nBaud = 0; // bits per second, 0 when not one of the usual rates
+    bool bTwoStopBits = false;
+    bool bHardwareFlow = false;
+    bool bXonOut = false;  // IXON
+    bool bXoffIn = false;  // IXOFF
+};
+
+#ifndef _WIN32
 // A pseudo-terminal whose slave side is published as a COM name; the test talks on the master side.
 class CTestPty {
 public:
@@ -130,11 +188,21 @@ public:
     }
     int Master() const { return m_master; }
     const QByteArray& SlavePath() const { return m_slavePath; }
-    int Slave() const { return m_slave; }
-    termios SlaveSettings() const {
+    SLineSettings SlaveSettings() const {
         termios tio{};
         ::tcgetattr(m_slave, &tio);
-        return tio;
+        static const std::pair<speed_t, int> rates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},
+                                                        {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+                                                        {B57600, 57600}, {B115200, 115200}};
+        SLineSettings line;
+        for (const auto& [code, baud] : rates)
+            if (cfgetospeed(&tio) == code)
+                line.nBaud = baud;
+        line.bTwoStopBits = tio.c_cflag & CSTOPB;
+        line.bHardwareFlow = tio.c_cflag & CRTSCTS;
+        line.bXonOut = tio.c_iflag & IXON;
+        line.bXoffIn = tio.c_iflag & IXOFF;
+        return line;
     }
 
 private:
@@ -143,6 +211,23 @@ private:
     QByteArray m_slavePath;
     QString m_strLink;
 };
+#define SKIP_WITHOUT_PTY() \
+    do {                   \
+    } while (false)
+#else
+// Windows has no pseudo-terminals: tests of a serial peer begin with SKIP_WITHOUT_PTY() and end there.
+class CTestPty {
+public:
+    explicit CTestPty(const QString& = QString()) {}
+    static constexpr const char* NOWHERE = "";
+    static void Publish(const QString&, const QByteArray&) {}
+    void CloseMaster() {}
+    PeerHandle Master() const { return PEER_NONE; }
+    QByteArray SlavePath() const { return QByteArray(); }
+    SLineSettings SlaveSettings() const { return SLineSettings(); }
+};
+#define SKIP_WITHOUT_PTY() QSKIP("no pseudo-terminals on Windows")
+#endif
 
 // Puts dangling entries behind COM1..COM14 so that no test ever opens a real serial device.
 inline void MaskAllComPorts() {

@@ -61,6 +61,9 @@ private slots:
         names.sort();
         QStringList expected{"Alpha", "beta",        "Gamma",    "A.B",     ".vlq",
                              "vlq",   "Ümlaut name", "PC-POS 3", "pc-pos 3"};
+        // Where names differ in case only (Windows), "pc-pos 3.vlq" opened the file "PC-POS 3.vlq" made.
+        if (QFileInfo::exists(dir.filePath("ALPHA.VLQ")))
+            expected.removeAll("pc-pos 3");
         expected.sort();
         QCOMPARE(names, expected);
 

@@ -71,6 +71,7 @@ private slots:
         QTest::newRow("list opened") << true;
     }
     void commAdapterAppears() {
+        SKIP_WITHOUT_PTY();
         QFETCH(bool, byOpeningList);
         QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
         QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
@@ -334,18 +335,17 @@ private slots:
 
     // Detect Now finds a simulated OCS answering on COM3 at 19200 and the page shows it.
     void detectNow() {
+        SKIP_WITHOUT_PTY();
         CTestPty pty("COM3");
         std::atomic<bool> stop{false};
         std::thread peer([&] {
             while (!stop) {
-                pollfd pfd{pty.Master(), POLLIN, 0};
-                if (::poll(&pfd, 1, 20) <= 0)
+                QByteArray buffer;
+                if (ReadWithin(pty.Master(), 20, buffer) <= 0)
                     continue;
-                char buffer[64];
-                const ssize_t n = ::read(pty.Master(), buffer, sizeof(buffer));
-                const termios tio = pty.SlaveSettings();
-                for (ssize_t i = 0; i < n; ++i)
-                    if (buffer[i] == 0x05 && cfgetospeed(&tio) == B19200)
+                const int baud = pty.SlaveSettings().nBaud;
+                for (const char byte : std::as_const(buffer))
+                    if (byte == 0x05 && baud == 19200)
                         WriteBytes(pty.Master(), "\x06");
             }
         });

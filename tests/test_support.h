@@ -1,8 +1,14 @@
 #pragma once
 
+#include "app/emulator_app.h"
+
 #include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
 
 // The offscreen platform cannot pass size limits on to a window system, and says so on every resize.
@@ -35,6 +41,53 @@ inline void PrepareTestEnvironment() {
     qputenv("POS_EMULATOR_SERIAL_BY_ID", home + "/serial-by-id");
     if (qgetenv("QT_QPA_PLATFORM").isEmpty())
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef _WIN32
+    // Windows keeps the profile in the user's registry key and the journals in the user's data folder,
+    // wherever HOME points: the tests run one at a time in a Wine prefix of their own
+    // (tools/windows/test.sh, which sets POSEMU_TEST_HOME), from an empty key and data folder.
+    if (qgetenv("POSEMU_TEST_HOME").isEmpty())
+        qFatal("run the Windows tests through tools/windows/test.sh: they empty the profile");
+    QStandardPaths::setTestModeEnabled(true);
+    OpenProfileStore()->clear();
+    QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/Veltrin Applications"))
+        .removeRecursively();
+#endif
+}
+
+// Puts INI text in the profile store: as the file itself where the store is one; on Windows the
+// entries that such a file holds go into the registry key.
+inline bool WriteProfileText(const QByteArray& text) {
+    auto store = OpenProfileStore();
+    store->clear();
+    store->sync();
+#ifdef _WIN32
+    QTemporaryFile ini;
+    if (!ini.open() || ini.write(text) != text.size() || !ini.flush())
+        return false;
+    QSettings entries(ini.fileName(), QSettings::IniFormat);
+    for (const QString& key : entries.allKeys())
+        store->setValue(key, entries.value(key));
+    store->sync();
+    return store->status() == QSettings::NoError;
+#else
+    const QString path = store->fileName();
+    store.reset();
+    QFile::remove(path);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+#endif
+}
+
+// Every entry of the profile store as "key=value" lines, read back through QSettings (the registry
+// on Windows).
+inline QByteArray StoredEntries() {
+    auto store = OpenProfileStore();
+    QByteArray entries;
+    for (const QString& key : store->allKeys())
+        entries += key.toUtf8() + '=' + store->value(key).toString().toUtf8() + '\n';
+    return entries;
 }
 
 // A file's bytes, or nothing when it cannot be read.
@@ -99,17 +152,136 @@ private:
     }
 #endif
 
-#ifndef _WIN32
+// What a test cannot do on Windows is skipped there, with the reason (listed in the README too).
+#ifdef _WIN32
+#define SKIP_ON_WINDOWS(reason) QSKIP(reason)
+#else
+#define SKIP_ON_WINDOWS(reason) \
+    do {                        \
+    } while (false)
+#endif
+
+#include <QProcess>
+
+// The pid of a program that has ended.
+inline qint64 GonePid() {
+    QProcess gone;
+#ifdef _WIN32
+    gone.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("exit")});
+#else
+    gone.start(QStringLiteral("true"), {});
+#endif
+    gone.waitForStarted();
+    const qint64 pid = gone.processId();
+    gone.waitForFinished();
+    return pid;
+}
+
+// Starts a program that is none of ours and waits until it is killed.
+inline bool StartOtherProgram(QProcess& process) {
+#ifdef _WIN32
+    process.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("pause")});
+#else
+    process.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+#endif
+    return process.waitForStarted();
+}
+
+#ifdef _WIN32
+// Neither FIFOs, device nodes, sockets in folders, nor symbolic links a user may make, nor Ctrl+C
+// that one program can send another, nor a limit on open files: the tests of them skip.
+inline bool MakeSpecialFile(const QString&, const QString&) {
+    return false;
+}
+inline bool IsSpecialFile(const QString&) {
+    return false;
+}
+inline bool SendInterrupt(QProcess&) {
+    return false;
+}
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
+// The threads this process runs now.
+inline int ThreadCount() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return count;
+}
+// No limit to set: `act` runs with what there is.
+template <class F> auto WithFewDescriptors(int, F act) {
+    return act();
+}
+inline void IgnoreBrokenPipes() {}
+template <class F> auto AsUnprivileged(F act) {
+    return act();
+}
+#else
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-// Makes an entry that is not a regular file, in a folder of the test's own: "fifo", or a character
-// device with the numbers of "null" or "zero" (needs root; false where it cannot be made).
+inline int ThreadCount() {
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// A write to a peer that has gone must fail, not end the test.
+inline void IgnoreBrokenPipes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+inline bool SendInterrupt(QProcess& process) {
+    return ::kill(pid_t(process.processId()), SIGINT) == 0;
+}
+
+inline bool IsSpecialFile(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 &&
+           (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
+// Runs `act` with the limit of open files set `room` above those open now (none when that is below 0).
+template <class F> auto WithFewDescriptors(int room, F act) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const int open = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+    rlimit few = limit;
+    few.rlim_cur = rlim_t(std::max(0, open + room));
+    ::setrlimit(RLIMIT_NOFILE, &few);
+    auto result = act();
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    return result;
+}
+
+// Makes an entry that is not a regular file, in a folder of the test's own: "fifo", "socket", or a
+// character device with the numbers of "null" or "zero" (needs root; false where it cannot be made).
 inline bool MakeSpecialFile(const QString& path, const QString& kind) {
     const QByteArray native = QFile::encodeName(path);
     if (kind == QLatin1String("fifo"))
         return ::mkfifo(native.constData(), 0666) == 0;
+    if (kind == QLatin1String("socket")) {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (size_t(native.size()) >= sizeof(addr.sun_path))
+            return false;
+        memcpy(addr.sun_path, native.constData(), size_t(native.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool made = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        if (fd >= 0)
+            ::close(fd); // the socket's entry stays in the folder
+        return made;
+    }
     const dev_t numbers = makedev(1, kind == QLatin1String("zero") ? 5 : 3);
     return ::mknod(native.constData(), S_IFCHR | 0666, numbers) == 0;
 }

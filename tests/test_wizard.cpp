@@ -28,18 +28,6 @@ class TestWizard : public QObject {
     QList<SMessageBox> m_boxes;
     QList<CMessageBox::StandardButton> m_answers;
 
-    QString StoreFile() { return OpenProfileStore()->fileName(); }
-    void WriteStore(const QByteArray& text) {
-        QFile::remove(StoreFile());
-        QDir().mkpath(QFileInfo(StoreFile()).absolutePath());
-        QFile file(StoreFile());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
-    QByteArray ReadStore() {
-        QFile file(StoreFile());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-    }
     // Runs start-up; `act` is given each modal window as it comes up.
     int RunStartUp(std::function<void(QWidget*)> act) {
         QTimer driver;
@@ -70,7 +58,7 @@ private slots:
     void init() {
         m_boxes.clear();
         m_answers.clear();
-        QFile::remove(StoreFile());
+        QVERIFY(WriteProfileText(QByteArray()));
         // A capture left by an earlier run that failed would be offered at every start-up here.
         QDir(CaptureJournalsFolder()).removeRecursively();
     }
@@ -256,15 +244,16 @@ private slots:
 
     // Quitting the wizard ends the program and leaves the store exactly as it was.
     void startUpQuitFromWizard() {
-        const QByteArray before = "[Communications]\nUse%20Serial=5\n";
-        WriteStore(before);
+        QVERIFY(WriteProfileText("[Communications]\nUse%20Serial=5\n"));
+        const QByteArray before = StoredEntries();
+        QCOMPARE(before, QByteArray("Communications/Use Serial=5\n"));
         m_answers = {CMessageBox::Yes};
         const int code = RunStartUp([](QWidget* modal) {
             QVERIFY(qobject_cast<CSetupWizard*>(modal));
             modal->close();
         });
         QCOMPARE(code, 0);
-        QCOMPARE(ReadStore(), before);
+        QCOMPARE(StoredEntries(), before);
     }
 
     void startUpFinishThenQuit() {
@@ -294,11 +283,11 @@ private slots:
         QCOMPARE(seen, (QStringList{"wizard", "main"}));
         QVERIFY(delays.size() >= 6); // the Communications page's four, Run, Stop, the arrow, Save
         QCOMPARE(delays, QList<int>(delays.size(), 1500));
-        QSettings store(StoreFile(), QSettings::IniFormat);
-        QCOMPARE(store.allKeys().size(), 14);
-        QCOMPARE(store.value("Point of Sale/POS Interface").toString(), QStringLiteral("PC-POS 3"));
-        QCOMPARE(store.value("Communications/Use Network").toInt(), 1);
-        QCOMPARE(store.value("Show Wizard on Startup").toInt(), 1);
+        auto store = OpenProfileStore();
+        QCOMPARE(store->allKeys().size(), 14);
+        QCOMPARE(store->value("Point of Sale/POS Interface").toString(), QStringLiteral("PC-POS 3"));
+        QCOMPARE(store->value("Communications/Use Network").toInt(), 1);
+        QCOMPARE(store->value("Show Wizard on Startup").toInt(), 1);
     }
 
     // A capture left by a program that did not end normally is offered before the wizard; a folder
@@ -346,9 +335,9 @@ private slots:
             modal->close();
         });
         SetSaveFileHandler(nullptr);
-        QCOMPARE(m_boxes.value(0).strText,
-                 QStringLiteral(
-                     "POS Emulator did not close normally last time. Save the capture it was holding?"));
+        QVERIFY2(m_boxes.value(0).strText ==
+                     "POS Emulator did not close normally last time. Save the capture it was holding?",
+                 qPrintable(m_boxes.value(0).strText));
         QStringList expected{"CSetupWizard"};
         if (answer == CMessageBox::Yes)
             expected.prepend("save DataCapture-20260101-000000.txt");
@@ -370,7 +359,7 @@ private slots:
     }
 
     void startUpWithoutWizard() {
-        WriteStore("[General]\nShow%20Wizard%20on%20Startup=0\n");
+        QVERIFY(WriteProfileText("[General]\nShow%20Wizard%20on%20Startup=0\n"));
         QStringList seen;
         m_answers = {CMessageBox::Yes};
         RunStartUp([&](QWidget* modal) {
@@ -378,9 +367,9 @@ private slots:
             modal->close();
         });
         QCOMPARE(seen, QStringList{"CMainDialog"});
-        QSettings store(StoreFile(), QSettings::IniFormat);
-        QCOMPARE(store.allKeys().size(), 14);
-        QCOMPARE(store.value("Show Wizard on Startup").toInt(), 0);
+        auto store = OpenProfileStore();
+        QCOMPARE(store->allKeys().size(), 14);
+        QCOMPARE(store->value("Show Wizard on Startup").toInt(), 0);
     }
 };
 

@@ -59,8 +59,10 @@ private:
 bool CProbePort::Open(const QString& device, unsigned int baud, unsigned char dataBits, unsigned char parity,
                       unsigned char stopBits, unsigned int timeoutMs) {
     m_nTimeout = timeoutMs;
-    m_h = CreateFileW(reinterpret_cast<const wchar_t*>(device.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // COM10 and up open only by their device path; the path serves COM1..COM9 as well.
+    const std::wstring path = (QStringLiteral("\\\\.\\") + device).toStdWString();
+    m_h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_h == INVALID_HANDLE_VALUE)
         return false;
     COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, timeoutMs, timeoutMs, timeoutMs};

@@ -28,6 +28,10 @@ bool SocketWaitWritable(SocketHandle handle, int timeoutMs) {
     WSAPOLLFD pfd{handle, POLLWRNORM, 0};
     return WSAPoll(&pfd, 1, timeoutMs) > 0;
 }
+bool SocketWaitReadable(SocketHandle handle, int timeoutMs) {
+    WSAPOLLFD pfd{handle, POLLRDNORM, 0};
+    return WSAPoll(&pfd, 1, timeoutMs) != 0; // an error is for recv to report
+}
 bool SocketStartup() {
     WSADATA data;
     return WSAStartup(0x0202, &data) == 0;
@@ -69,6 +73,14 @@ bool SocketWaitWritable(SocketHandle handle, int timeoutMs) {
         ready = ::poll(&pfd, 1, timeoutMs);
     while (ready < 0 && errno == EINTR);
     return ready > 0 && (pfd.revents & POLLOUT);
+}
+bool SocketWaitReadable(SocketHandle handle, int timeoutMs) {
+    pollfd pfd{handle, POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&pfd, 1, timeoutMs);
+    while (ready < 0 && errno == EINTR);
+    return ready != 0; // an error is for recv to report
 }
 bool SocketStartup() {
     return true;

@@ -26,6 +26,9 @@ bool SocketSendWouldBlock();
 // Waits up to timeoutMs for room to send; false when none came.
 bool SocketWaitWritable(SocketHandle handle, int timeoutMs);
 
+// Waits up to timeoutMs for bytes (or an end or error) to read; false when none came.
+bool SocketWaitReadable(SocketHandle handle, int timeoutMs);
+
 // Starts the socket library where the platform needs it (WinSock 2.2); true when ready.
 bool SocketStartup();
 void SocketCleanup();

@@ -33,6 +33,8 @@ struct CTcpSocket::SShared {
 
 namespace {
 
+constexpr int TCP_CLOSE_CHECK_MS = 50;
+
 using Shared = CTcpSocket::SShared;
 
 void ConnectThread(std::shared_ptr<Shared> shared, unsigned generation, SocketHandle handle,
@@ -82,6 +84,13 @@ void ReceiveThread(std::shared_ptr<Shared> shared, unsigned generation, SocketHa
                    std::shared_ptr<SReceiveControl> control) {
     char buffer[TCP_RECEIVE_BUFFER];
     for (;;) {
+        // Close's shutdown wakes a blocked receive on POSIX but not with Winsock: short waits let the
+        // thread see a Close on every platform (data still goes on at once).
+        if (!SocketWaitReadable(handle, TCP_CLOSE_CHECK_MS)) {
+            if (generation != shared->nGeneration)
+                break;
+            continue;
+        }
         const int n = static_cast<int>(::recv(handle, buffer, TCP_RECEIVE_BUFFER - 1, 0));
         const int error = n < 0 ? SocketLastError() : 0;
         if (!LockCurrent(*shared, generation))

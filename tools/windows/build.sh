@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs and tests into build-win/ with Debian's MinGW-w64 against the
+# Qt for Windows in ../shared/third_party/qt-windows (unpacked once into a cache outside the tree).
+# Prints the Qt prefix on its last line, for the scripts that run or package the result.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+bash tools/setup.sh g++-mingw-w64-x86-64-posix ninja-build wine64 zstd >&2
+source tools/windows/env.sh
+qt_unpack >&2
+cmake -S . -B "$WIN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$QT_WIN/lib/cmake/Qt6/qt.toolchain.cmake" \
+  -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/tools/windows/mingw-posix.cmake" -DQT_HOST_PATH=/usr \
+  -DPOSEMU_BUILD_BENCH=OFF >&2
+cmake --build "$WIN_BUILD" -j2 >&2
+echo "$QT_WIN"

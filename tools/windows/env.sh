@@ -1,0 +1,48 @@
+# Shared by the Windows scripts (sourced): where the Qt for Windows, the build and the Wine prefix live.
+QT_WIN_ARCHIVE=${QT_WIN_ARCHIVE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/shared/third_party/qt-windows/qt6-win-6.4.2-mingw.tar.zst}
+WIN_CACHE=${POSEMU_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/pos-emulator-windows}
+QT_WIN=$WIN_CACHE/qt6-win
+WIN_BUILD=${WIN_BUILD:-build-win}
+export WINEPREFIX=${WINEPREFIX:-$WIN_CACHE/wine}
+export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+MINGW_DLLS=(/usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++-6.dll
+            /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll
+            /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll)
+
+# Unpacks the Qt prefix once; a stamp names the archive it came from, so a new archive replaces it.
+qt_unpack() {
+  local stamp=$WIN_CACHE/qt6-win.stamp
+  local want
+  want=$(stat -c '%s %Y' "$QT_WIN_ARCHIVE")
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && [ -d "$QT_WIN" ]; then
+    return
+  fi
+  rm -rf "$QT_WIN" "$stamp"
+  mkdir -p "$WIN_CACHE"
+  tar --zstd -xf "$QT_WIN_ARCHIVE" -C "$WIN_CACHE"
+  echo "$want" > "$stamp"
+}
+
+# Makes the Wine prefix once, hides every COM port of the machine from it (no test may reach a real
+# device), and puts the Qt and MinGW DLLs on its search path.
+wine_prepare() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i > /dev/null 2>&1
+  fi
+  local n
+  for n in $(seq 1 20); do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d '' /f > /dev/null 2>&1
+  done
+  rm -f "$WINEPREFIX"/dosdevices/com*
+  local dirs=("$QT_WIN/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
+  local path="" d
+  for d in "${dirs[@]}"; do
+    path+="$(winepath -w "$d");"
+  done
+  export WINEPATH="$path"
+  # Wine hands QT_* variables to Windows programs only when they are given as WINEQT_*.
+  export WINEQT_PLUGIN_PATH
+  WINEQT_PLUGIN_PATH=$(winepath -w "$QT_WIN/plugins")
+  wineserver -w || true
+}
