@@ -170,8 +170,7 @@ bool CJournalLock::TakeOver(const QString& path) {
     }
     int fd = OpenNative(path, _O_RDWR, _SH_DENYRW);
     if (fd < 0 && errno == EACCES && ::GetLastError() != ERROR_SHARING_VIOLATION &&
-        ::_wchmod(NativePath(path).c_str(),
-                  _S_IREAD | _S_IWRITE) == 0)
+        ::_wchmod(NativePath(path).c_str(), _S_IREAD | _S_IWRITE) == 0)
         fd = OpenNative(path, _O_RDWR, _SH_DENYRW); // a read-only lock of the user's
     if (fd < 0)
         return false;

@@ -902,8 +902,9 @@ private slots:
         QVERIFY(WriteFile(dir.filePath("existing"), "old"));
         if (chosen == "/dev/null" || chosen.endsWith("fifo") || chosen.endsWith("link"))
             SKIP_ON_WINDOWS("no devices in folders, FIFOs nor symbolic links a user may make on Windows");
-        QVERIFY(MakeSpecialFile(dir.filePath("fifo"), "fifo"));
-        QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("link")));
+        // Where they cannot be made (Windows) the rows that need them are skipped; elsewhere they fail.
+        MakeSpecialFile(dir.filePath("fifo"), "fifo");
+        QFile::link(dir.filePath("nowhere"), dir.filePath("link"));
         chosen.replace('@', dir.path());
         expected.replace('@', dir.path());
         QCOMPARE(SavePathFor(chosen, "TXT"), expected);

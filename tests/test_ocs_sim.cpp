@@ -46,9 +46,10 @@ private slots:
         MaskAllComPorts();
         QStringList args{"--listen", "127.0.0.18", "--reply", "<06>OK<00>"};
 #ifndef _WIN32 // the simulator serves a COM name with a pseudo-terminal
-        args << "--serial" << "COM9";
+        args << "--serial"
+             << "COM9";
 #endif
-        m_sim.start(QStringLiteral(OCS_SIM_PATH), args);
+        m_sim.start(BuiltProgram(OCS_SIM_PATH), args);
         QVERIFY(m_sim.waitForStarted());
         QVERIFY(WaitForOutput("listening"));
 #ifndef _WIN32
@@ -58,7 +59,7 @@ private slots:
 
     void help() {
         QProcess help;
-        help.start(QStringLiteral(OCS_SIM_PATH), {"--help"});
+        help.start(BuiltProgram(OCS_SIM_PATH), {"--help"});
         QVERIFY(help.waitForFinished());
         QCOMPARE(help.exitCode(), 0);
         const QByteArray text = help.readAllStandardOutput();
@@ -66,7 +67,7 @@ private slots:
         QVERIFY(text.contains("--serial COMn"));
         QVERIFY(text.contains("--reply TEXT"));
         QProcess bad;
-        bad.start(QStringLiteral(OCS_SIM_PATH), {"--bogus"});
+        bad.start(BuiltProgram(OCS_SIM_PATH), {"--bogus"});
         QVERIFY(bad.waitForFinished());
         QVERIFY(bad.exitCode() != 0);
     }

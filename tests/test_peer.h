@@ -81,8 +81,12 @@ public:
         m_bOk = ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
                 ::listen(m_fd, backlog) == 0;
     }
-    ~CTestListener() { ClosePeer(m_fd); }
-    bool IsListening() const { return m_bOk; }
+    ~CTestListener() {
+        ClosePeer(m_fd);
+    }
+    bool IsListening() const {
+        return m_bOk;
+    }
     // Waits up to timeoutMs for a connection; PEER_NONE when none came.
     PeerHandle Accept(int timeoutMs = 5000) {
         if (test_peer::Wait(m_fd, timeoutMs) <= 0)
@@ -140,8 +144,8 @@ struct SLineSettings {
     int nBaud = 0; // bits per second, 0 when not one of the usual rates
     bool bTwoStopBits = false;
     bool bHardwareFlow = false;
-    bool bXonOut = false;  // IXON
-    bool bXoffIn = false;  // IXOFF
+    bool bXonOut = false; // IXON
+    bool bXoffIn = false; // IXOFF
 };
 
 #ifndef _WIN32
@@ -191,8 +195,8 @@ public:
     SLineSettings SlaveSettings() const {
         termios tio{};
         ::tcgetattr(m_slave, &tio);
-        static const std::pair<speed_t, int> rates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},
-                                                        {B9600, 9600},   {B19200, 19200}, {B38400, 38400},
+        static const std::pair<speed_t, int> rates[] = {{B1200, 1200},   {B2400, 2400},    {B4800, 4800},
+                                                        {B9600, 9600},   {B19200, 19200},  {B38400, 38400},
                                                         {B57600, 57600}, {B115200, 115200}};
         SLineSettings line;
         for (const auto& [code, baud] : rates)
@@ -211,8 +215,8 @@ private:
     QByteArray m_slavePath;
     QString m_strLink;
 };
-#define SKIP_WITHOUT_PTY() \
-    do {                   \
+#define SKIP_WITHOUT_PTY()                                                                                   \
+    do {                                                                                                     \
     } while (false)
 #else
 // Windows has no pseudo-terminals: tests of a serial peer begin with SKIP_WITHOUT_PTY() and end there.

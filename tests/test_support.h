@@ -3,6 +3,7 @@
 #include "app/emulator_app.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -47,7 +48,6 @@ inline void PrepareTestEnvironment() {
     // (tools/windows/test.sh, which sets POSEMU_TEST_HOME), from an empty key and data folder.
     if (qgetenv("POSEMU_TEST_HOME").isEmpty())
         qFatal("run the Windows tests through tools/windows/test.sh: they empty the profile");
-    QStandardPaths::setTestModeEnabled(true);
     OpenProfileStore()->clear();
     QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
          QStringLiteral("/Veltrin Applications"))
@@ -88,6 +88,25 @@ inline QByteArray StoredEntries() {
     for (const QString& key : store->allKeys())
         entries += key.toUtf8() + '=' + store->value(key).toString().toUtf8() + '\n';
     return entries;
+}
+
+// What a console program printed, with the line ends of POSIX (Windows prints CR LF).
+inline QByteArray TextOutput(QByteArray printed) {
+    return printed.replace("\r\n", "\n");
+}
+
+// Ends a program the test started: as Ctrl+C would where a signal can be sent, else at once.
+inline void StopProgram(QProcess& process) {
+#ifdef _WIN32
+    process.kill();
+#else
+    process.terminate();
+#endif
+}
+
+// A program of the build, by its path from the tests' folder.
+inline QString BuiltProgram(const char* fromTests) {
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(fromTests);
 }
 
 // A file's bytes, or nothing when it cannot be read.
@@ -156,8 +175,8 @@ private:
 #ifdef _WIN32
 #define SKIP_ON_WINDOWS(reason) QSKIP(reason)
 #else
-#define SKIP_ON_WINDOWS(reason) \
-    do {                        \
+#define SKIP_ON_WINDOWS(reason)                                                                              \
+    do {                                                                                                     \
     } while (false)
 #endif
 

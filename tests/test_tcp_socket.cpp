@@ -84,7 +84,6 @@ private:
     QList<SEvent> m_events;
 };
 
-
 } // namespace
 
 class TestTcpSocket : public QObject {
@@ -196,7 +195,8 @@ private slots:
 
         // No descriptors left: creating fails.
         SKIP_ON_WINDOWS("no limit on open sockets to set on Windows");
-        QCOMPARE(WithFewDescriptors(-1000, [&socket] { return socket.Create(SOCK_STREAM); }), int(TCP_FAILED));
+        QCOMPARE(WithFewDescriptors(-1000, [&socket] { return socket.Create(SOCK_STREAM); }),
+                 int(TCP_FAILED));
     }
 
     // A listener with a full backlog leaves a second connect hanging on loopback.

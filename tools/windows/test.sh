@@ -19,13 +19,14 @@ for exe in "$WIN_BUILD"/tests/test_*.exe; do
     QTEST_FUNCTION_TIMEOUT=120000 timeout 900 wine "$exe" -o "$(winepath -w "$results/$name.txt")",txt > "$results/$name.out" 2>&1 || status=$?
   totals=$(grep -E '^Totals:' "$results/$name.txt" 2>/dev/null || echo "no report")
   echo "$name: $totals ($(( $(date +%s) - start )) s, status $status)"
-  grep -E '^SKIP' -A1 "$results/$name.txt" | grep -v '^--' | sed 's/^/    /' || true
+  grep -E '^SKIP' "$results/$name.txt" | sed -E 's/^SKIP +: /    skipped: /' || true
   if [ $status -ne 0 ] || ! grep -qE '^Totals: [0-9]+ passed, 0 failed' "$results/$name.txt"; then
     failed+=("$name")
     grep -E '^(FAIL|QWARN|QFATAL)' -A3 "$results/$name.txt" | head -60 || true
     tail -n 20 "$results/$name.out"
   fi
 done
+wineserver -k 2> /dev/null || true # a program a failed test left running
 if [ ${#failed[@]} -gt 0 ]; then
   echo "Windows tests failed: ${failed[*]}"
   exit 1

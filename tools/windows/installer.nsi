@@ -1,0 +1,73 @@
+; POS Emulator for Windows: installs per user or for all users (/CurrentUser, /AllUsers; asked when
+; run by hand), a Start menu entry, and an uninstaller that removes what was installed. The
+; user's settings (registry) and captures (application data) stay.
+; Defined by tools/windows/package.sh: VERSION, SOURCE (the unpacked zip's folder), OUTFILE,
+; FILES_NSH and UNFILES_NSH (the install and uninstall lines of every file).
+Unicode true
+!define APP "POS Emulator"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\PosEmulator"
+!define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_MUI
+!define MULTIUSER_INSTALLMODE_COMMANDLINE
+!define MULTIUSER_USE_PROGRAMFILES64
+!define MULTIUSER_INSTALLMODE_INSTDIR "${APP}"
+!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_KEY "${UNINSTALL_KEY}"
+!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallMode"
+!define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_KEY "${UNINSTALL_KEY}"
+!define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
+!include MultiUser.nsh
+!include MUI2.nsh
+!include x64.nsh
+
+Name "${APP} ${VERSION}"
+OutFile "${OUTFILE}"
+SetCompressor /SOLID lzma
+BrandingText "${APP} ${VERSION}"
+
+!insertmacro MULTIUSER_PAGE_INSTALLMODE
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+Function .onInit
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+  !insertmacro MULTIUSER_INIT
+FunctionEnd
+
+Function un.onInit
+  SetRegView 64
+  !insertmacro MULTIUSER_UNINIT
+FunctionEnd
+
+Section "Install"
+  !include "${FILES_NSH}"
+  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  CreateDirectory "$SMPROGRAMS\${APP}"
+  SetOutPath "$INSTDIR"
+  CreateShortcut "$SMPROGRAMS\${APP}\${APP}.lnk" "$INSTDIR\pos-emulator.exe"
+  CreateShortcut "$SMPROGRAMS\${APP}\Uninstall ${APP}.lnk" "$INSTDIR\Uninstall.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${APP}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "Veltrin Applications"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\pos-emulator.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallMode" "$MultiUser.InstallMode"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe" /$MultiUser.InstallMode'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  ; Only what the installer put there: files the user added to the folder stay, and so does the folder.
+  !include "${UNFILES_NSH}"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\${APP}\${APP}.lnk"
+  Delete "$SMPROGRAMS\${APP}\Uninstall ${APP}.lnk"
+  RMDir "$SMPROGRAMS\${APP}"
+  DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+SectionEnd

@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Plays the part of a device on a serial line: opens a pseudo-terminal, links its device to LINK
+(a Wine COM port under dosdevices, or an entry of POS Emulator's ports folder), runs COMMAND, and
+reads what it sends until it ends. Prints the line settings seen while it sent (baud rate, stop
+bits, hardware flow control) and then the bytes, in hex, one frame per line (a frame ends after
+ETX and its checksum byte)."""
+import os
+import select
+import subprocess
+import sys
+import termios
+import tty
+
+RATES = {getattr(termios, "B%d" % r): r for r in (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)}
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit("usage: serial_reader.py LINK COMMAND...")
+    link, command = sys.argv[1], sys.argv[2:]
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    path = os.ttyname(slave)
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(path, link)
+    try:
+        player = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+        data = b""
+        settings = None
+        while True:
+            ready, _, _ = select.select([master], [], [], 0.2)
+            if ready:
+                data += os.read(master, 4096)
+                if settings is None:  # read while the sender has the line open
+                    attrs = termios.tcgetattr(slave)
+                    settings = "baud %s, stop bits %d, hardware flow %s" % (
+                        RATES.get(attrs[5], attrs[5]),
+                        2 if attrs[2] & termios.CSTOPB else 1,
+                        "on" if attrs[2] & termios.CRTSCTS else "off")
+            elif player.poll() is not None:
+                break
+        print(settings)
+        frame = b""
+        for i, byte in enumerate(data):
+            frame += bytes([byte])
+            if i > 0 and data[i - 1] == 0x03:
+                print(frame.hex())
+                frame = b""
+        if frame:
+            print(frame.hex())
+        return player.returncode
+    finally:
+        os.remove(link)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
