@@ -4,7 +4,7 @@
 # Prints the Qt prefix on its last line, for the scripts that run or package the result.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-bash tools/setup.sh g++-mingw-w64-x86-64-posix ninja-build wine64 zstd >&2
+bash tools/setup.sh g++-mingw-w64-x86-64-posix ninja-build wine64 zstd pkg-config python3 >&2
 source tools/windows/env.sh
 qt_unpack >&2
 # The program's icon for its Windows resource, drawn from the SVG by the build machine's Qt.
