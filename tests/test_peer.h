@@ -18,7 +18,6 @@
 #ifndef _WIN32
 #include <cerrno>
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -29,10 +28,6 @@ constexpr PeerHandle PEER_NONE = SOCKET_INVALID;
 
 namespace test_peer {
 #ifdef _WIN32
-inline int Wait(PeerHandle fd, int timeoutMs) {
-    WSAPOLLFD pfd{fd, POLLRDNORM, 0};
-    return WSAPoll(&pfd, 1, timeoutMs);
-}
 inline long ReadSome(PeerHandle fd, char* buffer, int size) {
     return recv(fd, buffer, size, 0);
 }
@@ -40,10 +35,6 @@ inline long WriteSome(PeerHandle fd, const char* data, int size) {
     return send(fd, data, size, 0);
 }
 #else
-inline int Wait(PeerHandle fd, int timeoutMs) {
-    pollfd pfd{fd, POLLIN, 0};
-    return ::poll(&pfd, 1, timeoutMs);
-}
 // read/write rather than recv/send: a pseudo-terminal's master is no socket.
 inline long ReadSome(PeerHandle fd, char* buffer, int size) {
     return long(::read(fd, buffer, size_t(size)));
@@ -54,12 +45,9 @@ inline long WriteSome(PeerHandle fd, const char* data, int size) {
 #endif
 } // namespace test_peer
 
+// Closes a socket, or (POSIX) a pseudo-terminal's master: there the same call serves both.
 inline void ClosePeer(PeerHandle fd) {
-#ifdef _WIN32
     SocketCloseHandle(fd);
-#else
-    ::close(fd);
-#endif
 }
 
 class CTestListener {
@@ -89,7 +77,7 @@ public:
     }
     // Waits up to timeoutMs for a connection; PEER_NONE when none came.
     PeerHandle Accept(int timeoutMs = 5000) {
-        if (test_peer::Wait(m_fd, timeoutMs) <= 0)
+        if (!SocketWaitReadable(m_fd, timeoutMs))
             return PEER_NONE;
 #ifdef _WIN32
         return ::accept(m_fd, nullptr, nullptr);
@@ -106,7 +94,7 @@ private:
 // Waits up to timeoutMs for bytes on fd and appends what one read returns. Returns that count, 0 when
 // the peer closed, -1 on silence or an error.
 inline long ReadWithin(PeerHandle fd, int timeoutMs, QByteArray& data) {
-    if (test_peer::Wait(fd, timeoutMs) <= 0)
+    if (!SocketWaitReadable(fd, timeoutMs))
         return -1;
     char buffer[4096];
     const long n = test_peer::ReadSome(fd, buffer, int(sizeof(buffer)));

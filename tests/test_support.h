@@ -180,8 +180,6 @@ private:
     } while (false)
 #endif
 
-#include <QProcess>
-
 // The pid of a program that has ended.
 inline qint64 GonePid() {
     QProcess gone;

@@ -5,9 +5,8 @@ QT_WIN=$WIN_CACHE/qt6-win
 WIN_BUILD=${WIN_BUILD:-build-win}
 export WINEPREFIX=${WINEPREFIX:-$WIN_CACHE/wine}
 export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
-MINGW_DLLS=(/usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++-6.dll
-            /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll
-            /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll)
+# Where the DLLs the programs load are found: Qt's, and the compiler's runtime.
+WIN_DLL_DIRS=("$QT_WIN/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
 
 # Unpacks the Qt prefix once; a stamp names the archive it came from, so a new archive replaces it.
 qt_unpack() {
@@ -35,9 +34,8 @@ wine_prepare() {
     wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d '' /f > /dev/null 2>&1
   done
   rm -f "$WINEPREFIX"/dosdevices/com*
-  local dirs=("$QT_WIN/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
   local path="" d
-  for d in "${dirs[@]}"; do
+  for d in "${WIN_DLL_DIRS[@]}"; do
     path+="$(winepath -w "$d");"
   done
   export WINEPATH="$path"

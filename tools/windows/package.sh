@@ -23,14 +23,13 @@ for plugin in platforms/qwindows styles/qwindowsvistastyle imageformats/qsvg ima
 done
 # The DLLs the programs and plugins load, found in Qt's and the compiler's folders (the rest are
 # Windows' own), followed to the DLLs those load.
-search=("$QT_WIN/bin" "${MINGW_DLLS[@]%/*}")
 pending=("$root"/*.exe "$root"/*/*.dll)
 while [ ${#pending[@]} -gt 0 ]; do
   file=${pending[0]}
   pending=("${pending[@]:1}")
   for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -nE 's/^\s*DLL Name: (.*)$/\1/p'); do
     [ -f "$root/$dll" ] && continue
-    for dir in "${search[@]}"; do
+    for dir in "${WIN_DLL_DIRS[@]}"; do
       if [ -f "$dir/$dll" ]; then
         cp "$dir/$dll" "$root/$dll"
         pending+=("$root/$dll")
