@@ -1,5 +1,18 @@
 # Shared by the Windows scripts (sourced): where the Qt for Windows, the build and the Wine prefix live.
-QT_WIN_ARCHIVE=${QT_WIN_ARCHIVE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)/shared/third_party/qt-windows/qt6-win-6.4.2-mingw.tar.zst}
+# The Qt for Windows lies in ../shared beside the project; a clone made elsewhere (as CI's) finds it
+# beside the repository it was cloned from.
+find_qt_archive() {
+  local root base rel=shared/third_party/qt-windows/qt6-win-6.4.2-mingw.tar.zst
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  for base in "$root/.." "$(git -C "$root" remote get-url origin 2> /dev/null)/.."; do
+    if [ -f "$base/$rel" ]; then
+      echo "$base/$rel"
+      return
+    fi
+  done
+  echo "$root/../$rel"
+}
+QT_WIN_ARCHIVE=${QT_WIN_ARCHIVE:-$(find_qt_archive)}
 WIN_CACHE=${POSEMU_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/pos-emulator-windows}
 QT_WIN=$WIN_CACHE/qt6-win
 WIN_BUILD=${WIN_BUILD:-build-win}
