@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the zip and the installer, then checks the zip under Wine as a technician would use it:
-# unpacked in a folder of its own it starts its programs with nothing else on the DLL path. Prints
-# the sizes.
+# Makes the zip and the installer, then checks both under Wine as a technician would use them:
+# the zip unpacked in a folder of its own starts its programs with nothing else on the DLL path;
+# the installer installs, runs and uninstalls silently (Linux ocs-sim from LINUX_BUILD, default
+# build/). Prints the sizes.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash tools/setup.sh xvfb xauth unzip >&2
@@ -12,7 +13,11 @@ source tools/windows/env.sh
 wine_prepare
 unset WINEPATH WINEQT_PLUGIN_PATH # only what the download holds
 work=$(mktemp -d)
-trap 'wineserver -k 2> /dev/null || true; rm -rf "$work"' EXIT
+drive_c=$WINEPREFIX/drive_c
+user=$(id -un) # Wine names the profile after the Unix user
+# The window is stopped by force here, so it leaves its captures behind: they go with the rest.
+journals="$drive_c/users/$user/AppData/Local/Veltrin Applications/pos-emulator/captures"
+trap 'wineserver -k 2> /dev/null || true; rm -rf "$work" "$journals"' EXIT
 
 # Starts the window program and checks that it is still up after a few seconds (it shows its wizard).
 starts() {
@@ -27,6 +32,7 @@ starts() {
   fi
   wineserver -k 2> /dev/null || true
   wait "$pid" 2> /dev/null || true
+  rm -rf "$journals"
 }
 
 unzip -q "$zip" -d "$work/unpacked"
@@ -36,6 +42,68 @@ wine "$folder/ocs-sim.exe" --help | grep -q -- "--listen ADDRESS"
 starts "$folder/pos-emulator.exe"
 echo "zip: unpacked in another folder, the three programs start ($(du -k "$zip" | cut -f1) KiB)"
 
-# The installer is made; under Wine 8 its silent run installs nothing yet (not understood), so it
-# is not checked here.
-echo "installer: made ($(du -k "$setup" | cut -f1) KiB), not checked under Wine"
+# The installer, silently, per user and for all users: it puts exactly the zip's files in place with
+# a Start menu entry, the installed programs run from there, and its uninstaller takes away what was
+# installed while the user's settings and captures stay.
+linux=${LINUX_BUILD:-build}
+settings_key='HKCU\Software\Veltrin Applications\pos-emulator'
+files_in() { (cd "$1" && find . -type f | sort); }
+files_in "$folder" > "$work/zip-files.txt"
+plays_from() {
+  local exe=$1 sim_log=$work/sim.log
+  "$linux/tools/ocs-sim/ocs-sim" --listen 127.0.0.96 --reply '<06>' > "$sim_log" 2>&1 &
+  local sim=$!
+  for _ in $(seq 50); do grep -q listening "$sim_log" && break; sleep 0.1; done
+  # From a folder without POS, so that the sample comes from beside the installed program.
+  local rc=0
+  (cd "$work" && wine "$exe" "Drive Thru Basic" --tcp 127.0.0.96 --passes 1 > "$work/player.log" 2>&1) || rc=$?
+  kill -INT "$sim" 2> /dev/null || true
+  wait "$sim" 2> /dev/null || true
+  if [ "$rc" != 0 ] || ! grep -q 'WELCOME TO THE DRIVE THRU<0D><0A>' "$sim_log"; then
+    echo "$exe did not play the installed sample:"
+    cat "$work/player.log"
+    return 1
+  fi
+}
+for mode in CurrentUser AllUsers; do
+  if [ "$mode" = AllUsers ]; then
+    installed="$drive_c/Program Files/POS Emulator"
+    menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/POS Emulator"
+  else
+    installed="$drive_c/users/$user/AppData/Local/Programs/POS Emulator"
+    menu="$drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/POS Emulator"
+  fi
+  wine "$setup" /S "/$mode"
+  wineserver -w
+  files_in "$installed" | grep -vx './Uninstall.exe' > "$work/installed-files.txt" || true
+  if ! cmp -s "$work/zip-files.txt" "$work/installed-files.txt"; then
+    echo "installer, $mode: the installed files differ from the zip's:"
+    diff "$work/zip-files.txt" "$work/installed-files.txt" | head -20 || true
+    exit 1
+  fi
+  [ -f "$menu/POS Emulator.lnk" ] || { echo "installer, $mode: no Start menu entry in $menu"; exit 1; }
+  plays_from "$installed/pos-player.exe"
+  starts "$installed/pos-emulator.exe"
+  # What the user made stays: a setting and a capture.
+  mkdir -p "$journals/kept"
+  echo kept > "$journals/kept/tx.journal"
+  wine reg add "$settings_key" /v KeptByUninstall /t REG_SZ /d yes /f > /dev/null 2>&1
+  # The uninstaller copies itself away and runs from there, so wait for Wine to go quiet.
+  wine "$installed/Uninstall.exe" /S "/$mode"
+  wineserver -w
+  if [ -e "$installed" ] || [ -e "$menu" ]; then
+    echo "installer, $mode: the uninstaller left:"
+    find "$installed" "$menu" 2> /dev/null | head -20
+    exit 1
+  fi
+  if [ ! -f "$journals/kept/tx.journal" ] ||
+    ! wine reg query "$settings_key" /v KeptByUninstall > /dev/null 2>&1; then
+    echo "installer, $mode: the uninstaller took the user's settings or captures"
+    exit 1
+  fi
+  echo "installer, $mode: $(wc -l < "$work/installed-files.txt") files and a Start menu entry;" \
+    "pos-player.exe played the installed sample, pos-emulator.exe started; the uninstaller left" \
+    "nothing of them, the user's settings and captures stay"
+done
+wine reg delete "$settings_key" /v KeptByUninstall /f > /dev/null 2>&1 || true
+echo "installer: $(du -k "$setup" | cut -f1) KiB"

@@ -2,10 +2,13 @@
 ; run by hand), a Start menu entry, and an uninstaller that removes what was installed. The
 ; user's settings (registry) and captures (application data) stay.
 ; Defined by tools/windows/package.sh: VERSION, SOURCE (the unpacked zip's folder), OUTFILE,
-; FILES_NSH and UNFILES_NSH (the install and uninstall lines of every file).
-Unicode true
+; FILES_NSH and UNFILES_NSH (the install and uninstall lines of every file), ICON (the program's).
+; The programs are 64-bit only, so the installer is too (and Wine without its 32-bit half runs it).
+Target amd64-unicode
 !define APP "POS Emulator"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\PosEmulator"
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
 !define MULTIUSER_EXECUTIONLEVEL Highest
 !define MULTIUSER_MUI
 !define MULTIUSER_INSTALLMODE_COMMANDLINE
@@ -17,7 +20,6 @@ Unicode true
 !define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
 !include MultiUser.nsh
 !include MUI2.nsh
-!include x64.nsh
 
 Name "${APP} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -32,9 +34,7 @@ BrandingText "${APP} ${VERSION}"
 !insertmacro MUI_LANGUAGE "English"
 
 Function .onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${EndIf}
+  SetRegView 64
   !insertmacro MULTIUSER_INIT
 FunctionEnd
 

@@ -70,6 +70,6 @@ done
   echo "RMDir \"\$INSTDIR\\${rel//\//\\}\"" >> "$unnsh"
 done
 makensis -V2 -DVERSION="$version" -DOUTFILE="$out/pos-emulator-$version-setup.exe" -DFILES_NSH="$nsh" \
-  -DUNFILES_NSH="$unnsh" tools/windows/installer.nsi >&2
+  -DUNFILES_NSH="$unnsh" -DICON="$out/pos-emulator.ico" tools/windows/installer.nsi >&2
 echo "$out/$name.zip"
 echo "$out/pos-emulator-$version-setup.exe"
