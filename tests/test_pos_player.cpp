@@ -86,6 +86,7 @@ class TestPosPlayer : public QObject {
     }
     static void StartPlayer(QProcess& player, const QStringList& args) {
         player.setWorkingDirectory(QDir::currentPath());
+        AllowInterrupt(player);
         player.start(BuiltProgram(POS_PLAYER_PATH), args);
     }
     static SRun Play(const QStringList& args, int timeoutMs = 30000) {
@@ -408,7 +409,6 @@ private slots:
         QTest::newRow("before the passes asked for") << "3" << 130;
     }
     void interrupt() {
-        SKIP_ON_WINDOWS("Ctrl+C cannot be sent to another console program on Windows");
         QFETCH(QString, passes);
         WritePos("Long", "<41>\n<42>\n<43>\n<44>\n<45>\n<46>\n<47>\n<48>\n");
         CTestListener peer("127.0.0.74");
@@ -417,7 +417,7 @@ private slots:
         const PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
         QCOMPARE(ReadFor(fd, 1, 5000), QByteArray("A"));
-        QVERIFY(SendInterrupt(player));
+        INTERRUPT(player);
         CPeerCollector rest(fd);
         QVERIFY(player.waitForFinished(10000));
         QTEST(player.exitCode(), "status");
@@ -429,7 +429,6 @@ private slots:
     // Ctrl+C while lines wait for replies: only those whose time ran out are judged; the player does
     // not wait for the rest, and says how many it left out.
     void interruptLeavesWaitingUnjudged() {
-        SKIP_ON_WINDOWS("Ctrl+C cannot be sent to another console program on Windows");
         WritePos("Silent", "<41>\n<p>2\n<42>\n<43>\n<44>\n<45>\n<46>\n<47>\n<48>\n");
         CTestListener peer("127.0.0.83");
         const QString junit = m_dir.filePath("interrupted.xml");
@@ -440,7 +439,7 @@ private slots:
         QVERIFY(fd != PEER_NONE);
         QCOMPARE(ReadFor(fd, 1, 5000), QByteArray("A"));
         QTest::qWait(800); // A's time runs out; B is due two seconds on
-        QVERIFY(SendInterrupt(player));
+        INTERRUPT(player);
         CPeerCollector rest(fd);
         QVERIFY(player.waitForFinished(10000));
         QCOMPARE(rest.Join(), QByteArray("BCDEFGH"));
@@ -461,7 +460,6 @@ private slots:
     // Ctrl+C after the last pass, while the player waits for replies still due: the passes were all
     // played (status 0), and the lines still in time are left unjudged.
     void interruptWhileAwaitingReplies() {
-        SKIP_ON_WINDOWS("Ctrl+C cannot be sent to another console program on Windows");
         WritePos("Awaiting", "<41>\n<42>\n");
         CTestListener peer("127.0.0.87");
         QProcess player;
@@ -472,7 +470,7 @@ private slots:
         QCOMPARE(ReadFor(fd, 2, 5000), QByteArray("AB"));
         QTest::qWait(1000); // past the end of the pass: only replies are awaited now
         QVERIFY(player.state() == QProcess::Running);
-        QVERIFY(SendInterrupt(player));
+        INTERRUPT(player);
         QVERIFY(player.waitForFinished(5000));
         ClosePeer(fd);
         QCOMPARE(player.exitCode(), 0);
@@ -540,7 +538,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty->Master(), 50, received), received.contains('F')),
                                      10000);
         } else {
-            QVERIFY(SendInterrupt(player));
+            INTERRUPT(player);
         }
         QVERIFY(player.waitForFinished(10000));
         QCOMPARE(player.exitCode(), status);

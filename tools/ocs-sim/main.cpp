@@ -265,6 +265,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::signal(SIGINT, OnSignal);
+    std::signal(SIGBREAK, OnSignal); // Ctrl+Break, the one console event a single program can be sent
     std::signal(SIGTERM, OnSignal);
     const SimHandle listener = ::socket(AF_INET, SOCK_STREAM, 0);
 #else

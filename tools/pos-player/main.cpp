@@ -1,23 +1,9 @@
 // pos-player: plays a POS definition file to an OCS from the command line, for unattended tests.
+#include "interrupt_watch.h"
 #include "order_player.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-int g_signalPipe[2] = {-1, -1};
-void OnInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
-}
-} // namespace
-#endif
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -41,19 +27,7 @@ int main(int argc, char** argv) {
     QObject::connect(
         &player, &COrderPlayer::Finished, &app, [](int status) { QCoreApplication::exit(status); },
         Qt::QueuedConnection);
-#ifndef _WIN32
-    std::signal(SIGPIPE, SIG_IGN);
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &player, [&player] {
-            char bytes[16];
-            while (::read(g_signalPipe[0], bytes, sizeof(bytes)) > 0)
-                player.Interrupt();
-        });
-        std::signal(SIGINT, OnInterrupt);
-        std::signal(SIGTERM, OnInterrupt);
-    }
-#endif
+    const CInterruptWatch interrupts(&player, [&player] { player.Interrupt(); });
     QMetaObject::invokeMethod(&player, &COrderPlayer::Start, Qt::QueuedConnection);
     const int status = app.exec();
     SocketCleanup();

@@ -1,0 +1,89 @@
+#include "interrupt_watch.h"
+
+#include <utility>
+
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+// clang-format on
+#include <mutex>
+
+namespace {
+// The console calls the handler on a thread of its own, which may race with the watch's end.
+std::mutex g_mutex;
+QObject* g_pContext = nullptr;
+std::function<void()> g_handler;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    {
+        const std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_pContext)
+            return FALSE;
+        QMetaObject::invokeMethod(
+            g_pContext, [] { g_handler(); }, Qt::QueuedConnection);
+    }
+    // Windows ends the process when this returns from a closed console: give the program the
+    // time it is allowed to finish its capture, main's return ends it sooner.
+    if (event == CTRL_CLOSE_EVENT)
+        ::Sleep(5000);
+    return TRUE;
+}
+} // namespace
+
+CInterruptWatch::CInterruptWatch(QObject* context, std::function<void()> handler) {
+    {
+        const std::lock_guard<std::mutex> lock(g_mutex);
+        g_pContext = context;
+        g_handler = std::move(handler);
+    }
+    // A program started in a process group of its own ignores Ctrl+C unless it asks for it.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    m_bWatching = ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE) != 0;
+}
+
+CInterruptWatch::~CInterruptWatch() {
+    if (m_bWatching)
+        ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+    const std::lock_guard<std::mutex> lock(g_mutex);
+    g_pContext = nullptr;
+}
+
+#else
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+// A signal handler may only write; the event loop reads the other end.
+int g_signalPipe[2] = {-1, -1};
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
+} // namespace
+
+CInterruptWatch::CInterruptWatch(QObject* context, std::function<void()> handler) {
+    std::signal(SIGPIPE, SIG_IGN); // a peer gone is an error to report, not the end of the program
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [handler = std::move(handler)] {
+        char bytes[16];
+        while (::read(g_signalPipe[0], bytes, sizeof(bytes)) > 0)
+            handler();
+    });
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    m_bWatching = true;
+}
+
+CInterruptWatch::~CInterruptWatch() {
+    if (!m_bWatching)
+        return;
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+#endif
