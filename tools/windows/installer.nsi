@@ -1,7 +1,7 @@
 ; POS Emulator for Windows: installs per user or for all users (/CurrentUser, /AllUsers; asked when
 ; run by hand), a Start menu entry, and an uninstaller that removes what was installed. The
 ; user's settings (registry) and captures (application data) stay.
-; Defined by tools/windows/package.sh: VERSION, SOURCE (the unpacked zip's folder), OUTFILE,
+; Defined by tools/windows/package.sh: VERSION, OUTFILE,
 ; FILES_NSH and UNFILES_NSH (the install and uninstall lines of every file), ICON (the program's).
 ; The programs are 64-bit only, so the installer is too (and Wine without its 32-bit half runs it).
 Target amd64-unicode
