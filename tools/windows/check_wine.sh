@@ -102,11 +102,11 @@ for _ in $(seq 100); do grep -q '<02>I' "$work/ctrl-c.sim" && break; sleep 0.2; 
 window=$(xdotool search --onlyvisible --name 'cmd.exe' | head -n 1 || true)
 if [ -n "$window" ]; then
   xdotool windowactivate --sync "$window" > /dev/null 2>&1 || true
-  xdotool key --window "$window" ctrl+c 2> /dev/null
+  xdotool key --window "$window" ctrl+c 2> /dev/null || true # the window may close before the key is up
 fi
 # The capture is written when the player has ended.
 for _ in $(seq 75); do grep -q 'Data received from OCS' "$work/ctrl-c.txt" 2> /dev/null && break; sleep 0.2; done
-kill -INT "$sim_pid"
+kill -INT "$sim_pid" 2> /dev/null || true # gone already if the player took it down with it
 wait "$sim_pid" || true
 sim_pid=""
 if [ -z "$window" ] || ! grep -q 'Data received from OCS' "$work/ctrl-c.txt" 2> /dev/null ||
