@@ -14,15 +14,15 @@ wine_prepare
 unset WINEPATH WINEQT_PLUGIN_PATH # only what the download holds
 work=$(mktemp -d)
 drive_c=$WINEPREFIX/drive_c
-user=$(id -un) # Wine names the profile after the Unix user
 # The window is stopped by force here, so it leaves its captures behind: they go with the rest.
-journals="$drive_c/users/$user/AppData/Local/Veltrin Applications/pos-emulator/captures"
-trap 'wineserver -k 2> /dev/null || true; rm -rf "$work" "$journals"' EXIT
+journals="$WIN_PROFILE/AppData/Local/Veltrin Applications/pos-emulator/captures"
+sim_pid=""
+trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2> /dev/null; wineserver -k 2> /dev/null || true; rm -rf "$work" "$journals"' EXIT
 
 # Starts the window program and checks that it is still up after a few seconds (it shows its wizard).
 starts() {
   local exe=$1
-  xvfb-run -a -s "-screen 0 1280x1024x24" wine "$exe" > "$work/window.log" 2>&1 &
+  xvfb-run "${XVFB_ARGS[@]}" wine "$exe" > "$work/window.log" 2>&1 &
   local pid=$!
   sleep 12
   if ! kill -0 "$pid" 2> /dev/null; then
@@ -45,20 +45,16 @@ echo "zip: unpacked in another folder, the three programs start ($(du -k "$zip" 
 # The installer, silently, per user and for all users: it puts exactly the zip's files in place with
 # a Start menu entry, the installed programs run from there, and its uninstaller takes away what was
 # installed while the user's settings and captures stay.
-linux=${LINUX_BUILD:-build}
 settings_key='HKCU\Software\Veltrin Applications\pos-emulator'
 files_in() { (cd "$1" && find . -type f | sort); }
 files_in "$folder" > "$work/zip-files.txt"
 plays_from() {
   local exe=$1 sim_log=$work/sim.log
-  "$linux/tools/ocs-sim/ocs-sim" --listen 127.0.0.96 --reply '<06>' > "$sim_log" 2>&1 &
-  local sim=$!
-  for _ in $(seq 50); do grep -q listening "$sim_log" && break; sleep 0.1; done
+  sim_start 127.0.0.96 "$sim_log"
   # From a folder without POS, so that the sample comes from beside the installed program.
   local rc=0
   (cd "$work" && wine "$exe" "Drive Thru Basic" --tcp 127.0.0.96 --passes 1 > "$work/player.log" 2>&1) || rc=$?
-  kill -INT "$sim" 2> /dev/null || true
-  wait "$sim" 2> /dev/null || true
+  sim_stop || true # the log below tells whether it heard the sample
   if [ "$rc" != 0 ] || ! grep -q 'WELCOME TO THE DRIVE THRU<0D><0A>' "$sim_log"; then
     echo "$exe did not play the installed sample:"
     cat "$work/player.log"
@@ -70,8 +66,8 @@ for mode in CurrentUser AllUsers; do
     installed="$drive_c/Program Files/POS Emulator"
     menu="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/POS Emulator"
   else
-    installed="$drive_c/users/$user/AppData/Local/Programs/POS Emulator"
-    menu="$drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/POS Emulator"
+    installed="$WIN_PROFILE/AppData/Local/Programs/POS Emulator"
+    menu="$WIN_PROFILE/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/POS Emulator"
   fi
   wine "$setup" /S "/$mode"
   wineserver -w

@@ -7,12 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash tools/setup.sh xvfb xauth xdotool >&2
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
 source tools/windows/env.sh
+need_display "$@"
 wine_prepare
-linux=${LINUX_BUILD:-build}
 player_exe=$WIN_BUILD/tools/pos-player/pos-player.exe
 work=$(mktemp -d)
 sim_pid=""
@@ -33,22 +30,18 @@ frames() {
 play_tcp() {
   local pos=$1 out=$2
   shift 2
-  "$linux/tools/ocs-sim/ocs-sim" --listen 127.0.0.95 --reply '<06>' > "$out.sim" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 50); do grep -q listening "$out.sim" && break; sleep 0.1; done
+  sim_start 127.0.0.95 "$out.sim"
   (cd "$work" && "$@" "$pos" --tcp 127.0.0.95 --passes 1 > "$out.player" 2>&1) ||
     { echo "player failed:"; cat "$out.player"; exit 1; }
   sleep 0.3
-  kill -INT "$sim_pid"
-  wait "$sim_pid" || true
-  sim_pid=""
+  sim_stop
   frames "$out.sim" > "$out"
 }
 
 failed=0
 for file in POS/*.vlq; do
   pos=$(basename "$file" .vlq)
-  play_tcp "$pos" "$work/linux.txt" "$PWD/$linux/tools/pos-player/pos-player"
+  play_tcp "$pos" "$work/linux.txt" "$PWD/$LINUX_BUILD/tools/pos-player/pos-player"
   play_tcp "$pos" "$work/windows.txt" wine "$PWD/$player_exe"
   if [ ! -s "$work/linux.txt" ] || ! cmp -s "$work/linux.txt" "$work/windows.txt"; then
     echo "TCP, $pos: pos-player.exe sent other frames than pos-player"
@@ -72,7 +65,7 @@ mkdir -p "$XDG_CONFIG_HOME/Veltrin Applications/ports"
 for file in POS/*.vlq; do
   pos=$(basename "$file" .vlq)
   (cd "$work" && python3 "$OLDPWD/tools/windows/serial_reader.py" "$XDG_CONFIG_HOME/Veltrin Applications/ports/COM5" \
-    "$OLDPWD/$linux/tools/pos-player/pos-player" "$pos" "${serial_args[@]}") > "$work/serial-linux.txt"
+    "$OLDPWD/$LINUX_BUILD/tools/pos-player/pos-player" "$pos" "${serial_args[@]}") > "$work/serial-linux.txt"
   (cd "$work" && python3 "$OLDPWD/tools/windows/serial_reader.py" "$work/com5" \
     wine "$OLDPWD/$player_exe" "$pos" "${serial_args[@]}") > "$work/serial-windows.txt"
   settings=$(head -n 1 "$work/serial-windows.txt")
@@ -91,9 +84,7 @@ wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d '' /f > /dev/null 2
 
 # Ctrl+C: the tests cannot send it under Wine, but a key typed into a Wine console window reaches the
 # program as on Windows. The pass under way is finished at once and the capture written.
-"$linux/tools/ocs-sim/ocs-sim" --listen 127.0.0.95 --reply '<06>' > "$work/ctrl-c.sim" 2>&1 &
-sim_pid=$!
-for _ in $(seq 50); do grep -q listening "$work/ctrl-c.sim" && break; sleep 0.1; done
+sim_start 127.0.0.95 "$work/ctrl-c.sim"
 cp "POS/PC-POS 3.vlq" "$work/ctrl-c.vlq"
 player_win=$(winepath -w "$PWD/$player_exe")
 (cd "$work" && wineconsole cmd /c "$player_win ctrl-c.vlq --tcp 127.0.0.95 --passes 0 \
@@ -106,9 +97,7 @@ if [ -n "$window" ]; then
 fi
 # The capture is written when the player has ended.
 for _ in $(seq 75); do grep -q 'Data received from OCS' "$work/ctrl-c.txt" 2> /dev/null && break; sleep 0.2; done
-kill -INT "$sim_pid" 2> /dev/null || true # gone already if the player took it down with it
-wait "$sim_pid" || true
-sim_pid=""
+sim_stop || true # gone already if the player took it down with it
 if [ -z "$window" ] || ! grep -q 'Data received from OCS' "$work/ctrl-c.txt" 2> /dev/null ||
   ! grep -q '<02>C<1C>1047<03>' "$work/ctrl-c.sim" || ! grep -q disconnected "$work/ctrl-c.sim"; then
   echo "Ctrl+C: pos-player.exe in a Wine console did not finish its pass and write its capture:"

@@ -18,6 +18,10 @@ QT_WIN=$WIN_CACHE/qt6-win
 WIN_BUILD=${WIN_BUILD:-build-win}
 export WINEPREFIX=${WINEPREFIX:-$WIN_CACHE/wine}
 export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
+WIN_PROFILE=$WINEPREFIX/drive_c/users/$(id -un) # Wine names the profile after the Unix user
+# The Linux build the Windows programs are compared with, and whose ocs-sim they play to.
+LINUX_BUILD=${LINUX_BUILD:-build}
+XVFB_ARGS=(-a -s "-screen 0 1280x1024x24")
 # Where the DLLs the programs load are found: Qt's, and the compiler's runtime.
 WIN_DLL_DIRS=("$QT_WIN/bin" /usr/lib/gcc/x86_64-w64-mingw32/12-posix /usr/x86_64-w64-mingw32/lib)
 
@@ -35,8 +39,6 @@ qt_unpack() {
   echo "$want" > "$stamp"
 }
 
-# Makes the Wine prefix once, hides every COM port of the machine from it (no test may reach a real
-# device), and puts the Qt and MinGW DLLs on its search path.
 # Runs a Wine command quietly; when it fails, says why and tries once more after the server is gone
 # (a server still shutting down from an earlier run can refuse the first client).
 wine_quiet() {
@@ -49,6 +51,8 @@ wine_quiet() {
   "$@" > /dev/null 2>&1
 }
 
+# Makes the Wine prefix once, hides every COM port of the machine from it (no test may reach a real
+# device), and puts the Qt and MinGW DLLs on its search path.
 wine_prepare() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
@@ -73,4 +77,27 @@ wine_prepare() {
   export WINEQT_PLUGIN_PATH
   WINEQT_PLUGIN_PATH=$(winepath -w "$QT_WIN/plugins")
   true
+}
+
+# Runs the calling script again on a virtual display when it has none (pass it the script's arguments).
+need_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run "${XVFB_ARGS[@]}" bash "$0" "$@"
+  fi
+}
+
+# Starts the Linux ocs-sim on ADDRESS, acknowledging every frame, its output to LOG, and waits until it
+# listens. Sets sim_pid.
+sim_start() {
+  "$LINUX_BUILD/tools/ocs-sim/ocs-sim" --listen "$1" --reply '<06>' > "$2" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do grep -q listening "$2" && break; sleep 0.1; done
+}
+# Stops it; fails when it had ended already.
+sim_stop() {
+  local gone=0
+  kill -INT "$sim_pid" 2> /dev/null || gone=1
+  wait "$sim_pid" 2> /dev/null || true
+  sim_pid=""
+  return $gone
 }

@@ -5,14 +5,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash tools/setup.sh xvfb xauth x11-apps netpbm xdotool >&2
-if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
 source tools/windows/env.sh
+need_display "$@"
 wine_prepare
 trap 'wineserver -k 2> /dev/null || true' EXIT
 wine reg delete 'HKCU\Software\Veltrin Applications' /f > /dev/null 2>&1 || true
-rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Veltrin Applications"
+rm -rf "$WIN_PROFILE/AppData/Local/Veltrin Applications"
 wine "$WIN_BUILD/app/pos-emulator.exe" > /dev/null 2>&1 &
 window=""
 for _ in $(seq 60); do
