@@ -1,6 +1,7 @@
 // The start-up offer of captures left behind: how long until the question shows and the memory it
-// takes, for one capture whose journal is 200 MB of bare line feeds (saved, then), and for 1,000
-// small left captures (declined, so deleted).
+// takes, for one capture whose journal is 200 MB of bare line feeds (saved, then), for a journal of
+// 2 GiB without a line feed (told and kept), for 1,000 small left captures (declined, so deleted),
+// and for 10,000 saved into one folder (the dialogs shown, the time it takes).
 #include "app/message_box.h"
 #include "bench_support.h"
 #include "capture/capture_journal.h"
@@ -24,8 +25,9 @@ qint64 GonePid() {
 }
 
 QString LeftFolder(qint64 pid, int n) {
-    return CaptureJournalsFolder() +
-           QStringLiteral("/20200101-%1-%2-0").arg(n, 6, 10, QLatin1Char('0')).arg(pid);
+    return CaptureJournalsFolder() + QStringLiteral("/20200101-%1-%2-0")
+                                         .arg(QTime(0, 0).addSecs(n).toString(QStringLiteral("HHmmss")))
+                                         .arg(pid);
 }
 
 bool WriteJournal(const QString& path, const QByteArray& piece, int times) {
@@ -44,11 +46,18 @@ bool WriteJournal(const QString& path, const QByteArray& piece, int times) {
 void MeasureOffer(const char* name, CMessageBox::StandardButton answer, const QString& saveTo) {
     QElapsedTimer timer;
     double questionMs = -1;
-    const MessageBoxHandler previous = SetMessageBoxHandler([&](const SMessageBox&) {
-        questionMs = timer.nsecsElapsed() / 1e6;
+    int boxes = 0, dialogs = 0;
+    const MessageBoxHandler previous = SetMessageBoxHandler([&](const SMessageBox& box) {
+        if (questionMs < 0)
+            questionMs = timer.nsecsElapsed() / 1e6;
+        if (++boxes == 1)
+            std::printf("offer_%s_told %s\n", name, qPrintable(box.strText.section(QLatin1Char('\n'), 0, 1)));
         return answer;
     });
-    SetSaveFileHandler([&saveTo](const SSaveFileRequest&) { return saveTo; });
+    SetSaveFileHandler([&saveTo, &dialogs](const SSaveFileRequest&) {
+        ++dialogs;
+        return saveTo;
+    });
     const double before = ResidentMegabytes();
     ResetResidentPeak();
     timer.start();
@@ -57,6 +66,8 @@ void MeasureOffer(const char* name, CMessageBox::StandardButton answer, const QS
     SetSaveFileHandler(nullptr);
     SetMessageBoxHandler(previous);
     std::printf("offer_%s_question_ms %.0f\n", name, questionMs);
+    std::printf("offer_%s_boxes %d\n", name, boxes);
+    std::printf("offer_%s_save_dialogs %d\n", name, dialogs);
     std::printf("offer_%s_total_ms %.0f\n", name, totalMs);
     std::printf("offer_%s_rss_peak_mb %.1f\n", name, std::max(ResidentPeakMegabytes(), ResidentMegabytes()));
     std::printf("offer_%s_rss_growth_mb %.1f\n", name,
@@ -89,5 +100,27 @@ int main(int argc, char** argv) {
     }
     MeasureOffer("1000_folders", CMessageBox::No, QString());
     std::printf("offer_1000_folders_left %zu\n", CCaptureJournal::FindAbandoned().size());
+
+    // 2 GiB without a line feed (a sparse file: the reading, not the disk, is measured).
+    QDir().mkpath(LeftFolder(pid, 1));
+    const QString huge = LeftFolder(pid, 1) + QStringLiteral("/tx.journal");
+    if (!WriteJournal(huge, QByteArray(), 0) || !QFile::resize(huge, qint64(2) << 30))
+        return 1;
+    MeasureOffer("2gib_no_line_feed", CMessageBox::Yes, home.filePath(QStringLiteral("huge.txt")));
+    std::printf("offer_2gib_no_line_feed_kept %d\n", QFileInfo(huge).size() == qint64(2) << 30 ? 1 : 0);
+    QDir(LeftFolder(pid, 1)).removeRecursively();
+
+    // 10,000 left captures saved into one folder.
+    for (int n = 0; n < 10000; ++n) {
+        QDir().mkpath(LeftFolder(pid, n));
+        WriteJournal(LeftFolder(pid, n) + QStringLiteral("/tx.journal"),
+                     "07:00:00    NETWORK   <02>ITEM 0001 DOUBLE BURGER<03>\n", 5);
+        WriteJournal(LeftFolder(pid, n) + QStringLiteral("/rx.journal"), "07:00:01    NETWORK:  <06>\n", 5);
+    }
+    const QString into = home.filePath(QStringLiteral("recovered"));
+    QDir().mkpath(into);
+    MeasureOffer("10000_saved", CMessageBox::Yes, into);
+    std::printf("offer_10000_saved_files %lld\n", qint64(QDir(into).entryList(QDir::Files).size()));
+    std::printf("offer_10000_saved_left %zu\n", CCaptureJournal::FindAbandoned().size());
     return 0;
 }

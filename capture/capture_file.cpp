@@ -36,13 +36,28 @@ LineSource LinesOf(const CCaptureLines& list) {
 }
 
 // The whole lines of a journal left behind, read straight from the file: a line is what ends in a
-// line feed, and a last line without one was never written whole.
+// line feed, and a last line without one was never written whole. At most one line is held, and no
+// more of it than CAPTURE_JOURNAL_LINE_MAX bytes: the rest of a longer one is left out and said.
 LineSource LinesOf(QIODevice& journal, const QString& name) {
     return [&journal, name](const LineTaker& take, QString* why) {
         if (!journal.isOpen())
             return true; // never made: no lines
         QByteArray chunk(1024 * 1024, Qt::Uninitialized);
         QByteArray partial;
+        qint64 partialBytes = 0; // of the line under way, also those left out
+        const auto keep = [&](const char* from, const char* to) {
+            partial.append(from, std::min<qint64>(to - from, CAPTURE_JOURNAL_LINE_MAX - partial.size()));
+            partialBytes += to - from;
+        };
+        const auto takePartial = [&]() {
+            if (partialBytes > partial.size())
+                partial += QByteArrayLiteral(" [line cut: ") + QByteArray::number(partialBytes) +
+                           QByteArrayLiteral(" bytes in all]");
+            const bool going = take(partial);
+            partial.clear();
+            partialBytes = 0;
+            return going;
+        };
         for (;;) {
             const qint64 n = journal.read(chunk.data(), chunk.size());
             if (n < 0) {
@@ -57,17 +72,16 @@ LineSource LinesOf(QIODevice& journal, const QString& name) {
             const char* const end = at + n;
             for (const char* feed; (feed = std::find(at, end, '\n')) != end; at = feed + 1) {
                 bool going;
-                if (partial.isEmpty()) {
+                if (partialBytes == 0 && feed - at <= CAPTURE_JOURNAL_LINE_MAX) {
                     going = take(QByteArrayView(at, feed - at));
                 } else {
-                    partial.append(at, feed - at);
-                    going = take(partial);
-                    partial.clear();
+                    keep(at, feed);
+                    going = takePartial();
                 }
                 if (!going)
                     return false;
             }
-            partial.append(at, end - at);
+            keep(at, end);
         }
     };
 }
@@ -104,13 +118,26 @@ bool RefuseTarget(const QString& path, QString* error) {
     return true;
 }
 
+// Writes on after a short write, so that a disk that fills up fails the next write with its reason.
+bool WriteAll(QIODevice& file, const QByteArray& bytes) {
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 template <class F> ECaptureWrite WriteWhole(const QString& path, QString* error, F writeContent) {
     if (RefuseTarget(path, error))
         return CAPTURE_CANNOT_OPEN;
     QSaveFile file(path);
     // A folder that takes no new file can still hold a file that may be rewritten.
     file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a write the disk refuses fails here with the system's reason: a buffer
+    // flushed only when the file closes loses its failure, and the file is committed cut short.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (error)
             *error = file.errorString();
         return CAPTURE_CANNOT_OPEN;
@@ -127,8 +154,7 @@ template <class F> ECaptureWrite WriteWhole(const QString& path, QString* error,
 
 ECaptureWrite WriteStreamed(const QString& path, const LineSource& tx, const LineSource& rx, QString* error) {
     return WriteWhole(path, error, [&](QSaveFile& file, QString* why) {
-        return FormatPieces(tx, rx, why,
-                            [&file](const QByteArray& piece) { return file.write(piece) == piece.size(); });
+        return FormatPieces(tx, rx, why, [&file](const QByteArray& piece) { return WriteAll(file, piece); });
     });
 }
 } // namespace
@@ -158,6 +184,5 @@ ECaptureWrite WriteCaptureFile(const QString& path, QIODevice& txJournal, QIODev
 }
 
 ECaptureWrite WriteCaptureFile(const QString& path, const QByteArray& content, QString* error) {
-    return WriteWhole(
-        path, error, [&content](QSaveFile& file, QString*) { return file.write(content) == content.size(); });
+    return WriteWhole(path, error, [&content](QSaveFile& file, QString*) { return WriteAll(file, content); });
 }

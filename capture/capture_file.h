@@ -9,6 +9,10 @@ class QIODevice;
 // The capture file: a banner and the lines of each list, every line ending in CR LF.
 QByteArray FormatCaptureFile(const CCaptureLines& tx, const CCaptureLines& rx);
 
+// The most of one line that is read back from a journal left behind; the rest of a longer line is left
+// out and the line marked as cut.
+constexpr qint64 CAPTURE_JOURNAL_LINE_MAX = 1024 * 1024;
+
 enum ECaptureWrite { CAPTURE_WRITTEN, CAPTURE_CANNOT_OPEN, CAPTURE_WRITE_FAILED };
 
 // Writes the file whole or not at all: a failed write leaves any earlier file of that name as it was.

@@ -1,5 +1,8 @@
 #include "capture/capture_journal.h"
 
+#include "capture/capture_file.h"
+#include "capture/capture_list.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -11,16 +14,18 @@ namespace {
 const char COMPANY[] = "Veltrin Applications";
 const char APPLICATION[] = "pos-emulator";
 const char STAMP_FORMAT[] = "yyyyMMdd-HHmmss";
+const char TX_NAME[] = "tx.journal";
+const char RX_NAME[] = "rx.journal";
 
 // The lock lies beside the folder and is taken before the folder is made, so that a folder without
 // a live lock is always one that was left behind.
-QString LockPath(const QString& folder) {
+QString LockName(const QString& folder) {
     return folder + QStringLiteral(".lock");
 }
 
 // A folder of ours is named after its start and its program: 20261207-194019-4242-0.
 bool ParseFolderName(const QString& name, QDateTime* started, qint64* pid) {
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{8}-\\d{6})-(\\d{1,10})-(\\d{1,3})$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A(\\d{8}-\\d{6})-(\\d{1,10})-(\\d{1,3})\\z"));
     const QRegularExpressionMatch match = pattern.match(name);
     if (!match.hasMatch())
         return false;
@@ -29,17 +34,18 @@ bool ParseFolderName(const QString& name, QDateTime* started, qint64* pid) {
     return started->isValid();
 }
 
-bool HasProgramRunning(const QString& folder) {
+bool HasProgramRunning(const QString& name) {
     QDateTime started;
     qint64 pid = 0;
-    return !ParseFolderName(QFileInfo(folder).fileName(), &started, &pid) || IsProgramRunning(pid);
+    return !ParseFolderName(name, &started, &pid) || IsProgramRunning(pid, started);
 }
 
-// Whether the journal holds a whole line. A journal is read only as far as its first line feed,
-// and not beyond a few megabytes: a longer one holds a line, cut or not.
-ELeftState InspectJournal(const QString& path, QString* why) {
+// Whether the journal holds a whole line, read to its end a piece at a time if need be. Bytes without
+// a line feed are a line the program was writing when it died, unless there are more of them than a
+// line can hold: then the file is not a journal of ours.
+ELeftState InspectJournal(const CJournalDir& folder, const QString& name, QString* why) {
     QFile file;
-    switch (OpenJournalForReading(path, file, why)) {
+    switch (folder.OpenForReading(name, file, why)) {
     case JOURNAL_ABSENT:
         return LEFT_EMPTY;
     case JOURNAL_OPENED:
@@ -47,22 +53,28 @@ ELeftState InspectJournal(const QString& path, QString* why) {
     default:
         return LEFT_DAMAGED;
     }
-    constexpr qint64 LOOK_AT_MOST = 4 * 1024 * 1024;
-    QByteArray chunk(64 * 1024, Qt::Uninitialized);
-    for (qint64 seen = 0; seen < LOOK_AT_MOST;) {
+    QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+    for (qint64 seen = 0;;) {
         const qint64 n = file.read(chunk.data(), chunk.size());
         if (n < 0) {
             if (why)
-                *why = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+                *why = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(folder.PathOf(name)),
+                                                    file.errorString());
             return LEFT_DAMAGED;
         }
-        if (n == 0)
-            return LEFT_EMPTY; // nothing, or one line never written whole
+        if (n == 0) {
+            if (seen <= CAPTURE_JOURNAL_LINE_MAX)
+                return LEFT_EMPTY; // nothing, or one line never written whole
+            if (why)
+                *why = QStringLiteral("%1 holds %2 bytes and not one whole line")
+                           .arg(QDir::toNativeSeparators(folder.PathOf(name)))
+                           .arg(seen);
+            return LEFT_DAMAGED;
+        }
         if (std::find(chunk.constData(), chunk.constData() + n, '\n') != chunk.constData() + n)
             return LEFT_HAS_LINES;
         seen += n;
     }
-    return LEFT_HAS_LINES;
 }
 } // namespace
 
@@ -72,75 +84,103 @@ QString CaptureJournalsFolder() {
            QStringLiteral("/captures");
 }
 
+CaptureBase OpenCaptureBase(const QString& path, bool make, QString* why) {
+    auto base = std::make_shared<CJournalDir>();
+    if (!base->OpenBase(path, make, why))
+        return nullptr;
+    return base;
+}
+
 CCaptureJournal::~CCaptureJournal() = default; // an abandoned or crashed program's journals stay
 
 QString CCaptureJournal::TxPath() const {
-    return m_strFolder + QStringLiteral("/tx.journal");
+    return m_folder.PathOf(QLatin1String(TX_NAME));
 }
 QString CCaptureJournal::RxPath() const {
-    return m_strFolder + QStringLiteral("/rx.journal");
+    return m_folder.PathOf(QLatin1String(RX_NAME));
 }
 
 bool CCaptureJournal::Create(QString* error, const QString& base) {
-    QString why;
-    if (!MakePrivateFolder(base, &why)) {
-        if (error)
-            *error = why;
+    Release();
+    m_base = OpenCaptureBase(base, true, error);
+    if (!m_base)
         return false;
-    }
     const QString stamp = QDateTime::currentDateTime().toString(QLatin1String(STAMP_FORMAT));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString folder = QStringLiteral("%1/%2-%3-%4")
-                                   .arg(base, stamp)
-                                   .arg(QCoreApplication::applicationPid())
-                                   .arg(attempt);
-        if (JournalEntryKind(folder) != JOURNAL_ENTRY_MISSING || !m_lock.Create(LockPath(folder)))
+        const QString name =
+            QStringLiteral("%1-%2-%3").arg(stamp).arg(QCoreApplication::applicationPid()).arg(attempt);
+        if (m_base->Kind(name) != JOURNAL_ENTRY_MISSING || !m_lock.Create(*m_base, LockName(name)))
             continue;
-        if (!MakePrivateFolder(folder, &why)) {
+        QString why;
+        if (!m_folder.MakeSub(*m_base, name, &why)) {
             m_lock.Release(true);
+            if (m_base->Kind(name) != JOURNAL_ENTRY_MISSING)
+                continue; // another program's, made between the look and the lock
             if (error)
                 *error = why;
+            m_base.reset();
             return false;
         }
-        m_strFolder = folder;
+        m_strName = name;
         m_bLockMade = true;
         return true;
     }
     if (error)
         *error = QStringLiteral("cannot lock a folder in %1").arg(QDir::toNativeSeparators(base));
+    m_base.reset();
     return false;
 }
 
-void CCaptureJournal::Remove() {
-    if (m_strFolder.isEmpty())
-        return;
-    // Only what the program writes there: a link is removed, never followed.
-    RemoveJournalEntry(TxPath());
-    RemoveJournalEntry(RxPath());
-    RemoveEmptyFolder(m_strFolder);
-    m_lock.Release(true);
-    m_strFolder.clear();
+bool CCaptureJournal::Attach(CCaptureLines& tx, CCaptureLines& rx, QString* error) {
+    for (const auto& [lines, name] : {std::pair<CCaptureLines*, const char*>{&tx, TX_NAME}, {&rx, RX_NAME}}) {
+        auto file = std::make_unique<QFile>();
+        if (!m_folder.IsOpen() || !m_folder.OpenForWriting(QLatin1String(name), *file, error))
+            return false;
+        lines->AttachJournal(std::move(file), m_folder.PathOf(QLatin1String(name)));
+    }
+    return true;
 }
 
-std::vector<SLeftCapture> CCaptureJournal::FindAbandoned(const QString& base) {
+void CCaptureJournal::Remove() {
+    if (!m_folder.IsOpen())
+        return;
+    // Only what the program writes there: a link is removed, never followed.
+    m_folder.Remove(QLatin1String(TX_NAME));
+    m_folder.Remove(QLatin1String(RX_NAME));
+    m_folder.Close(); // Windows removes no folder that is held open
+    m_base->RemoveFolder(m_strName);
+    m_lock.Release(true);
+    m_strName.clear();
+    m_base.reset();
+}
+
+void CCaptureJournal::Keep() {
+    m_folder.Close();
+    m_lock.Release(false);
+    m_strName.clear();
+    m_base.reset();
+}
+
+std::vector<SLeftCapture> CCaptureJournal::FindAbandoned() {
+    const CaptureBase base = OpenCaptureBase(CaptureJournalsFolder(), false);
+    return base ? FindAbandoned(base) : std::vector<SLeftCapture>();
+}
+
+std::vector<SLeftCapture> CCaptureJournal::FindAbandoned(const CaptureBase& base, SCapturesSeen* seen) {
     std::vector<SLeftCapture> left;
-    if (JournalEntryKind(base) == JOURNAL_ENTRY_MISSING ||
-        !IsPrivateFolder(QFileInfo(base).canonicalFilePath()))
-        return left;
-    const QDir dir(base);
-    const QStringList names =
-        dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QStringList names = base->Entries();
+    names.sort();
     for (const QString& name : names) {
         SLeftCapture capture;
         qint64 pid = 0;
-        if (!ParseFolderName(name, &capture.started, &pid))
+        if (!ParseFolderName(name, &capture.started, &pid) || base->Kind(name) != JOURNAL_ENTRY_FOLDER)
             continue;
-        capture.strFolder = dir.filePath(name);
-        if (JournalEntryKind(capture.strFolder) != JOURNAL_ENTRY_FOLDER ||
-            !IsPrivateFolder(capture.strFolder))
+        if (IsProgramRunning(pid, capture.started)) {
+            if (seen)
+                ++seen->nHeld;
             continue;
-        if (IsProgramRunning(pid))
-            continue;
+        }
+        capture.strName = name;
         left.push_back(std::move(capture));
     }
     std::stable_sort(left.begin(), left.end(),
@@ -148,42 +188,50 @@ std::vector<SLeftCapture> CCaptureJournal::FindAbandoned(const QString& base) {
     return left;
 }
 
-bool CCaptureJournal::Adopt(const QString& folder) {
+bool CCaptureJournal::Adopt(const CaptureBase& base, const QString& name, QString* why) {
     Release();
-    if (JournalEntryKind(folder) != JOURNAL_ENTRY_FOLDER || !IsPrivateFolder(folder))
+    QDateTime started;
+    qint64 pid = 0;
+    if (!base || !ParseFolderName(name, &started, &pid))
         return false;
-    const bool hadLock = JournalEntryKind(LockPath(folder)) != JOURNAL_ENTRY_MISSING;
-    if (!m_lock.TakeOver(LockPath(folder)))
+    const bool hadLock = base->Kind(LockName(name)) != JOURNAL_ENTRY_MISSING;
+    if (!m_lock.TakeOver(*base, LockName(name), why))
         return false;
-    // A program whose lock file was deleted under it still runs: its folder is not left behind.
-    if (HasProgramRunning(folder)) {
+    // The folder is opened only under the lock: one that another program saved and removed meanwhile
+    // is gone, not adopted empty. A program whose lock file was deleted under it still runs: its
+    // folder is not left behind.
+    if (!m_folder.OpenSub(*base, name, nullptr) || HasProgramRunning(name)) {
+        m_folder.Close();
         m_lock.Release(!hadLock);
         return false;
     }
-    m_strFolder = folder;
+    m_base = base;
+    m_strName = name;
     m_bLockMade = !hadLock;
     return true;
 }
 
 void CCaptureJournal::Release() {
+    m_folder.Close();
     m_lock.Release(m_bLockMade);
     m_bLockMade = false;
-    m_strFolder.clear();
+    m_strName.clear();
+    m_base.reset();
 }
 
 ELeftState CCaptureJournal::Inspect(QString* why) const {
-    const ELeftState tx = InspectJournal(TxPath(), why);
+    const ELeftState tx = InspectJournal(m_folder, QLatin1String(TX_NAME), why);
     if (tx == LEFT_DAMAGED)
         return tx;
-    const ELeftState rx = InspectJournal(RxPath(), why);
+    const ELeftState rx = InspectJournal(m_folder, QLatin1String(RX_NAME), why);
     if (rx == LEFT_DAMAGED)
         return rx;
     return tx == LEFT_HAS_LINES || rx == LEFT_HAS_LINES ? LEFT_HAS_LINES : LEFT_EMPTY;
 }
 
 bool CCaptureJournal::OpenJournals(QFile& tx, QFile& rx, QString* why) const {
-    for (const auto& [path, file] : {std::pair<QString, QFile*>{TxPath(), &tx}, {RxPath(), &rx}}) {
-        const EJournalOpen opened = OpenJournalForReading(path, *file, why);
+    for (const auto& [name, file] : {std::pair<const char*, QFile*>{TX_NAME, &tx}, {RX_NAME, &rx}}) {
+        const EJournalOpen opened = m_folder.OpenForReading(QLatin1String(name), *file, why);
         if (opened != JOURNAL_OPENED && opened != JOURNAL_ABSENT)
             return false;
     }

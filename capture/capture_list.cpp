@@ -7,13 +7,6 @@
 #include <mutex>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
 // Flushes journals to the disk on a thread of its own, so that a slow disk never holds up the window.
@@ -46,13 +39,7 @@ private:
     };
     CDiskSyncer() : m_thread([this] { Run(); }) {}
     void Queue(int fd, bool writebackOnly) {
-#ifdef _WIN32
-        if (writebackOnly)
-            return;
-        const int copy = fd >= 0 ? ::_dup(fd) : -1;
-#else
-        const int copy = fd >= 0 ? ::dup(fd) : -1;
-#endif
+        const int copy = DuplicateJournalHandle(fd);
         if (copy < 0)
             return;
         {
@@ -70,23 +57,8 @@ private:
             if (jobs.empty() && m_bStop)
                 return;
             lock.unlock();
-            for (const SJob& job : jobs) {
-#ifdef _WIN32
-                ::_commit(job.fd);
-                ::_close(job.fd);
-#else
-#ifdef __linux__
-                if (job.bWritebackOnly)
-                    ::sync_file_range(job.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-                else
-                    ::fdatasync(job.fd);
-#else
-                if (!job.bWritebackOnly)
-                    ::fdatasync(job.fd);
-#endif
-                ::close(job.fd);
-#endif
-            }
+            for (const SJob& job : jobs)
+                SyncJournalHandle(job.fd, job.bWritebackOnly);
             lock.lock();
         }
     }
@@ -106,18 +78,25 @@ CCaptureLines::~CCaptureLines() {
 }
 
 bool CCaptureLines::AttachJournal(const QString& path, QString* error) {
-    CloseJournal();
-    auto file = std::make_unique<QFile>();
+    auto file = std::make_unique<QFile>(path);
     // Appending whatever the reads did to the file position; private to the user.
-    if (!OpenJournalForWriting(path, *file, &m_strJournalError)) {
+    if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Append | QIODevice::Unbuffered)) {
+        CloseJournal();
+        m_strJournalError = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file->errorString());
         if (error)
             *error = m_strJournalError;
         return false;
     }
+    file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    AttachJournal(std::move(file), path);
+    return true;
+}
+
+void CCaptureLines::AttachJournal(std::unique_ptr<QFile> file, const QString& path) {
+    CloseJournal();
     m_pJournal = std::move(file);
     m_strJournalPath = path;
     m_strJournalError.clear();
-    return true;
 }
 
 void CCaptureLines::CloseJournal() {

@@ -22,6 +22,9 @@ public:
     // From now on keeps the lines in a new, empty journal file at path; lines held so far stay where
     // they are. False (with the reason) when the file cannot be made: the lines then stay in memory.
     bool AttachJournal(const QString& path, QString* error = nullptr);
+    // The same with a journal file opened for writing, empty, every write going to its end; path names
+    // it in messages.
+    void AttachJournal(std::unique_ptr<QFile> file, const QString& path);
     // Closes the journal file; the lines in it cannot be read after this.
     void CloseJournal();
 

@@ -29,6 +29,8 @@ public:
     void SyncToDisk();
     // Every line appended, also those the view has not been shown yet.
     const CCaptureLines& Lines() const { return m_lines; }
+    // Where the lines are kept, for a capture folder to give it its journal (CCaptureJournal::Attach).
+    CCaptureLines& Storage() { return m_lines; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;

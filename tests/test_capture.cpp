@@ -116,7 +116,26 @@ private slots:
         QString error;
         QCOMPARE(WriteCaptureFile(dir.path(), "x", &error), CAPTURE_CANNOT_OPEN); // a folder
         QVERIFY(!error.isEmpty());
-        QCOMPARE(WriteCaptureFile(dir.filePath("no/such/folder/x.txt"), "x"), CAPTURE_CANNOT_OPEN);
+        QCOMPARE(WriteCaptureFile(dir.filePath("no/such/folder/x.txt"), "x", &error), CAPTURE_CANNOT_OPEN);
+        QCOMPARE(error, QStringLiteral("No such file or directory"));
+    }
+
+    // A disk that fills up while a capture is saved over an older one: the older file stays whole and
+    // the system's reason is given (once a buffered write lost its failure and the file was cut).
+    void fullDiskKeepsTheOlderFile() {
+        if (!CanLimitFileSize())
+            QSKIP("no limit on a file's size to set here");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("capture.txt");
+        const QByteArray older(52000, 'o');
+        QVERIFY(WriteFile(path, older));
+        QString error;
+        const auto written =
+            WithFileSizeLimit(65536, [&] { return WriteCaptureFile(path, QByteArray(100000, 'n'), &error); });
+        QCOMPARE(written, CAPTURE_WRITE_FAILED);
+        QCOMPARE(error, QStringLiteral("File too large"));
+        QCOMPARE(ReadAll(path), older);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"capture.txt"});
     }
 
     // What is not a regular file is never replaced nor written; an empty path is no file.

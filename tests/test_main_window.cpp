@@ -952,9 +952,12 @@ private slots:
         QVERIFY(content.endsWith("NETWORK:  <06>\r\n"));
         QCOMPARE(QDir::currentPath(), QDir(m_dir.path()).canonicalPath());
 
-        chosen = m_dir.path(); // a folder cannot be written
+        chosen = m_dir.path(); // a folder cannot be written; the box says why
         dlg.OnSaveCapture();
-        QCOMPARE(m_boxes.last().strText, QStringLiteral("Unable to open file."));
+        QVERIFY2(m_boxes.last().strText.startsWith("Unable to open file.\n\n" +
+                                                   QDir::toNativeSeparators(m_dir.path()) +
+                                                   ": Not a regular file"),
+                 qPrintable(m_boxes.last().strText));
         QCOMPARE(m_boxes.last().strCaption, QStringLiteral("Error"));
 
 #ifndef _WIN32 // no FIFOs; and a folder's rights are access lists, not modes
@@ -963,7 +966,7 @@ private slots:
         m_boxes.clear();
         dlg.OnSaveCapture();
         QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].strText, QStringLiteral("Unable to open file."));
+        QVERIFY(m_boxes[0].strText.startsWith("Unable to open file.\n\n"));
         QVERIFY(QFileInfo(chosen).exists() && !QFileInfo(chosen).isFile());
 
         // An existing file in a folder that takes no new file is written in place.

@@ -334,6 +334,17 @@ private slots:
         QTest::newRow("capture unwritable")
             << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.path()} << "listen" << 6
             << QByteArray("pos-player: Unable to open file.");
+        QTest::newRow("capture folder missing")
+            << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.filePath("gone/c.txt")}
+            << "listen" << 6
+            << QByteArray("pos-player: Unable to open file. " +
+                          QDir::toNativeSeparators(m_dir.filePath("gone/c.txt")).toLocal8Bit() +
+                          ": No such file or directory\n");
+        QTest::newRow("capture too large")
+            << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.filePath("big.txt")} << "listen"
+            << 6
+            << QByteArray("pos-player: Unable to write the capture to " +
+                          m_dir.filePath("big.txt").toLocal8Bit() + ": File too large\n");
         QTest::newRow("capture to no file")
             << QStringList{"One", "--tcp", "127.0.0.73", "--capture", ""} << "" << 2
             << QByteArray("pos-player: --capture needs a file name\nTry 'pos-player --help'.\n");
@@ -367,6 +378,9 @@ private slots:
         if (!peer.isEmpty())
             listener = std::make_unique<CTestListener>("127.0.0.73");
         QProcess player;
+        // Room for the journals' short lines, not for the capture file's banners.
+        if (QByteArray(QTest::currentDataTag()).contains("too large") && !LimitFileSize(player, 200))
+            QSKIP("no limit on a file's size to set here");
         StartPlayer(player, args);
         if (peer == QLatin1String("drop")) {
             const PeerHandle fd = listener->Accept();
@@ -394,6 +408,8 @@ private slots:
         for (const QString& fifo : fifos) {
             QVERIFY(IsSpecialFile(fifo));
         }
+        // A capture file that could not be written leaves the capture for POS Emulator to offer.
+        QCOMPARE(CCaptureJournal::FindAbandoned().size(), size_t(player.exitCode() == 6 ? 1 : 0));
         if (peer == QLatin1String("drop")) { // what was captured up to the drop is kept
             QFile file(m_dir.filePath("dropped.txt"));
             QVERIFY(file.open(QIODevice::ReadOnly));

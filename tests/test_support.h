@@ -262,6 +262,16 @@ inline void IgnoreBrokenPipes() {}
 template <class F> auto AsUnprivileged(F act) {
     return act();
 }
+// No limit on a file's size to set: the case skips.
+inline bool LimitFileSize(QProcess&, qint64) {
+    return false;
+}
+template <class F> auto WithFileSizeLimit(qint64, F act) {
+    return act();
+}
+inline bool CanLimitFileSize() {
+    return false;
+}
 #else
 #include <csignal>
 #include <sys/resource.h>
@@ -281,6 +291,32 @@ inline void IgnoreBrokenPipes() {
 }
 
 inline void AllowInterrupt(QProcess&) {}
+
+// A disk that is full for files beyond `bytes`: writes past it fail (EFBIG) instead of the process
+// being ended.
+inline bool CanLimitFileSize() {
+    return true;
+}
+inline bool LimitFileSize(QProcess& process, qint64 bytes) {
+    process.setChildProcessModifier([bytes] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{rlim_t(bytes), rlim_t(bytes)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    return true;
+}
+template <class F> auto WithFileSizeLimit(qint64 bytes, F act) {
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limit = previous;
+    limit.rlim_cur = rlim_t(bytes);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    auto result = act();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousSignal);
+    return result;
+}
 inline bool SendInterrupt(QProcess& process) {
     return ::kill(pid_t(process.processId()), SIGINT) == 0;
 }

@@ -336,7 +336,8 @@ private slots:
         });
         SetSaveFileHandler(nullptr);
         QVERIFY2(m_boxes.value(0).strText ==
-                     "POS Emulator did not close normally last time. Save the capture it was holding?",
+                     "POS Emulator did not close normally last time. Save the capture it was holding?"
+                     "\n\n1 capture is held by a running program.",
                  qPrintable(m_boxes.value(0).strText));
         QStringList expected{"CSetupWizard"};
         if (answer == CMessageBox::Yes)

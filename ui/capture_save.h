@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class CCaptureLines;
 class QWidget;
 
@@ -10,5 +12,11 @@ enum ESaveOutcome { SAVE_CANCELLED, SAVE_WRITTEN, SAVE_FAILED };
 ESaveOutcome SaveCaptureAs(QWidget* owner, const CCaptureLines& tx, const CCaptureLines& rx);
 
 // At start-up: captures left by a POS Emulator or pos-player that did not end normally are offered
-// back, with one question; those not saved are deleted. Journals of running programs are left alone.
+// back, with one question; No deletes them. Many are saved into one folder chosen once. Journals of running
+// programs are left alone.
 void OfferAbandonedCaptures();
+
+// How far the saving of many left captures is (done of total); false to stop there, the rest being
+// kept. Replaces the progress dialog (tests); returns the previous handler.
+using RecoveryProgressHandler = std::function<bool(int done, int total)>;
+RecoveryProgressHandler SetRecoveryProgressHandler(RecoveryProgressHandler handler);

@@ -25,6 +25,8 @@ QString AskSaveFileName(const SSaveFileRequest& request) {
     const SaveFileHandler handler = Handler();
     if (handler)
         return handler(request);
+    if (request.bChooseFolder)
+        return QFileDialog::getExistingDirectory(request.pOwner, request.strTitle, request.strFolder);
     QFileDialog dialog(request.pOwner, request.strTitle, request.strFolder, request.strFilters);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -12,6 +12,7 @@ struct SSaveFileRequest {
     QString strProposedName;
     QString strFilters;
     QString strDefaultSuffix;
+    bool bChooseFolder = false; // an existing folder is asked for, not a file
 };
 
 using SaveFileHandler = std::function<QString(const SSaveFileRequest&)>;
@@ -20,8 +21,8 @@ using SaveFileHandler = std::function<QString(const SSaveFileRequest&)>;
 // device or a FIFO then meets the writer's refusal); a new name without an extension gets the
 // default one.
 QString SavePathFor(const QString& chosen, const QString& defaultSuffix);
-// Asks for a file to write, with the overwrite question; empty when cancelled. The process's current
-// folder stays as it is.
+// Asks for a file to write, with the overwrite question (or for a folder, see bChooseFolder); empty
+// when cancelled. The process's current folder stays as it is.
 QString AskSaveFileName(const SSaveFileRequest& request);
 // Replaces the dialog (tests); returns the previous handler. An empty handler restores the dialog.
 SaveFileHandler SetSaveFileHandler(SaveFileHandler handler);

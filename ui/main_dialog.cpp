@@ -56,8 +56,7 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
         connect(model, &CCaptureListModel::JournalFailed, this, &CMainDialog::ReportJournalFailure,
                 Qt::QueuedConnection);
     QString why;
-    if (!m_journal.Create(&why) || !m_modelTx.AttachJournal(m_journal.TxPath(), &why) ||
-        !m_modelRx.AttachJournal(m_journal.RxPath(), &why))
+    if (!m_journal.Create(&why) || !m_journal.Attach(m_modelTx.Storage(), m_modelRx.Storage(), &why))
         QMetaObject::invokeMethod(
             this, [this, why] { ReportJournalFailure(why); }, Qt::QueuedConnection);
 

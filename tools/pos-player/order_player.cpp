@@ -244,8 +244,7 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
     m_client.SetHandler(this);
     m_clock.start();
     QString why;
-    if (!m_journal.Create(&why) || !m_tx.AttachJournal(m_journal.TxPath(), &why) ||
-        !m_rx.AttachJournal(m_journal.RxPath(), &why))
+    if (!m_journal.Create(&why) || !m_journal.Attach(m_tx, m_rx, &why))
         TellJournalFailure(why);
     m_syncTimer.setSingleShot(true);
     connect(&m_syncTimer, &QTimer::timeout, this, [this] {
@@ -277,7 +276,12 @@ COrderPlayer::~COrderPlayer() {
     m_replies.CloseSender([this] { m_client.Close(); });
     m_tx.CloseJournal();
     m_rx.CloseJournal();
-    m_journal.Remove(); // a normal end; a killed player's journals stay for POS Emulator to offer
+    // A normal end; a killed player's journals stay for POS Emulator to offer, and so do those of a
+    // capture that could not be written.
+    if (m_bKeepJournals)
+        m_journal.Keep();
+    else
+        m_journal.Remove();
 }
 
 void COrderPlayer::TellJournalFailure(const QString& reason) {
@@ -608,14 +612,23 @@ void COrderPlayer::End(int status) {
     if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;
         const ECaptureWrite written = WriteCaptureFile(m_options.strCapture, m_tx, m_rx, &why);
+        const QString shown = QDir::toNativeSeparators(m_options.strCapture);
         if (written == CAPTURE_CANNOT_OPEN)
-            std::fprintf(m_err, "pos-player: Unable to open file. %s\n", qPrintable(why));
+            std::fprintf(m_err, "pos-player: Unable to open file. %s: %s\n", qPrintable(shown),
+                         qPrintable(why));
         else if (written == CAPTURE_WRITE_FAILED)
-            std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n",
-                         qPrintable(QDir::toNativeSeparators(m_options.strCapture)), qPrintable(why));
+            std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n", qPrintable(shown),
+                         qPrintable(why));
         if (written != CAPTURE_WRITTEN) {
             if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
                 m_nStatus = PLAYER_NO_CAPTURE;
+            if (m_tx.IsJournaled() && m_rx.IsJournaled()) {
+                m_bKeepJournals = true;
+                std::fprintf(m_err,
+                             "pos-player: the capture is kept in %s; the next start of POS Emulator offers "
+                             "to save it\n",
+                             qPrintable(QDir::toNativeSeparators(m_journal.Folder())));
+            }
         }
     }
     emit Finished(m_nStatus);

@@ -108,6 +108,7 @@ private:
     CCaptureJournal m_journal; // where the capture is kept on disk while the player runs
     QTimer m_syncTimer;
     bool m_bJournalFailureTold = false;
+    bool m_bKeepJournals = false;     // the capture file failed: the journals stay for POS Emulator to offer
     std::atomic<unsigned> m_nLink{0}; // work from the client's threads counts while this matches
     bool m_bOpen = false;
     bool m_bLinked = false;    // the link was made at some point
