@@ -40,9 +40,9 @@ bool HasProgramRunning(const QString& name) {
     return !ParseFolderName(name, &started, &pid) || IsProgramRunning(pid, started);
 }
 
-// Whether the journal holds a whole line, read to its end a piece at a time if need be. Bytes without
-// a line feed are a line the program was writing when it died, unless there are more of them than a
-// line can hold: then the file is not a journal of ours.
+// Whether the journal holds a whole line, read a piece at a time up to its first line end. Bytes
+// without a line feed are a line the program was writing when it died, unless there are more of them
+// than a line can hold: then the file is not a journal of ours.
 ELeftState InspectJournal(const CJournalDir& folder, const QString& name, QString* why) {
     QFile file;
     switch (folder.OpenForReading(name, file, why)) {
@@ -71,7 +71,22 @@ ELeftState InspectJournal(const CJournalDir& folder, const QString& name, QStrin
                            .arg(seen);
             return LEFT_DAMAGED;
         }
-        if (std::find(chunk.constData(), chunk.constData() + n, '\n') != chunk.constData() + n)
+        const char* const end = chunk.constData() + n;
+        const char* const feed = std::find(chunk.constData(), end, '\n');
+        // Capture lines are printable ASCII: anything else before the first line end is not ours,
+        // and is told at once instead of after reading gigabytes for a line end.
+        const char* const odd = std::find_if(chunk.constData(), feed, [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E;
+        });
+        if (odd != feed) {
+            if (why)
+                *why = QStringLiteral("%1 holds a byte no capture line has (0x%2 at byte %3)")
+                           .arg(QDir::toNativeSeparators(folder.PathOf(name)))
+                           .arg(static_cast<unsigned char>(*odd), 2, 16, QLatin1Char('0'))
+                           .arg(seen + (odd - chunk.constData()));
+            return LEFT_DAMAGED;
+        }
+        if (feed != end)
             return LEFT_HAS_LINES;
         seen += n;
     }

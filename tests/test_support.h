@@ -262,6 +262,10 @@ inline void IgnoreBrokenPipes() {}
 template <class F> auto AsUnprivileged(F act) {
     return act();
 }
+// Hard links are not made here: the case skips.
+inline bool MakeHardLink(const QString&, const QString&) {
+    return false;
+}
 // No limit on a file's size to set: the case skips.
 inline bool LimitFileSize(QProcess&, qint64) {
     return false;
@@ -291,6 +295,10 @@ inline void IgnoreBrokenPipes() {
 }
 
 inline void AllowInterrupt(QProcess&) {}
+
+inline bool MakeHardLink(const QString& existing, const QString& link) {
+    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()) == 0;
+}
 
 // A disk that is full for files beyond `bytes`: writes past it fail (EFBIG) instead of the process
 // being ended.
