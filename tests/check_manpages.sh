@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The manual pages against the programs: every option --help lists is in the page's OPTIONS section
-# and the other way round; each page is clean roff (groff -man -ww, no warnings).
+# and the other way round; --version prints one line; each page is clean roff (groff -man -ww, no
+# warnings).
 #   check_manpages.sh PROGRAM PAGE [PROGRAM PAGE ...]
 set -euo pipefail
 status=0
@@ -15,6 +16,12 @@ while [ $# -ge 2 ]; do
     status=1
   else
     echo "$(basename "$page"): $(echo "$from_help" | wc -l) options, as --help lists them"
+  fi
+  # CI logs record the tools' versions: one line, status 0.
+  version=$("$program" --version) || { echo "$(basename "$program") --version failed"; status=1; }
+  if ! [[ "$version" =~ ^[a-z-]+\ [0-9]+\.[0-9]+ ]] || [ "$(echo "$version" | wc -l)" -ne 1 ]; then
+    echo "$(basename "$program") --version printed: $version"
+    status=1
   fi
   if command -v groff > /dev/null; then
     warnings=$(groff -man -ww -z "$page" 2>&1)

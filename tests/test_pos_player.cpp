@@ -73,6 +73,25 @@ QString TxJournalOf(qint64 pid) {
     return QString();
 }
 
+// The error cases of a JUnit report: their messages, and whether the counts say so.
+QStringList ReportErrors(const QString& path, bool* counted) {
+    QFile file(path);
+    QStringList errors;
+    *counted = false;
+    if (!file.open(QIODevice::ReadOnly))
+        return errors;
+    QXmlStreamReader xml(&file);
+    while (xml.readNextStartElement() || !xml.atEnd()) {
+        if (xml.isStartElement() && xml.name() == QLatin1String("testsuites"))
+            *counted = xml.attributes().value(QStringLiteral("errors")) == QString::number(0 + 1);
+        if (xml.isStartElement() && xml.name() == QLatin1String("error"))
+            errors << xml.attributes().value(QStringLiteral("message")).toString();
+        if (!xml.isStartElement())
+            xml.readNext();
+    }
+    return errors;
+}
+
 } // namespace
 
 class TestPosPlayer : public QObject {
@@ -157,7 +176,7 @@ private slots:
         for (const char* port : {"0", "65536", "port", ""})
             QTest::newRow(qPrintable(QStringLiteral("TCP port \"%1\"").arg(port)))
                 << QStringList{"X", "--tcp", QStringLiteral("127.0.0.1:") + port}
-                << "--tcp takes ADDRESS or ADDRESS:PORT, PORT 1 to 65535" << 0 << 0 << "" << 0;
+                << "--tcp takes HOST or HOST:PORT, PORT 1 to 65535" << 0 << 0 << "" << 0;
         QTest::newRow("report, nothing judged")
             << QStringList{"X", "--tcp", "127.0.0.1", "--junit", "r.xml"}
             << "--junit reports judged replies: give --expect too" << 0 << 0 << "" << 0;
@@ -181,6 +200,44 @@ private slots:
             QCOMPARE(options.settings.m_strPort, QStringLiteral("COM3"));
             QCOMPARE(options.settings.m_strParity, QStringLiteral("Even"));
         }
+    }
+
+    // --tcp takes names and IPv4 and IPv6 addresses; a name is resolved at once, its IPv4 addresses
+    // first, and one that resolves to nothing is a wrong command line with the resolver's reason.
+    void tcpHosts_data() {
+        QTest::addColumn<QString>("tcp");
+        QTest::addColumn<QString>("first"); // empty: refused
+        QTest::addColumn<int>("port");
+        QTest::newRow("name and port") << "localhost:47199"
+                                       << "127.0.0.1" << 47199;
+        QTest::newRow("IPv4") << "127.0.0.5"
+                              << "127.0.0.5" << 48501;
+        QTest::newRow("IPv6 in brackets") << "[::1]:5"
+                                          << "::1" << 5;
+        QTest::newRow("IPv6 alone") << "::1"
+                                    << "::1" << 48501;
+        QTest::newRow("no such name") << "no such host!"
+                                      << "" << 0;
+        QTest::newRow("bracket not closed") << "[::1:5"
+                                            << "" << 0;
+    }
+    void tcpHosts() {
+        QFETCH(QString, tcp);
+        QFETCH(QString, first);
+        SPlayerOptions options;
+        QString why;
+        const bool ok = ParsePlayerArgs({"X", "--tcp", tcp}, options, why);
+        QCOMPARE(ok, !first.isEmpty());
+        if (!ok) {
+            QVERIFY2(why.startsWith("--tcp"), qPrintable(why));
+            if (tcp.contains(' '))
+                QVERIFY2(why.startsWith("--tcp: 'no such host!' cannot be resolved: ") && why.size() > 45,
+                         qPrintable(why));
+            return;
+        }
+        QCOMPARE(options.tcpAddresses.value(0), first);
+        QCOMPARE(options.settings.m_strIpAddress, first);
+        QTEST(options.nTcpPort, "port");
     }
 
     // The player puts on the wire exactly what the window sends for one pass of the same file and
@@ -377,6 +434,16 @@ private slots:
         std::unique_ptr<CTestListener> listener;
         if (!peer.isEmpty())
             listener = std::make_unique<CTestListener>("127.0.0.73");
+        // A run that fails other than by its judged replies says why in its report, as an error.
+        QFETCH(int, status);
+        const QString report = m_dir.filePath("status.xml");
+        QFile::remove(report);
+        const bool reported =
+            status >= 3 && status <= 6 && !QByteArray(QTest::currentDataTag()).contains("too large");
+        if (reported)
+            args << "--expect"
+                 << "<06>"
+                 << "--junit" << report;
         QProcess player;
         // Room for the journals' short lines, not for the capture file's banners.
         if (QByteArray(QTest::currentDataTag()).contains("too large") && !LimitFileSize(player, 200))
@@ -408,6 +475,21 @@ private slots:
         for (const QString& fifo : fifos) {
             QVERIFY(IsSpecialFile(fifo));
         }
+        if (reported) {
+            bool counted = false;
+            const QStringList errors = ReportErrors(report, &counted);
+            QVERIFY2(errors.size() == 1 && counted, qPrintable(errors.join(" | ")));
+            const QMap<QString, QString> reasons{
+                {"file missing", "POS not loaded: Error: Unable to find POS data"},
+                {"file unreadable", "POS not loaded: Unable to read Order file"},
+                {"POS file a FIFO", "POS not loaded: Unable to read Order file"},
+                {"nothing listens", "could not connect to 127.0.0.73:48501"},
+                {"no such port", "could not open COM14: Unable to Initiate Comms!"},
+                {"OCS drops", "connection dropped after 1 data lines sent: Connection Error!"},
+            };
+            const QString reason = reasons.value(QTest::currentDataTag(), "capture file not written: ");
+            QVERIFY2(errors[0].startsWith(reason), qPrintable(errors[0]));
+        }
         // A capture file that could not be written leaves the capture for POS Emulator to offer.
         QCOMPARE(CCaptureJournal::FindAbandoned().size(), size_t(player.exitCode() == 6 ? 1 : 0));
         if (peer == QLatin1String("drop")) { // what was captured up to the drop is kept
@@ -424,12 +506,15 @@ private slots:
         QTest::newRow("until Ctrl+C") << "0" << 0;
         QTest::newRow("before the passes asked for") << "3" << 130;
     }
+    // The report of an interrupted run says so as an error.
     void interrupt() {
         QFETCH(QString, passes);
         WritePos("Long", "<41>\n<42>\n<43>\n<44>\n<45>\n<46>\n<47>\n<48>\n");
         CTestListener peer("127.0.0.74");
         QProcess player;
-        StartPlayer(player, {"Long", "--tcp", "127.0.0.74", "--passes", passes});
+        const QString report = m_dir.filePath("interrupted.xml");
+        StartPlayer(player, {"Long", "--tcp", "127.0.0.74", "--passes", passes, "--expect", "<06>", "--junit",
+                             report});
         const PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
         QCOMPARE(ReadFor(fd, 1, 5000), QByteArray("A"));
@@ -440,6 +525,11 @@ private slots:
         QVERIFY(rest.Closed());
         QCOMPARE(rest.Join(), QByteArray("BCDEFGH"));
         ClosePeer(fd);
+        bool counted = false;
+        const QStringList errors = ReportErrors(report, &counted);
+        QCOMPARE(errors, player.exitCode() == 130 ? QStringList{"interrupted after 8 data lines sent"}
+                                                  : QStringList());
+        QCOMPARE(counted, player.exitCode() == 130);
     }
 
     // Ctrl+C while lines wait for replies: only those whose time ran out are judged; the player does

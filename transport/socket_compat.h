@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
 // The few socket calls the client needs, the same on POSIX and Windows.
 #ifdef _WIN32
 #include <winsock2.h>
@@ -8,6 +12,7 @@ using SocketHandle = SOCKET;
 constexpr SocketHandle SOCKET_INVALID = INVALID_SOCKET;
 #else
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 using SocketHandle = int;
@@ -28,6 +33,16 @@ bool SocketWaitWritable(SocketHandle handle, int timeoutMs);
 
 // Waits up to timeoutMs for bytes (or an end or error) to read; false when none came.
 bool SocketWaitReadable(SocketHandle handle, int timeoutMs);
+
+// The numeric addresses that a host name or an IPv4 or IPv6 address stands for, IPv4 ones first;
+// empty, with the resolver's reason, when there are none.
+QStringList SocketResolve(const QString& host, QString* why);
+// An address text as it is written with a port after it: IPv6 ones in brackets.
+QString SocketAddressWithPort(const QString& address, int port);
+// Puts a numeric IPv4 or IPv6 address and a port into `peer`; its family, or 0 when the text is
+// neither.
+int SocketAddressOf(const QByteArray& address, unsigned short port, sockaddr_storage* peer,
+                    socklen_t* length);
 
 // Starts the socket library where the platform needs it (WinSock 2.2); true when ready.
 bool SocketStartup();

@@ -40,16 +40,12 @@ using Shared = CTcpSocket::SShared;
 void ConnectThread(std::shared_ptr<Shared> shared, unsigned generation, SocketHandle handle,
                    QByteArray address, unsigned short port) {
     int error = 0;
-    const auto ip = inet_addr(address.constData());
-    if (ip == INADDR_NONE) {
+    sockaddr_storage peer;
+    socklen_t length = 0;
+    if (SocketAddressOf(address, port, &peer, &length) == 0) {
         error = SocketBadAddressError();
-    } else {
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(port);
-        peer.sin_addr.s_addr = ip;
-        if (::connect(handle, reinterpret_cast<sockaddr*>(&peer), sizeof(peer)) != 0)
-            error = SocketLastError();
+    } else if (::connect(handle, reinterpret_cast<sockaddr*>(&peer), length) != 0) {
+        error = SocketLastError();
     }
     std::lock_guard<std::recursive_mutex> lock(shared->mutex);
     if (generation != shared->nGeneration) {
@@ -152,6 +148,15 @@ int CTcpSocket::Connect(const QString& address, unsigned int port) {
         return TCP_BUSY;
     m_pShared->strAddress = address;
     m_pShared->nPort = static_cast<unsigned short>(port);
+    // An IPv6 address needs a socket of its own family; the socket made for IPv4 is swapped for one.
+    sockaddr_storage peer;
+    socklen_t length = 0;
+    if (SocketAddressOf(address.toLatin1(), m_pShared->nPort, &peer, &length) == AF_INET6 &&
+        m_pShared->hSocket != SOCKET_INVALID) {
+        const SocketHandle handle = ::socket(AF_INET6, m_pShared->nType, 0);
+        if (handle != SOCKET_INVALID)
+            SocketCloseHandle(m_pShared->hSocket.exchange(handle));
+    }
     m_pShared->bConnectRunning = true;
     m_pShared->owner = OWNER_CONNECT_THREAD;
     std::thread(ConnectThread, m_pShared, m_pShared->nGeneration.load(), m_pShared->hSocket.load(),

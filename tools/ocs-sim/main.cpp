@@ -7,6 +7,7 @@
 #include "capture/capture_file.h"
 #include "script/order_script.h"
 #include "transport/port_names.h"
+#include "transport/socket_compat.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -25,7 +26,6 @@
 
 #ifdef _WIN32
 // The TCP side only: Windows has no pseudo-terminals to serve a COM name with.
-#include "transport/socket_compat.h"
 using SimHandle = SocketHandle;
 constexpr SimHandle SIM_NO_HANDLE = SOCKET_INVALID;
 constexpr int MSG_NOSIGNAL = 0;
@@ -66,12 +66,13 @@ void OnSignal(int) {
 }
 
 const char USAGE[] =
-    "Usage: ocs-sim [--listen ADDRESS] [--port N] [--serial COMn] [--reply TEXT] [--gap MS]\n"
+    "Usage: ocs-sim [--listen HOST] [--port N] [--serial COMn] [--reply TEXT] [--gap MS]\n"
     "               [--record FILE]\n"
     "\n"
     "A simulated OCS (order confirmation display) for the POS Emulator.\n"
     "\n"
-    "  --listen ADDRESS  IPv4 address to listen on, TCP port 48501 (default 127.0.0.1)\n"
+    "  --listen HOST     address or name to listen on, TCP port 48501 (default 127.0.0.1); a\n"
+    "                    name is resolved, IPv4 addresses first, and the first is used\n"
     "  --port N          listen on port N instead of 48501\n"
     "  --serial COMn     also serve a pseudo-terminal, published as COMn in the ports folder\n"
     "                    (removed again on exit), so that the emulator's serial line reaches it\n"
@@ -83,6 +84,7 @@ const char USAGE[] =
     "                    connection and the serial line, as a POS definition file that POS Emulator\n"
     "                    and pos-player play back byte for byte; written when ocs-sim ends\n"
     "  --help            show this text\n"
+    "  --version         show the version\n"
     "\n"
     "Recording: one script line per frame (a frame ends after an ETX and its checksum byte, or after\n"
     "50 ms without a byte), printable bytes as themselves (but \"<\" as <3C>), others as <HH>, and a\n"
@@ -222,6 +224,9 @@ int main(int argc, char** argv) {
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             std::fputs(USAGE, stdout);
             return 0;
+        } else if (arg == QLatin1String("--version")) {
+            std::printf("ocs-sim %s\n", POSEMU_VERSION);
+            return 0;
         } else if (arg == QLatin1String("--listen") && hasValue) {
             listenAddress = args[++i].toLatin1();
         } else if (arg == QLatin1String("--port") && hasValue) {
@@ -254,6 +259,20 @@ int main(int argc, char** argv) {
         g_pRecorder = &recorder;
     }
 
+    // A name is resolved once, here; the first address it stands for (IPv4 ones first) is listened on.
+    QString why;
+    const QStringList resolved = SocketResolve(QString::fromLatin1(listenAddress), &why);
+    if (resolved.isEmpty()) {
+        std::fprintf(stderr, "ocs-sim: '%s' cannot be resolved: %s\n", listenAddress.constData(),
+                     qPrintable(why));
+        return 2;
+    }
+    sockaddr_storage address;
+    socklen_t addressLength = 0;
+    const int family = SocketAddressOf(resolved.constFirst().toLatin1(), static_cast<unsigned short>(port),
+                                       &address, &addressLength);
+    const QByteArray shownAddress = SocketAddressWithPort(resolved.constFirst(), port).toLatin1();
+
 #ifdef _WIN32
     if (!serialName.isEmpty()) {
         std::fprintf(stderr, "ocs-sim: --serial needs pseudo-terminals, which Windows does not have; use the "
@@ -267,32 +286,25 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGBREAK, OnSignal); // Ctrl+Break, the one console event a single program can be sent
     std::signal(SIGTERM, OnSignal);
-    const SimHandle listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const SimHandle listener = ::socket(family, SOCK_STREAM, 0);
 #else
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    const SimHandle listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const SimHandle listener = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
 #endif
     g_clock.start();
     const int yes = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, listenAddress.constData(), &address.sin_addr) != 1) {
-        std::fprintf(stderr, "ocs-sim: '%s' is not an IPv4 address\n", listenAddress.constData());
-        return 2;
-    }
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), addressLength) != 0 ||
         ::listen(listener, 8) != 0) {
-        std::fprintf(stderr, "ocs-sim: cannot listen on %s:%d: %s\n", listenAddress.constData(), port,
+        std::fprintf(stderr, "ocs-sim: cannot listen on %s: %s\n", shownAddress.constData(),
                      qPrintable(qt_error_string()));
         return 1;
     }
-    Print("listening", listenAddress + ":" + QByteArray::number(port));
+    Print("listening", shownAddress);
 
     std::vector<SSource> clients;
     SSource serial;
@@ -352,7 +364,7 @@ int main(int argc, char** argv) {
             break;
         if (ready > 0) {
             if (fds[0].revents & POLLIN) {
-                sockaddr_in peer{};
+                sockaddr_storage peer{};
                 socklen_t len = sizeof(peer);
 #ifdef _WIN32
                 const SimHandle fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
@@ -363,8 +375,13 @@ int main(int argc, char** argv) {
                 if (fd != SIM_NO_HANDLE) {
                     SSource client;
                     client.fd = fd;
-                    client.name = "TCP " + QByteArray(::inet_ntoa(peer.sin_addr)) + ":" +
-                                  QByteArray::number(ntohs(peer.sin_port));
+                    char host[NI_MAXHOST] = "?";
+                    char service[NI_MAXSERV] = "?";
+                    ::getnameinfo(reinterpret_cast<sockaddr*>(&peer), len, host, sizeof(host), service,
+                                  sizeof(service), NI_NUMERICHOST | NI_NUMERICSERV);
+                    client.name =
+                        "TCP " +
+                        SocketAddressWithPort(QLatin1String(host), QByteArray(service).toInt()).toLatin1();
                     Print(client.name, "connected");
                     clients.push_back(client);
                 }

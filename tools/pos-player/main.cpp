@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pos-player: %s\nTry 'pos-player --help'.\n", qPrintable(error));
         return PLAYER_USAGE;
     }
+    if (options.bVersion) {
+        std::printf("pos-player %s\n", POSEMU_VERSION);
+        return PLAYER_OK;
+    }
     if (options.bHelp) {
         std::fputs(PLAYER_USAGE_TEXT, stdout);
         return PLAYER_OK;

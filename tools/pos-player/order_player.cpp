@@ -7,6 +7,7 @@
 #include "script/order_line.h"
 #include "script/pos_catalogue.h"
 #include "transport/port_names.h"
+#include "transport/socket_compat.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +21,9 @@ const char PLAYER_USAGE_TEXT[] =
     "  FILE               a POS definition file (.vlq), or the name of one in the POS folder\n"
     "                     (./POS, then the installed samples)\n"
     "  --tcp ADDRESS[:PORT]\n"
-    "                     connect to the OCS at this IPv4 address, TCP port 48501 or PORT\n"
+    "                     connect to the OCS at HOST (a name, an IPv4 address, or an IPv6\n"
+    "                     address, in brackets before a port), TCP port 48501 or PORT; each\n"
+    "                     address a name stands for is tried in turn, IPv4 ones first\n"
     "  --serial COMn      use serial port COMn (COM1..COM14, as on the Communications page; a USB\n"
     "                     adapter gets the lowest free name from COM3 up the first time it is seen)\n"
     "  --baud RATE        9600 (default) or 19200\n"
@@ -44,6 +47,7 @@ const char PLAYER_USAGE_TEXT[] =
     "                     (default 1000)\n"
     "  --junit FILE       write a JUnit XML report of the judged lines (with --expect)\n"
     "  --help             show this text\n"
+    "  --version          show the version\n"
     "\n"
     "Judging: each occurrence of the expected reply goes to the oldest line still waiting; other\n"
     "bytes that come while a line waits are its own. A line is answered (its reply came in time),\n"
@@ -143,6 +147,9 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
             options.bHelp = true;
             return true;
+        } else if (arg == QLatin1String("--version")) {
+            options.bVersion = true;
+            return true;
         } else if (choice) {
             if (!value(text))
                 return false;
@@ -162,17 +169,43 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (arg == QLatin1String("--tcp")) {
             if (!value(text))
                 return false;
-            // ADDRESS or ADDRESS:PORT, so that jobs on one host can each reach a simulator of their own.
-            const int colon = text.indexOf(QLatin1Char(':'));
-            s.m_strIpAddress = text.left(colon);
-            if (colon >= 0) {
+            // HOST or HOST:PORT (an IPv6 address in brackets before a port), so that jobs on one host can
+            // each reach a simulator of their own, and CI services by their names.
+            QString host = text;
+            QString port;
+            bool hasPort = false;
+            if (text.startsWith(QLatin1Char('['))) {
+                const int close = text.indexOf(QLatin1Char(']'));
+                host = text.mid(1, close - 1);
+                if (close < 0 || (close + 1 < text.size() && text.at(close + 1) != QLatin1Char(':'))) {
+                    error = QStringLiteral("--tcp takes HOST, HOST:PORT or [IPv6 address]:PORT");
+                    return false;
+                }
+                hasPort = close + 1 < text.size();
+                port = text.mid(close + 2);
+            } else if (text.count(QLatin1Char(':')) == 1) {
+                const int colon = text.indexOf(QLatin1Char(':'));
+                host = text.left(colon);
+                port = text.mid(colon + 1);
+                hasPort = true;
+            }
+            if (hasPort) {
                 bool ok = false;
-                options.nTcpPort = text.mid(colon + 1).toInt(&ok);
+                options.nTcpPort = port.toInt(&ok);
                 if (!ok || options.nTcpPort < 1 || options.nTcpPort > 65535) {
-                    error = QStringLiteral("--tcp takes ADDRESS or ADDRESS:PORT, PORT 1 to 65535");
+                    error = QStringLiteral("--tcp takes HOST or HOST:PORT, PORT 1 to 65535");
                     return false;
                 }
             }
+            QString why;
+            options.tcpAddresses = SocketResolve(host, &why);
+            if (host.isEmpty() || options.tcpAddresses.isEmpty()) {
+                error = QStringLiteral("--tcp: '%1' cannot be resolved: %2")
+                            .arg(host, host.isEmpty() ? QStringLiteral("no host given") : why);
+                return false;
+            }
+            options.strTcpHost = host;
+            s.m_strIpAddress = options.tcpAddresses.constFirst();
             s.m_bUseNetwork = 1;
         } else if (arg == QLatin1String("--checksum") || arg == QLatin1String("--no-checksum")) {
             checksum = arg == QLatin1String("--checksum") ? 1 : 0;
@@ -344,8 +377,23 @@ void COrderPlayer::Start() {
         m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
         return;
     }
-    if (m_client.Connect(s.m_strIpAddress, m_options.nTcpPort) != 0)
-        Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
+    ConnectNext();
+}
+
+// Each address the --tcp host stands for, in turn, until one takes the connection.
+void COrderPlayer::ConnectNext() {
+    QStringList addresses = m_options.tcpAddresses;
+    if (addresses.isEmpty())
+        addresses << m_options.settings.m_strIpAddress;
+    for (; m_nAddress < addresses.size(); ++m_nAddress) {
+        m_client.Close();
+        if (m_client.Connect(addresses[m_nAddress], m_options.nTcpPort) == 0)
+            return; // the outcome comes to OnOcsConnect
+    }
+    const QString host = m_options.strTcpHost.isEmpty() ? addresses.constFirst() : m_options.strTcpHost;
+    m_strRunError =
+        QStringLiteral("could not connect to %1").arg(SocketAddressWithPort(host, m_options.nTcpPort));
+    Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
 }
 
 void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
@@ -354,7 +402,8 @@ void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
         if (link != m_nLink || m_bEnding)
             return;
         if (error != 0) {
-            Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
+            ++m_nAddress;
+            ConnectNext();
             return;
         }
         m_bOpen = m_bLinked = true;
@@ -484,6 +533,7 @@ void COrderPlayer::SendLine(const QByteArray& line) {
                 return;
             }
         }
+        ++m_nDataLinesSent;
         return;
     }
     // One send per byte, as the window does: an OCS may take a line's bytes as they come.
@@ -494,6 +544,7 @@ void COrderPlayer::SendLine(const QByteArray& line) {
             return;
         }
     }
+    ++m_nDataLinesSent;
 }
 
 void COrderPlayer::AddTx(const QByteArray& text, int kind) {
@@ -510,7 +561,7 @@ void COrderPlayer::AddRx(const QByteArray& text, bool serial) {
     std::fflush(m_out);
 }
 
-// The summary, the report, and status 7 when a line failed and nothing worse happened.
+// The summary, and status 7 when a line failed and nothing worse happened.
 void COrderPlayer::ReportJudgement() {
     if (!m_pJudge)
         return;
@@ -521,10 +572,19 @@ void COrderPlayer::ReportJudgement() {
     const bool failed = m_pJudge->Count(JUDGED_WRONG) + m_pJudge->Count(JUDGED_MISSING) > 0;
     if (failed && m_nStatus == PLAYER_OK)
         m_nStatus = PLAYER_REPLIES_FAILED;
-    if (m_options.strJUnit.isEmpty())
+}
+
+// The JUnit report: the judged lines, and an error case when the run itself failed, so that a CI that
+// reads reports rather than exit codes sees the failure.
+void COrderPlayer::WriteReport() {
+    if (!m_pJudge || m_options.strJUnit.isEmpty())
         return;
-    const QByteArray report =
-        JUnitReport(*m_pJudge, m_options.settings.m_strPosInterface, double(m_clock.nsecsElapsed()) / 1e9);
+    QString error;
+    if (m_nStatus != PLAYER_OK && m_nStatus != PLAYER_REPLIES_FAILED)
+        error = m_strRunError.isEmpty() ? QStringLiteral("the run ended with status %1").arg(m_nStatus)
+                                        : m_strRunError;
+    const QByteArray report = JUnitReport(*m_pJudge, m_options.settings.m_strPosInterface,
+                                          double(m_clock.nsecsElapsed()) / 1e9, error);
     QString why;
     if (WriteCaptureFile(m_options.strJUnit, report, &why) != CAPTURE_WRITTEN) {
         std::fprintf(m_err, "pos-player: Unable to write the report. %s\n", qPrintable(why));
@@ -537,6 +597,17 @@ void COrderPlayer::Fail(int status, const QString& message) {
     if (m_bEnding)
         return;
     std::fprintf(m_err, "pos-player: %s\n", qPrintable(message));
+    if (m_strRunError.isEmpty()) {
+        if (status == PLAYER_NO_SCRIPT)
+            m_strRunError = QStringLiteral("POS not loaded: %1").arg(message);
+        else if (status == PLAYER_NO_LINK)
+            m_strRunError =
+                QStringLiteral("could not open %1: %2").arg(m_options.settings.m_strPort, message);
+        else if (status == PLAYER_LINK_LOST)
+            m_strRunError = QStringLiteral("connection dropped after %1 data lines sent: %2")
+                                .arg(m_nDataLinesSent)
+                                .arg(message);
+    }
     End(status);
 }
 
@@ -609,6 +680,8 @@ void COrderPlayer::End(int status) {
     m_tx.SyncToDisk();
     m_rx.SyncToDisk();
     ReportJudgement();
+    if (status == PLAYER_INTERRUPTED && m_strRunError.isEmpty())
+        m_strRunError = QStringLiteral("interrupted after %1 data lines sent").arg(m_nDataLinesSent);
     // Once the link was made the file is written, also for an empty script or a dropped link.
     if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;
@@ -621,8 +694,10 @@ void COrderPlayer::End(int status) {
             std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n", qPrintable(shown),
                          qPrintable(why));
         if (written != CAPTURE_WRITTEN) {
-            if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
+            if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED) {
                 m_nStatus = PLAYER_NO_CAPTURE;
+                m_strRunError = QStringLiteral("capture file not written: %1").arg(why);
+            }
             if (m_tx.IsJournaled() && m_rx.IsJournaled()) {
                 m_bKeepJournals = true;
                 std::fprintf(m_err,
@@ -632,5 +707,6 @@ void COrderPlayer::End(int status) {
             }
         }
     }
+    WriteReport();
     emit Finished(m_nStatus);
 }

@@ -39,13 +39,16 @@ struct SPlayerOptions {
     QString strScript;     // a POS definition file, or the name of one in the POS folder
     CAppSettings settings; // link and checksum, as the window would hold them
     int nTcpPort = OCS_TCP_PORT;
-    int nPasses = 1;    // 0: until Ctrl+C
-    QString strCapture; // capture file to write at the end, if any
-    QByteArray expect;  // the reply every data line must get; empty: nothing is judged
+    QString strTcpHost;       // as given: a name or an address
+    QStringList tcpAddresses; // what it stands for, tried in turn
+    int nPasses = 1;          // 0: until Ctrl+C
+    QString strCapture;       // capture file to write at the end, if any
+    QByteArray expect;        // the reply every data line must get; empty: nothing is judged
     int nReplyTimeoutMs = 1000;
     QString strJUnit;        // JUnit XML report to write at the end, if any
     bool bReconnect = false; // serial: wait for a device that went away, and go on
     bool bHelp = false;
+    bool bVersion = false;
 };
 
 // Reads the command line (without the program name); false with a one-line error when it is wrong.
@@ -89,6 +92,8 @@ private:
     void ArmJudgeTimer();
     void OnJudgeTimer();
     void ReportJudgement();
+    void WriteReport();
+    void ConnectNext();
     void KeepLine(CCaptureLines& lines, const QByteArray& line);
     void TellJournalFailure(const QString& reason);
 
@@ -108,6 +113,9 @@ private:
     CCaptureJournal m_journal; // where the capture is kept on disk while the player runs
     QTimer m_syncTimer;
     bool m_bJournalFailureTold = false;
+    int m_nAddress = 0; // the one of the --tcp addresses tried now
+    int m_nDataLinesSent = 0;
+    QString m_strRunError;            // why the run failed, other than by its judged replies
     bool m_bKeepJournals = false;     // the capture file failed: the journals stay for POS Emulator to offer
     std::atomic<unsigned> m_nLink{0}; // work from the client's threads counts while this matches
     bool m_bOpen = false;

@@ -111,24 +111,28 @@ QString CReplyJudge::FailureMessage(const SJudgedLine& line) const {
     return QStringLiteral("wrong reply within %1 ms: %2").arg(waited, QString::fromLatin1(shown));
 }
 
-QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds) {
+QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds,
+                       const QString& runError) {
     const auto seconds = [](double s) {
         return QString::number(s, 'f', 6);
     };
     const int failures = judge.Count(JUDGED_WRONG) + judge.Count(JUDGED_MISSING);
+    const int errors = runError.isEmpty() ? 0 : 1;
+    const QString tests = QString::number(judge.Judged().size() + errors);
     QByteArray xml;
     QXmlStreamWriter out(&xml);
     out.setAutoFormatting(true);
     out.writeStartDocument();
     out.writeStartElement(QStringLiteral("testsuites"));
-    out.writeAttribute(QStringLiteral("tests"), QString::number(judge.Judged().size()));
+    out.writeAttribute(QStringLiteral("tests"), tests);
     out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    out.writeAttribute(QStringLiteral("errors"), QString::number(errors));
     out.writeAttribute(QStringLiteral("time"), seconds(totalSeconds));
     out.writeStartElement(QStringLiteral("testsuite"));
     out.writeAttribute(QStringLiteral("name"), QStringLiteral("pos-player"));
-    out.writeAttribute(QStringLiteral("tests"), QString::number(judge.Judged().size()));
+    out.writeAttribute(QStringLiteral("tests"), tests);
     out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    out.writeAttribute(QStringLiteral("errors"), QStringLiteral("0"));
+    out.writeAttribute(QStringLiteral("errors"), QString::number(errors));
     out.writeAttribute(QStringLiteral("time"), seconds(totalSeconds));
     for (const SJudgedLine& line : judge.Judged()) {
         out.writeStartElement(QStringLiteral("testcase"));
@@ -147,6 +151,17 @@ QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double 
                                                            : QStringLiteral("missing"));
             out.writeEndElement();
         }
+        out.writeEndElement();
+    }
+    if (errors) { // the run itself failed: a case of its own, as an error rather than a failure
+        out.writeStartElement(QStringLiteral("testcase"));
+        out.writeAttribute(QStringLiteral("classname"), posName);
+        out.writeAttribute(QStringLiteral("name"), QStringLiteral("run"));
+        out.writeAttribute(QStringLiteral("time"), seconds(totalSeconds));
+        out.writeStartElement(QStringLiteral("error"));
+        out.writeAttribute(QStringLiteral("message"), runError);
+        out.writeAttribute(QStringLiteral("type"), QStringLiteral("run"));
+        out.writeEndElement();
         out.writeEndElement();
     }
     out.writeEndElement();

@@ -54,4 +54,5 @@ private:
 
 // A JUnit XML report of the judged lines, as CI servers read it: one testsuite "pos-player", a
 // testcase per line with a failure element for a wrong or missing one.
-QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds);
+QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds,
+                       const QString& runError = QString());
