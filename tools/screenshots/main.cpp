@@ -15,8 +15,23 @@
 #include <QTimer>
 #include <cstdio>
 
+namespace {
+// The offscreen platform cannot pass size limits on to a window system, and says so on every resize.
+QtMessageHandler g_previousHandler = nullptr;
+void DropPlatformNoise(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (!message.contains(QLatin1String("does not support propagateSizeHints")) && g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+} // namespace
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The same fonts on every machine, so that drawing the pictures again changes them only where the
+    // program changed.
+    const QByteArray fonts = "/usr/share/fonts/truetype/dejavu";
+    if (QDir(QString::fromLatin1(fonts)).exists())
+        qputenv("QT_QPA_FONTDIR", fonts);
+    g_previousHandler = qInstallMessageHandler(DropPlatformNoise);
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit()); // the capture journals

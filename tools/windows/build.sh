@@ -10,11 +10,11 @@ qt_unpack >&2
 # The program's icon for its Windows resource, drawn from the SVG by the build machine's Qt.
 mkdir -p "$WIN_BUILD"
 icon=$PWD/$WIN_BUILD/pos-emulator.ico
-if [ ! -f "$icon" ] || [ res/icons/128_program.svg -nt "$icon" ] || [ tools/windows/make_icon.cpp -nt "$icon" ]; then
+if [ ! -f "$icon" ] || [ res/icons/128_program.svg -nt "$icon" ] || [ tools/icon/draw_icon.cpp -nt "$icon" ]; then
   # shellcheck disable=SC2046
-  g++ -std=c++17 -O1 -fPIC -o "$WIN_BUILD/make_icon" tools/windows/make_icon.cpp \
+  g++ -std=c++17 -O1 -fPIC -o "$WIN_BUILD/draw_icon" tools/icon/draw_icon.cpp \
     $(pkg-config --cflags --libs Qt6Gui Qt6Svg) >&2
-  "$WIN_BUILD/make_icon" res/icons/128_program.svg "$icon" >&2
+  "$WIN_BUILD/draw_icon" res/icons/128_program.svg --ico "$icon" >&2
 fi
 cmake -S . -B "$WIN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOSEMU_WINDOWS_ICON="$icon" \
   -DCMAKE_TOOLCHAIN_FILE="$QT_WIN/lib/cmake/Qt6/qt.toolchain.cmake" \
