@@ -63,13 +63,19 @@ private slots:
         QVERIFY(help.waitForFinished());
         QCOMPARE(help.exitCode(), 0);
         const QByteArray text = help.readAllStandardOutput();
-        QVERIFY(text.contains("--listen ADDRESS"));
+        QVERIFY(text.contains("--listen HOST"));
         QVERIFY(text.contains("--serial COMn"));
         QVERIFY(text.contains("--reply TEXT"));
         QProcess bad;
         bad.start(BuiltProgram(OCS_SIM_PATH), {"--bogus"});
         QVERIFY(bad.waitForFinished());
         QVERIFY(bad.exitCode() != 0);
+        // A name that resolves to nothing: a wrong command line, with the resolver's reason.
+        QProcess unresolved;
+        unresolved.start(BuiltProgram(OCS_SIM_PATH), {"--listen", "no such host!"});
+        QVERIFY(unresolved.waitForFinished());
+        QCOMPARE(unresolved.exitCode(), 2);
+        QVERIFY(unresolved.readAllStandardError().startsWith("ocs-sim: 'no such host!' cannot be resolved: "));
     }
 
     void overTcp() {
