@@ -2,6 +2,7 @@
 #include "app/window_feedback.h"
 
 #include <QApplication>
+#include <QSysInfo>
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +12,7 @@ const char USAGE[] =
     "\n"
     "Plays scripted POS order data to an OCS, the order confirmation display of a drive-through\n"
     "lane, over a serial line or TCP, and shows and saves every byte sent and received. Everything\n"
-    "is set in the window; the settings are kept in ~/.config/Veltrin Applications/pos-emulator.conf\n"
+    "is set in the window; the settings are kept in %s\n"
     "and POS definition files are read from the folder POS in the current folder.\n"
     "\n"
     "  --help      show this text\n"
@@ -56,7 +57,11 @@ int ReadCommandLine(int argc, char* argv[]) {
         const char* arg = argv[i];
         bool takesValue = false;
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::fputs(USAGE, stdout);
+            const bool windows = QSysInfo::productType() == QLatin1String("windows");
+            std::printf(
+                USAGE,
+                windows ? "the registry key\nHKEY_CURRENT_USER\\Software\\Veltrin Applications\\pos-emulator"
+                        : "~/.config/Veltrin Applications/pos-emulator.conf");
             return 0;
         }
         if (std::strcmp(arg, "--version") == 0) {

@@ -27,7 +27,7 @@ int CEmulatorApp::InitInstance() {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     InstallProgramStyle();
-    const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), QDir::homePath());
+    const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), UserWorkParent());
     if (!work.isEmpty())
         QDir::setCurrent(work);
     LoadSettings();

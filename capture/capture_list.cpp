@@ -23,6 +23,12 @@ public:
     // Starts writing out what the file holds so far, without waiting: a sync that follows then has
     // little left to do, and holds up the writers of the file (the window) only briefly.
     void StartWriteback(int fd) { Queue(fd, true); }
+    // Waits until every request so far is done and its descriptor closed: a journal about to be
+    // removed has no other handle open then (Windows removes no file that is open).
+    void WaitIdle() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_jobs.empty() && !m_bBusy; });
+    }
     ~CDiskSyncer() {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -56,14 +62,19 @@ private:
             jobs.swap(m_jobs);
             if (jobs.empty() && m_bStop)
                 return;
+            m_bBusy = true;
             lock.unlock();
             for (const SJob& job : jobs)
                 SyncJournalHandle(job.fd, job.bWritebackOnly);
             lock.lock();
+            m_bBusy = false;
+            m_idle.notify_all();
         }
     }
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    bool m_bBusy = false;
     std::vector<SJob> m_jobs;
     bool m_bStop = false;
     std::thread m_thread;
@@ -105,6 +116,7 @@ void CCaptureLines::CloseJournal() {
     // What is still in memory goes out first; the journal's lines cannot be read after this.
     Commit();
     m_pJournal.reset();
+    CDiskSyncer::Instance().WaitIdle(); // its copies of the descriptor are closed too
     m_cache.clear();
     m_nCacheStart = -1;
 }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 QString StripFolder(const QString& path) {
     const qsizetype slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
@@ -62,8 +63,22 @@ QString InstalledPosFolder() {
     return QString();
 }
 
+QString UserWorkParent() {
+#ifdef Q_OS_WIN
+    // The install folder is no user's to write in; the documents folder is, and is where they look.
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+#else
+    return QDir::homePath();
+#endif
+}
+
 QString ChooseWorkFolder(const QString& current, const QString& installedPos, const QString& home) {
-    if (QFileInfo(current + QStringLiteral("/POS")).isDir() || installedPos.isEmpty() || home.isEmpty())
+    if (installedPos.isEmpty() || home.isEmpty())
+        return QString();
+    // Started in its own installation folder (the Windows Start menu does that), it works in the
+    // user's folder like anywhere else without a POS folder of its own.
+    const QFileInfo here(current + QStringLiteral("/POS"));
+    if (here.isDir() && here.canonicalFilePath() != QFileInfo(installedPos).canonicalFilePath())
         return QString();
     const QString work = home + QStringLiteral("/POS Emulator");
     const QString pos = work + QStringLiteral("/POS");

@@ -22,8 +22,11 @@ bool PosUsesChecksum(const QString& posName);
 // empty when the program runs from where it was built.
 QString InstalledPosFolder();
 
-// Started from a folder without a POS folder (a desktop menu starts it in the home folder), an
+// Started from a folder without a POS folder (a desktop menu starts it in the home folder), or from
+// its own installation folder (a Windows Start menu entry), an
 // installed program works in "POS Emulator" under the home folder instead; the first time, that
 // folder is made and the samples copied into its POS folder. Returns the folder to work in, or
 // empty to stay where it is.
 QString ChooseWorkFolder(const QString& current, const QString& installedPos, const QString& home);
+// Where the user's work folder "POS Emulator" goes: the home folder, on Windows the documents folder.
+QString UserWorkParent();

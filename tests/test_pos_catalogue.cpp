@@ -119,6 +119,8 @@ private slots:
         QCOMPARE(ChooseWorkFolder(work, installed, home), QString()); // a folder with POS: stays
         QVERIFY(QDir().mkpath(dir.filePath("elsewhere/POS")));
         QCOMPARE(ChooseWorkFolder(dir.filePath("elsewhere"), installed, home), QString());
+        // Started in its installation folder (a Start menu entry): the user's folder, not the install's.
+        QCOMPARE(ChooseWorkFolder(dir.filePath("share"), installed, home), work);
     }
 };
 

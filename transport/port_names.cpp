@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <algorithm>
 
 QString PortsFolder() {
     return ProfileFolder() + QStringLiteral("/ports");
@@ -36,12 +39,48 @@ QString SerialByIdFolder() {
     return folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
 }
 
+std::vector<SPresentPort> PresentComPorts() {
+    static const QRegularExpression name(QStringLiteral("\\ACOM([1-9][0-9]{0,2})\\z"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    std::vector<SPresentPort> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const QRegularExpressionMatch match = name.match(info.portName());
+        if (match.hasMatch() && match.captured(1).toInt() <= 255)
+            ports.push_back({match.captured(1).toInt(), info.description()});
+    }
+    std::sort(ports.begin(), ports.end(),
+              [](const SPresentPort& a, const SPresentPort& b) { return a.nNumber < b.nNumber; });
+    return ports;
+}
+
+std::vector<SPresentPort> OfferedComPorts() {
+    std::vector<SPresentPort> offered;
+    const std::vector<SPresentPort> present = PresentComPorts();
+    for (int n = 1; n <= PORT_LAST_NAME; ++n) {
+        const auto found = std::find_if(present.begin(), present.end(),
+                                        [n](const SPresentPort& port) { return port.nNumber == n; });
+        offered.push_back({n, found == present.end() ? QString() : found->strDescription});
+    }
+    for (const SPresentPort& port : present) {
+        if (port.nNumber > PORT_LAST_NAME)
+            offered.push_back(port);
+    }
+    return offered;
+}
+
 #ifdef Q_OS_WIN
 
 void AssignAdapterPorts() {}
 
 QString PortAdapter(const QString&) {
     return QString();
+}
+
+std::vector<int> AdapterPortNumbers() {
+    std::vector<int> numbers;
+    for (const SPresentPort& port : PresentComPorts())
+        numbers.push_back(port.nNumber);
+    return numbers;
 }
 
 #else
@@ -104,8 +143,6 @@ QString PortAdapter(const QString& comName) {
     return target.fileName();
 }
 
-#endif
-
 std::vector<int> AdapterPortNumbers() {
     std::vector<int> numbers;
     for (int n = 1; n <= PORT_LAST_NAME; ++n) {
@@ -114,3 +151,5 @@ std::vector<int> AdapterPortNumbers() {
     }
     return numbers;
 }
+
+#endif

@@ -28,5 +28,16 @@ QString SerialByIdFolder();
 void AssignAdapterPorts();
 // The adapter (its name in SerialByIdFolder()) behind a COM name, or empty.
 QString PortAdapter(const QString& comName);
-// The numbers of the COM names with an adapter behind them, lowest first.
+// The numbers of the COM names with an adapter behind them, lowest first; on Windows, which names
+// adapters itself, the ports the system has.
 std::vector<int> AdapterPortNumbers();
+
+struct SPresentPort {
+    int nNumber;
+    QString strDescription; // as the system describes the device
+};
+// The COM ports the system has (on Windows: COM1 up to COM255), lowest first; none elsewhere, where
+// devices are not named COMn.
+std::vector<SPresentPort> PresentComPorts();
+// The names the Communications page offers: COM1..COM14, then each present port above COM14.
+std::vector<SPresentPort> OfferedComPorts();

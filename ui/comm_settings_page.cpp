@@ -62,6 +62,18 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
     connect(m_pExpand, &QPushButton::clicked, this, &CCommSettingsPage::OnExpandDetails);
     connect(m_pDetectNow, &QPushButton::clicked, this, &CCommSettingsPage::OnDetectNow);
 
+    // Ports above COM14 that the system has (Windows numbers USB adapters itself), with what they are.
+    QComboBox* ports = List(1031);
+    for (const SPresentPort& port : OfferedComPorts()) {
+        const QString name = QStringLiteral("COM%1").arg(port.nNumber);
+        int index = FindStringExact(ports, name);
+        if (index < 0) {
+            ports->addItem(name);
+            index = ports->count() - 1;
+        }
+        if (!port.strDescription.isEmpty())
+            ports->setItemData(index, port.strDescription, Qt::ToolTipRole);
+    }
     LoadFromSettings();
     m_pExpand->setToolTip(QStringLiteral("Click to show/hide details"));
     m_pDetectNow->setToolTip(QStringLiteral("Click to auto-detect serial settings"));

@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
         return PLAYER_OK;
     }
     if (options.bHelp) {
-        std::fputs(PLAYER_USAGE_TEXT, stdout);
+        std::fputs(PlayerUsageText().constData(), stdout);
         return PLAYER_OK;
     }
     if (!SocketStartup()) {

@@ -2,6 +2,7 @@
 
 #include "app/message_box.h"
 #include "capture/capture_file.h"
+#include "capture/capture_journal.h"
 #include "capture/capture_log.h"
 #include "res/dialog_templates.h"
 #include "script/order_line.h"
@@ -11,65 +12,76 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSysInfo>
 
-const char PLAYER_USAGE_TEXT[] =
-    "Usage: pos-player FILE (--tcp ADDRESS[:PORT] | --serial COMn [serial options]) [options]\n"
-    "\n"
-    "Plays a POS definition file to an OCS byte for byte and line for line as the POS Emulator's\n"
-    "window does when Run is pressed, and prints each capture line as it happens.\n"
-    "\n"
-    "  FILE               a POS definition file (.vlq), or the name of one in the POS folder\n"
-    "                     (./POS, then the installed samples)\n"
-    "  --tcp ADDRESS[:PORT]\n"
-    "                     connect to the OCS at HOST (a name, an IPv4 address, or an IPv6\n"
-    "                     address, in brackets before a port), TCP port 48501 or PORT; each\n"
-    "                     address a name stands for is tried in turn, IPv4 ones first\n"
-    "  --serial COMn      use serial port COMn (COM1..COM14, as on the Communications page; a USB\n"
-    "                     adapter gets the lowest free name from COM3 up the first time it is seen)\n"
-    "  --baud RATE        9600 (default) or 19200\n"
-    "  --parity NAME      None (default), Odd, Even, Mark or Space\n"
-    "  --data-bits N      5, 6, 7 or 8 (default)\n"
-    "  --stop-bits N      1 (default), 1.5 or 2\n"
-    "  --flow NAME        None (default), Hardware or Software\n"
-    "  --reconnect        serial: when the device goes away (an adapter unplugged), wait for it,\n"
-    "                     checking every 500 ms, and go on with the next line once it is back\n"
-    "  --checksum, --no-checksum\n"
-    "                     send (or not) a checksum byte after each ETX\n"
-    "  --include-etx, --no-include-etx\n"
-    "                     let the ETX byte enter that checksum (or not)\n"
-    "                     Without these, the POS name decides as in the window: a name holding\n"
-    "                     \"PC-POS\" sends a checksum without the ETX, every other none.\n"
-    "  --passes N         play the script N times (default 1); 0 plays until Ctrl+C\n"
-    "  --capture PATH     write the capture file (the window's format) when done\n"
-    "  --expect TEXT      judge the replies: every data line must get TEXT, in the capture\n"
-    "                     notation (\"<06>\", \"<06><02>OK<03>\"); without it nothing is judged\n"
-    "  --reply-timeout MS how long a line waits for its reply, from its last byte sent\n"
-    "                     (default 1000)\n"
-    "  --junit FILE       write a JUnit XML report of the judged lines (with --expect)\n"
-    "  --help             show this text\n"
-    "  --version          show the version\n"
-    "\n"
-    "Judging: each occurrence of the expected reply goes to the oldest line still waiting; other\n"
-    "bytes that come while a line waits are its own. A line is answered (its reply came in time),\n"
-    "wrong (its time ran out and other bytes came) or missing (its time ran out with nothing).\n"
-    "Lines go out every 500 ms and never wait for replies, so with a time-out longer than that a\n"
-    "line left unanswered takes the next line's reply. Failures are printed as they are judged,\n"
-    "the summary at the end; \"line L\" counts the script's lines (not its remarks) from 1.\n"
-    "After the last pass the player waits for the replies still due; after Ctrl+C it does not, and\n"
-    "lines whose time had not run out are left out of the report.\n"
-    "\n"
-    "Ctrl+C (or SIGTERM) finishes the pass under way at 10 ms a line, as Stop does; a second one ends\n"
-    "at once.\n"
-    "While it plays, the capture is kept in journals under\n"
-    "~/.local/share/Veltrin Applications/pos-emulator/captures/ (removed when it ends); if the player\n"
-    "is killed, or the --capture file cannot be written, the next start of POS Emulator offers to\n"
-    "save that capture.\n"
-    "Lines sent are listed with their link (\"NETWORK   \"), replies with a colon (\"NETWORK:  \").\n"
-    "\n"
-    "Exit status: 0 every pass played (with --passes 0: ended by Ctrl+C) and every judged line\n"
-    "answered, 2 bad command line, 3 file not found or unreadable, 4 connection not made,\n"
-    "5 connection dropped, 6 capture file or report not written, 7 a judged line wrong or missing,\n"
-    "130 interrupted before the passes asked for were played. 7 only when no other applies.\n";
+QByteArray PlayerUsageText() {
+    const bool windows = QSysInfo::productType() == QLatin1String("windows");
+    QByteArray text =
+        "Usage: pos-player FILE (--tcp HOST[:PORT] | --serial COMn [serial options]) [options]\n"
+        "\n"
+        "Plays a POS definition file to an OCS byte for byte and line for line as the POS Emulator's\n"
+        "window does when Run is pressed, and prints each capture line as it happens.\n"
+        "\n"
+        "  FILE               a POS definition file (.vlq), or the name of one in the POS folder\n"
+        "                     (./POS, then the installed samples)\n"
+        "  --tcp HOST[:PORT]\n"
+        "                     connect to the OCS at HOST (a name, an IPv4 address, or an IPv6\n"
+        "                     address, in brackets before a port), TCP port 48501 or PORT; each\n"
+        "                     address a name stands for is tried in turn, IPv4 ones first\n"
+        "  --serial COMn      use serial port COMn" +
+        QByteArray(windows ? " (COM1..COM255, as Windows names the ports)\n"
+                           : " (COM1..COM14, as on the Communications page; a USB\n"
+                             "                     adapter gets the lowest free name from COM3 up the first "
+                             "time it is seen)\n") +
+        "  --baud RATE        9600 (default) or 19200\n"
+        "  --parity NAME      None (default), Odd, Even, Mark or Space\n"
+        "  --data-bits N      5, 6, 7 or 8 (default)\n"
+        "  --stop-bits N      1 (default), 1.5 or 2\n"
+        "  --flow NAME        None (default), Hardware or Software\n"
+        "  --reconnect        serial: when the device goes away (an adapter unplugged), wait for it,\n"
+        "                     checking every 500 ms, and go on with the next line once it is back\n"
+        "  --checksum, --no-checksum\n"
+        "                     send (or not) a checksum byte after each ETX\n"
+        "  --include-etx, --no-include-etx\n"
+        "                     let the ETX byte enter that checksum (or not)\n"
+        "                     Without these, the POS name decides as in the window: a name holding\n"
+        "                     \"PC-POS\" sends a checksum without the ETX, every other none.\n"
+        "  --passes N         play the script N times (default 1); 0 plays until Ctrl+C\n"
+        "  --capture PATH     write the capture file (the window's format) when done\n"
+        "  --expect TEXT      judge the replies: every data line must get TEXT, in the capture\n"
+        "                     notation (\"<06>\", \"<06><02>OK<03>\"); without it nothing is judged\n"
+        "  --reply-timeout MS how long a line waits for its reply, from its last byte sent\n"
+        "                     (default 1000)\n"
+        "  --junit FILE       write a JUnit XML report of the judged lines (with --expect)\n"
+        "  --help             show this text\n"
+        "  --version          show the version\n"
+        "\n"
+        "Judging: each occurrence of the expected reply goes to the oldest line still waiting; other\n"
+        "bytes that come while a line waits are its own. A line is answered (its reply came in time),\n"
+        "wrong (its time ran out and other bytes came) or missing (its time ran out with nothing).\n"
+        "Lines go out every 500 ms and never wait for replies, so with a time-out longer than that a\n"
+        "line left unanswered takes the next line's reply. Failures are printed as they are judged,\n"
+        "the summary at the end; \"line L\" counts the script's lines (not its remarks) from 1.\n"
+        "After the last pass the player waits for the replies still due; after Ctrl+C it does not, and\n"
+        "lines whose time had not run out are left out of the report.\n"
+        "\n" +
+        QByteArray(windows ? "Ctrl+C or Ctrl+Break (or closing the console)" : "Ctrl+C (or SIGTERM)") +
+        " finishes the pass under way at 10 ms a line, as Stop does; a second one ends\n"
+        "at once.\n"
+        "While it plays, the capture is kept in journals under\n" +
+        QDir::toNativeSeparators(CaptureJournalsFolder()).toLocal8Bit() +
+        " (removed when it ends); if the player\n"
+        "is killed, or the --capture file cannot be written, the next start of POS Emulator offers to\n"
+        "save that capture.\n"
+        "Lines sent are listed with their link (\"NETWORK   \"), replies with a colon (\"NETWORK:  \").\n"
+        "\n"
+        "Exit status: 0 every pass played (with --passes 0: ended by Ctrl+C) and every judged line\n"
+        "answered, 2 bad command line, 3 file not found or unreadable, 4 connection not made,\n"
+        "5 connection dropped, 6 capture file or report not written, 7 a judged line wrong or missing,\n"
+        "130 interrupted before the passes asked for were played. 7 only when no other applies.\n";
+    return text;
+}
 
 namespace {
 const char CONNECT_FAILED[] = "Unable to connect to OCS";
@@ -93,9 +105,9 @@ struct SChoiceOption {
     QString CAppSettings::*pstrField;
 };
 const SChoiceOption CHOICE_OPTIONS[] = {
-    {"--serial", 1031, &CAppSettings::m_strPort},        {"--baud", 1021, &CAppSettings::m_strBaud},
-    {"--parity", 1022, &CAppSettings::m_strParity},      {"--data-bits", 1027, &CAppSettings::m_strDataBits},
-    {"--stop-bits", 1028, &CAppSettings::m_strStopBits}, {"--flow", 1029, &CAppSettings::m_strFlowControl},
+    {"--baud", 1021, &CAppSettings::m_strBaud},          {"--parity", 1022, &CAppSettings::m_strParity},
+    {"--data-bits", 1027, &CAppSettings::m_strDataBits}, {"--stop-bits", 1028, &CAppSettings::m_strStopBits},
+    {"--flow", 1029, &CAppSettings::m_strFlowControl},
 };
 } // namespace
 
@@ -150,6 +162,19 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (arg == QLatin1String("--version")) {
             options.bVersion = true;
             return true;
+        } else if (arg == QLatin1String("--serial")) {
+            if (!value(text))
+                return false;
+            // Any name Windows may give a port; the ports folder or /dev/ttyS(n-1) elsewhere.
+            static const QRegularExpression comName(QStringLiteral("\\ACOM([1-9][0-9]{0,2})\\z"),
+                                                    QRegularExpression::CaseInsensitiveOption);
+            const QRegularExpressionMatch match = comName.match(text);
+            if (!match.hasMatch() || match.captured(1).toInt() > 255) {
+                error = QStringLiteral("--serial takes a port name COM1 to COM255");
+                return false;
+            }
+            s.m_strPort = QStringLiteral("COM") + match.captured(1);
+            s.m_bUseSerial = 1;
         } else if (choice) {
             if (!value(text))
                 return false;
@@ -164,8 +189,6 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
                 return false;
             }
             s.*choice->pstrField = items[match];
-            if (choice->nControlId == 1031)
-                s.m_bUseSerial = 1;
         } else if (arg == QLatin1String("--tcp")) {
             if (!value(text))
                 return false;

@@ -53,7 +53,8 @@ struct SPlayerOptions {
 
 // Reads the command line (without the program name); false with a one-line error when it is wrong.
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error);
-extern const char PLAYER_USAGE_TEXT[];
+// The --help text, with what is true on the platform it runs on.
+QByteArray PlayerUsageText();
 
 // Plays a POS definition file to an OCS the way the window's continuous play does, printing each
 // capture line as it happens. Ends the event loop with the exit status when done.
