@@ -15,16 +15,11 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -34,21 +29,21 @@ using Clock = std::chrono::steady_clock;
 // Accepts one connection and stamps the arrival of every STX until `count` came or it closes.
 class CStamper {
 public:
-    CStamper(int listener, size_t count) {
+    CStamper(SocketHandle listener, size_t count) {
         m_thread = std::thread([this, listener, count] {
-            const int fd = ::accept(listener, nullptr, nullptr);
+            const SocketHandle fd = ::accept(listener, nullptr, nullptr);
             char buffer[4096];
             while (Count() < count) {
-                const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+                const int n = int(::recv(fd, buffer, sizeof(buffer), 0));
                 if (n <= 0)
                     break;
                 const auto now = Clock::now();
                 std::lock_guard<std::mutex> lock(m_mutex);
-                for (ssize_t i = 0; i < n; ++i)
+                for (int i = 0; i < n; ++i)
                     if (buffer[i] == 0x02)
                         m_stamps.push_back(now);
             }
-            ::close(fd);
+            SocketCloseHandle(fd);
         });
     }
     ~CStamper() { m_thread.join(); }
@@ -113,9 +108,9 @@ int main(int argc, char** argv) {
         script += QByteArray("<02>LINE ") + QByteArray::number(qulonglong(i)) + "<03>\n";
     if (!WritePosScript("Bench", script))
         return 1;
-    const int listener = ListenLoopback("127.0.0.30");
-    const int naiveListener = ListenLoopback("127.0.0.31");
-    if (listener < 0 || naiveListener < 0) {
+    const SocketHandle listener = ListenLoopback("127.0.0.30");
+    const SocketHandle naiveListener = ListenLoopback("127.0.0.31");
+    if (listener == SOCKET_INVALID || naiveListener == SOCKET_INVALID) {
         std::fprintf(stderr, "cannot listen on 127.0.0.30/31:48501\n");
         return 1;
     }
@@ -146,20 +141,19 @@ int main(int argc, char** argv) {
     {
         CStamper stamper(naiveListener, slow);
         std::thread sender([slow] {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(48501);
-            ::inet_pton(AF_INET, "127.0.0.31", &addr.sin_addr);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0)
+            const SocketHandle fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_storage addr;
+            socklen_t length = 0;
+            SocketAddressOf("127.0.0.31", 48501, &addr, &length);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0)
                 return;
             for (size_t i = 0; i < slow; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 const char line[] = "\x02LINE\x03";
                 for (size_t b = 0; b + 1 < sizeof(line); ++b)
-                    ::send(fd, line + b, 1, MSG_NOSIGNAL);
+                    SocketSendNow(fd, line + b, 1);
             }
-            ::close(fd);
+            SocketCloseHandle(fd);
         });
         sender.join();
         naive = stamper.Stamps();
@@ -177,7 +171,7 @@ int main(int argc, char** argv) {
                 continuous.median > 0 ? reference.median / continuous.median : 0.0);
     std::printf("naive_to_window_p99_ratio %.1f\n",
                 continuous.p99 > 0 ? reference.p99 / continuous.p99 : 0.0);
-    ::close(listener);
-    ::close(naiveListener);
+    SocketCloseHandle(listener);
+    SocketCloseHandle(naiveListener);
     return stamps.size() == slow + fast ? 0 : 1;
 }

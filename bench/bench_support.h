@@ -29,12 +29,10 @@ inline void ResetResidentPeak() {
 }
 
 #include "app/app_settings.h"
+#include "transport/socket_compat.h"
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 // Offscreen, with a profile store and a current folder of the benchmark's own (call before the
 // application object exists); message boxes print instead of waiting.
@@ -52,17 +50,19 @@ inline bool WritePosScript(const QString& name, const QByteArray& content) {
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-// A listening socket on port 48501 of a loopback address, or -1.
-inline int ListenLoopback(const char* address, int backlog = 4) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A listening socket on port 48501 of a loopback address, or SOCKET_INVALID.
+inline SocketHandle ListenLoopback(const char* address, int backlog = 4) {
+    SocketStartup();
+    const SocketHandle fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(48501);
-    ::inet_pton(AF_INET, address, &addr.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, backlog) != 0)
-        return -1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
+    sockaddr_storage addr;
+    socklen_t length = 0;
+    SocketAddressOf(address, 48501, &addr, &length);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0 || ::listen(fd, backlog) != 0) {
+        SocketCloseHandle(fd);
+        return SOCKET_INVALID;
+    }
     return fd;
 }
 

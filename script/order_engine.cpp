@@ -157,6 +157,7 @@ void CMainDialog::CloseConnection() {
         QMetaObject::invokeMethod(&m_finishDialog, "close", Qt::QueuedConnection);
     EnableSettingsPages(true);
     m_bRunning = 0;
+    m_pacer.Idle();
     // The order has ended: its capture goes to the disk now, not a second later.
     m_modelTx.SyncToDisk();
     m_modelRx.SyncToDisk();

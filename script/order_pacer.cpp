@@ -14,6 +14,7 @@ constexpr qint64 PACER_SPIN_NS = 150000;    // what a sleep may overshoot by
 } // namespace
 
 int COrderPacer::Schedule(int delayMs) {
+    m_fineTimer.Hold(true);
     const qint64 now = m_clock.nsecsElapsed();
     qint64 base = now;
     if (m_bInTick && m_nTickDueNs >= 0)

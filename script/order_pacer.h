@@ -1,5 +1,7 @@
 #pragma once
 
+#include "script/fine_timer.h"
+
 #include <QElapsedTimer>
 
 // Paces script lines on a single-shot timer. Each tick counts the next delay from the moment it was
@@ -10,6 +12,8 @@ public:
     // The interval to start the timer with, for a line due delayMs from the tick being handled (or
     // from now, outside a tick).
     int Schedule(int delayMs);
+    // The order has stopped: the fine system timer that Schedule asked for is let go.
+    void Idle() { m_fineTimer.Hold(false); }
     // Held while a tick is handled. It first waits out the early start of the timer. A tick held up
     // for longer than a moment (the event loop busy painting) counts the next delay from when it ran
     // instead: catching up would put the next line on the wire early by as much.
@@ -31,4 +35,5 @@ private:
     qint64 m_nDueNs = -1;     // when the running timer is due
     qint64 m_nTickDueNs = -1; // when the tick being handled was due
     bool m_bInTick = false;
+    CFineTimer m_fineTimer;
 };

@@ -100,7 +100,7 @@ class TestMainWindow : public QObject {
         Open();
         Page().OnRun();
         const PeerHandle fd = m_peer->Accept();
-        if (fd == PEER_NONE || !QTest::qWaitFor([this] { return m_dlg->m_bRunning != 0; }))
+        if (fd == PEER_NONE || !QTest::qWaitFor([this] { return m_dlg->m_bRunning != 0; }, TestTimeout(5000)))
             return PEER_NONE;
         return fd;
     }
@@ -593,7 +593,7 @@ private slots:
         const QByteArray second("\x02"
                                 "A\0B\x03\x03x\x03\x7b",
                                 9);
-        QTRY_COMPARE_WITH_TIMEOUT(reader.Data(), first + second, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(reader.Data(), first + second, TestTimeout(5000));
         WriteBytes(fd, QByteArray("\x06OK\x00hidden", 10));
         QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"NETWORK:  <06>OK<00>hidden"}); // NULs hide nothing
         Page().OnStop(); // returns when the pass is finished
@@ -1236,7 +1236,7 @@ private slots:
             occupier.Close();
             // A SYN dropped while the backlog was full is retried after a second or more; one the
             // kernel may have dropped for good is ended by Stop below.
-            if (!QTest::qWaitFor([&] { return !dlg.IsConnecting(); }, 5000))
+            if (!QTest::qWaitFor([&] { return !dlg.IsConnecting(); }, TestTimeout(5000)))
                 Page().OnStop();
             QVERIFY(!dlg.IsConnecting());
             fd = peer.Accept(dlg.m_bRunning ? 5000 : 0);

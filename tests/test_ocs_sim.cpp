@@ -75,7 +75,14 @@ private slots:
         unresolved.start(BuiltProgram(OCS_SIM_PATH), {"--listen", "no such host!"});
         QVERIFY(unresolved.waitForFinished());
         QCOMPARE(unresolved.exitCode(), 2);
-        QVERIFY(unresolved.readAllStandardError().startsWith("ocs-sim: 'no such host!' cannot be resolved: "));
+        QVERIFY(
+            unresolved.readAllStandardError().startsWith("ocs-sim: 'no such host!' cannot be resolved: "));
+        // Names are printed in UTF-8 on every platform (Windows' console code page would make "?" of them).
+        QProcess named;
+        named.start(BuiltProgram(OCS_SIM_PATH),
+                    {"--record", QString::fromUtf8("no-such-folder-\xd0\x96/learned.vlq")});
+        QVERIFY(named.waitForFinished());
+        QVERIFY2(named.readAllStandardError().contains("no-such-folder-\xd0\x96"), "not UTF-8");
     }
 
     void overTcp() {

@@ -3,6 +3,7 @@
 // Loopback peers for the transport tests: a TCP listener on a 127.0.0.x address of the test's own,
 // and a pseudo-terminal published behind a COM name.
 
+#include "test_support.h"
 #include "transport/port_names.h"
 
 #include "transport/socket_compat.h"
@@ -86,7 +87,7 @@ public:
     }
     // Waits up to timeoutMs for a connection; PEER_NONE when none came.
     PeerHandle Accept(int timeoutMs = 5000) {
-        if (!m_bOk || !SocketWaitReadable(m_fd, timeoutMs))
+        if (!m_bOk || !SocketWaitReadable(m_fd, TestTimeout(timeoutMs)))
             return PEER_NONE;
 #ifdef _WIN32
         return ::accept(m_fd, nullptr, nullptr);

@@ -12,6 +12,20 @@
 #include <algorithm>
 #include <cstdlib>
 
+// How long a test waits for what the program does, stretched by POSEMU_TEST_TIME_FACTOR where the
+// machine is slow to answer (Wine on a loaded host: tools/windows/test.sh sets it).
+inline int TestTimeout(int ms) {
+    static const double factor = std::max(1.0, qEnvironmentVariable("POSEMU_TEST_TIME_FACTOR").toDouble());
+    return int(ms * factor);
+}
+#undef QTRY_VERIFY
+#define QTRY_VERIFY(expr) QTRY_VERIFY_WITH_TIMEOUT(expr, TestTimeout(5000))
+#undef QTRY_VERIFY2
+#define QTRY_VERIFY2(expr, messageExpression)                                                                \
+    QTRY_VERIFY2_WITH_TIMEOUT(expr, messageExpression, TestTimeout(5000))
+#undef QTRY_COMPARE
+#define QTRY_COMPARE(expr, expected) QTRY_COMPARE_WITH_TIMEOUT(expr, expected, TestTimeout(5000))
+
 // The offscreen platform cannot pass size limits on to a window system, and says so on every resize.
 // Call from initTestCase(), after the test library has put its own handler in place.
 inline QtMessageHandler& PreviousMessageHandler() {

@@ -4,6 +4,7 @@
 #include "wire_recorder.h"
 
 #include "app/app_settings.h"
+#include "app/console.h"
 #include "capture/capture_file.h"
 #include "script/order_script.h"
 #include "transport/port_names.h"
@@ -196,13 +197,13 @@ bool WriteRecording(const CWireRecorder& recorder, const QString& path) {
     const QByteArray how = HowToPlay(recording.checksum);
     QString why;
     if (WriteCaptureFile(path, recording.text, &why) != CAPTURE_WRITTEN) {
-        std::fprintf(stderr, "ocs-sim: cannot write %s: %s\n", qPrintable(path), qPrintable(why));
+        std::fprintf(stderr, "ocs-sim: cannot write %s: %s\n", qUtf8Printable(path), qUtf8Printable(why));
         return false;
     }
-    std::printf("recorded %d frames to %s; play it %s\n", recording.nFrames, qPrintable(path),
+    std::printf("recorded %d frames to %s; play it %s\n", recording.nFrames, qUtf8Printable(path),
                 how.constData());
     for (const QString& warning : recording.warnings)
-        std::printf("warning: %s\n", qPrintable(warning));
+        std::printf("warning: %s\n", qUtf8Printable(warning));
     std::fflush(stdout);
     return true;
 }
@@ -210,6 +211,7 @@ bool WriteRecording(const CWireRecorder& recorder, const QString& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    UseUtf8Console();
     QCoreApplication app(argc, argv);
     QByteArray listenAddress = "127.0.0.1";
     int port = 48501;
@@ -240,7 +242,8 @@ int main(int argc, char** argv) {
         } else if (arg == QLatin1String("--record") && hasValue) {
             recordPath = args[++i];
         } else {
-            std::fprintf(stderr, "ocs-sim: unknown or incomplete option '%s'\n\n%s", qPrintable(arg), USAGE);
+            std::fprintf(stderr, "ocs-sim: unknown or incomplete option '%s'\n\n%s", qUtf8Printable(arg),
+                         USAGE);
             return 2;
         }
     }
@@ -253,7 +256,7 @@ int main(int argc, char** argv) {
         // Found out now, not after a long recording.
         const QFileInfo target(recordPath);
         if (!target.absoluteDir().exists() || (target.exists() && !target.isFile())) {
-            std::fprintf(stderr, "ocs-sim: cannot record to %s\n", qPrintable(recordPath));
+            std::fprintf(stderr, "ocs-sim: cannot record to %s\n", qUtf8Printable(recordPath));
             return 2;
         }
         g_pRecorder = &recorder;
@@ -264,7 +267,7 @@ int main(int argc, char** argv) {
     const QStringList resolved = SocketResolve(QString::fromLatin1(listenAddress), &why);
     if (resolved.isEmpty()) {
         std::fprintf(stderr, "ocs-sim: '%s' cannot be resolved: %s\n", listenAddress.constData(),
-                     qPrintable(why));
+                     qUtf8Printable(why));
         return 2;
     }
     sockaddr_storage address;
@@ -301,7 +304,7 @@ int main(int argc, char** argv) {
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), addressLength) != 0 ||
         ::listen(listener, 8) != 0) {
         std::fprintf(stderr, "ocs-sim: cannot listen on %s: %s\n", shownAddress.constData(),
-                     qPrintable(qt_error_string()));
+                     qUtf8Printable(qt_error_string()));
         return 1;
     }
     Print("listening", shownAddress);
@@ -313,7 +316,7 @@ int main(int argc, char** argv) {
     int slaveFd = -1;
     if (!serialName.isEmpty()) {
         if (AtoiLike(serialName.mid(3)) < 1 || !serialName.startsWith(QLatin1String("COM"))) {
-            std::fprintf(stderr, "ocs-sim: '%s' is not a COM name\n", qPrintable(serialName));
+            std::fprintf(stderr, "ocs-sim: '%s' is not a COM name\n", qUtf8Printable(serialName));
             return 2;
         }
         serial.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -333,7 +336,7 @@ int main(int argc, char** argv) {
         published = PortsFolder() + QLatin1Char('/') + serialName;
         QFile::remove(published);
         if (::symlink(slavePath.constData(), QFile::encodeName(published).constData()) != 0) {
-            std::fprintf(stderr, "ocs-sim: cannot publish %s: %s\n", qPrintable(published),
+            std::fprintf(stderr, "ocs-sim: cannot publish %s: %s\n", qUtf8Printable(published),
                          std::strerror(errno));
             return 1;
         }

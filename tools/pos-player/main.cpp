@@ -1,4 +1,5 @@
 // pos-player: plays a POS definition file to an OCS from the command line, for unattended tests.
+#include "app/console.h"
 #include "interrupt_watch.h"
 #include "order_player.h"
 
@@ -6,13 +7,14 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    UseUtf8Console();
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     SPlayerOptions options;
     QString error;
     if (!ParsePlayerArgs(args, options, error)) {
-        std::fprintf(stderr, "pos-player: %s\nTry 'pos-player --help'.\n", qPrintable(error));
+        std::fprintf(stderr, "pos-player: %s\nTry 'pos-player --help'.\n", qUtf8Printable(error));
         return PLAYER_USAGE;
     }
     if (options.bVersion) {

@@ -70,7 +70,7 @@ QByteArray PlayerUsageText() {
         " finishes the pass under way at 10 ms a line, as Stop does; a second one ends\n"
         "at once.\n"
         "While it plays, the capture is kept in journals under\n" +
-        QDir::toNativeSeparators(CaptureJournalsFolder()).toLocal8Bit() +
+        QDir::toNativeSeparators(CaptureJournalsFolder()).toUtf8() +
         " (removed when it ends); if the player\n"
         "is killed, or the --capture file cannot be written, the next start of POS Emulator offers to\n"
         "save that capture.\n"
@@ -314,7 +314,7 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
                 if (line.result == JUDGED_ANSWERED)
                     return;
                 std::fprintf(m_out, "failed: pass %d line %d: %s: %s\n", line.nPass, line.nLine,
-                             line.text.constData(), qPrintable(m_pJudge->FailureMessage(line)));
+                             line.text.constData(), qUtf8Printable(m_pJudge->FailureMessage(line)));
                 std::fflush(m_out);
             });
         m_gather.SetByteTap([this](const QByteArray& bytes) {
@@ -346,7 +346,7 @@ void COrderPlayer::TellJournalFailure(const QString& reason) {
         return;
     m_bJournalFailureTold = true;
     std::fprintf(m_err, "pos-player: the capture cannot be kept on disk (%s); it is held in memory only\n",
-                 qPrintable(reason));
+                 qUtf8Printable(reason));
     std::fflush(m_err);
 }
 
@@ -610,7 +610,7 @@ void COrderPlayer::WriteReport() {
                                           double(m_clock.nsecsElapsed()) / 1e9, error);
     QString why;
     if (WriteCaptureFile(m_options.strJUnit, report, &why) != CAPTURE_WRITTEN) {
-        std::fprintf(m_err, "pos-player: Unable to write the report. %s\n", qPrintable(why));
+        std::fprintf(m_err, "pos-player: Unable to write the report. %s\n", qUtf8Printable(why));
         if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
             m_nStatus = PLAYER_NO_CAPTURE;
     }
@@ -619,7 +619,7 @@ void COrderPlayer::WriteReport() {
 void COrderPlayer::Fail(int status, const QString& message) {
     if (m_bEnding)
         return;
-    std::fprintf(m_err, "pos-player: %s\n", qPrintable(message));
+    std::fprintf(m_err, "pos-player: %s\n", qUtf8Printable(message));
     if (m_strRunError.isEmpty()) {
         if (status == PLAYER_NO_SCRIPT)
             m_strRunError = QStringLiteral("POS not loaded: %1").arg(message);
@@ -650,7 +650,7 @@ void COrderPlayer::SerialLost() {
     m_bOpen = false;
     AddTx(LINK_LOST, TXLINE_COMMENT);
     std::fprintf(m_err, "pos-player: %s went away; waiting for it to come back (Ctrl+C ends)\n",
-                 qPrintable(m_options.settings.m_strPort));
+                 qUtf8Printable(m_options.settings.m_strPort));
     std::fflush(m_err);
     m_reopenTimer.start();
 }
@@ -666,7 +666,7 @@ void COrderPlayer::TryReopen() {
     m_bWaitingForPort = false;
     m_bOpen = true;
     AddTx(s.m_strPort.toLatin1(), TXLINE_COMMENT);
-    std::fprintf(m_err, "pos-player: %s is back; the order goes on\n", qPrintable(s.m_strPort));
+    std::fprintf(m_err, "pos-player: %s is back; the order goes on\n", qUtf8Printable(s.m_strPort));
     std::fflush(m_err);
     qint64 delay = ORDER_IDLE_DELAY_MS;
     if (!m_lineUnsent.isEmpty()) {
@@ -681,6 +681,7 @@ void COrderPlayer::TryReopen() {
 void COrderPlayer::CloseLink() {
     ++m_nLink;
     m_timer.stop();
+    m_pacer.Idle();
     m_reopenTimer.stop();
     if (m_options.settings.m_bUseSerial) {
         m_gather.Finish();
@@ -711,11 +712,11 @@ void COrderPlayer::End(int status) {
         const ECaptureWrite written = WriteCaptureFile(m_options.strCapture, m_tx, m_rx, &why);
         const QString shown = QDir::toNativeSeparators(m_options.strCapture);
         if (written == CAPTURE_CANNOT_OPEN)
-            std::fprintf(m_err, "pos-player: Unable to open file. %s: %s\n", qPrintable(shown),
-                         qPrintable(why));
+            std::fprintf(m_err, "pos-player: Unable to open file. %s: %s\n", qUtf8Printable(shown),
+                         qUtf8Printable(why));
         else if (written == CAPTURE_WRITE_FAILED)
-            std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n", qPrintable(shown),
-                         qPrintable(why));
+            std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n", qUtf8Printable(shown),
+                         qUtf8Printable(why));
         if (written != CAPTURE_WRITTEN) {
             if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED) {
                 m_nStatus = PLAYER_NO_CAPTURE;
@@ -726,7 +727,7 @@ void COrderPlayer::End(int status) {
                 std::fprintf(m_err,
                              "pos-player: the capture is kept in %s; the next start of POS Emulator offers "
                              "to save it\n",
-                             qPrintable(QDir::toNativeSeparators(m_journal.Folder())));
+                             qUtf8Printable(QDir::toNativeSeparators(m_journal.Folder())));
             }
         }
     }

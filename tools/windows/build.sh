@@ -19,6 +19,6 @@ fi
 cmake -S . -B "$WIN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOSEMU_WINDOWS_ICON="$icon" \
   -DCMAKE_TOOLCHAIN_FILE="$QT_WIN/lib/cmake/Qt6/qt.toolchain.cmake" \
   -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/tools/windows/mingw-posix.cmake" -DQT_HOST_PATH=/usr \
-  -DPOSEMU_BUILD_BENCH=OFF >&2
+  -DPOSEMU_BUILD_BENCH=ON >&2
 cmake --build "$WIN_BUILD" -j2 >&2
 echo "$QT_WIN"

@@ -15,7 +15,7 @@ for exe in "$WIN_BUILD"/tests/test_*.exe; do
   start=$(date +%s)
   status=0
   # Qt Test under Wine writes its report only to a file.
-  POSEMU_TEST_HOME=1 WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR="$(winepath -w /usr/share/fonts/truetype/dejavu)" \
+  POSEMU_TEST_HOME=1 POSEMU_TEST_TIME_FACTOR=4 WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR="$(winepath -w /usr/share/fonts/truetype/dejavu)" \
     QTEST_FUNCTION_TIMEOUT=120000 timeout 900 wine "$exe" -o "$(winepath -w "$results/$name.txt")",txt > "$results/$name.out" 2>&1 || status=$?
   totals=$(grep -E '^Totals:' "$results/$name.txt" 2>/dev/null || echo "no report")
   echo "$name: $totals ($(( $(date +%s) - start )) s, status $status)"
