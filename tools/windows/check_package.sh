@@ -9,6 +9,7 @@ bash tools/setup.sh xvfb xauth unzip >&2
 mapfile -t made < <(bash tools/windows/package.sh)
 zip=${made[0]}
 setup=${made[1]}
+debug_zip=${made[2]}
 source tools/windows/env.sh
 wine_prepare
 unset WINEPATH WINEQT_PLUGIN_PATH # only what the download holds
@@ -38,7 +39,15 @@ starts() {
 unzip -q "$zip" -d "$work/unpacked"
 folder=$(echo "$work"/unpacked/*)
 wine "$folder/pos-player.exe" --help | grep -q -- "--passes N"
-wine "$folder/ocs-sim.exe" --help | grep -q -- "--listen ADDRESS"
+wine "$folder/ocs-sim.exe" --help | grep -q -- "--listen HOST"
+# Shipped without debug information; that comes in a zip of its own.
+for exe in "$folder"/*.exe; do
+  if x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.debug_info'; then
+    echo "$(basename "$exe") ships with its debug information"
+    exit 1
+  fi
+done
+unzip -l "$debug_zip" | grep -q "pos-player.exe.debug" || { echo "no pos-player.exe.debug in $debug_zip"; exit 1; }
 starts "$folder/pos-emulator.exe"
 echo "zip: unpacked in another folder, the three programs start ($(du -k "$zip" | cut -f1) KiB)"
 
@@ -78,6 +87,11 @@ for mode in CurrentUser AllUsers; do
     exit 1
   fi
   [ -f "$menu/POS Emulator.lnk" ] || { echo "installer, $mode: no Start menu entry in $menu"; exit 1; }
+  hive=HKCU
+  [ "$mode" = AllUsers ] && hive=HKLM
+  size=$(wine reg query "$hive\Software\Microsoft\Windows\CurrentVersion\Uninstall\PosEmulator" /v EstimatedSize 2> /dev/null |
+    tr -d '\r' | sed -nE 's/.*REG_DWORD +0x([0-9a-fA-F]+).*/\1/p')
+  [ -n "$size" ] && [ $((16#$size)) -gt 1000 ] || { echo "installer, $mode: no EstimatedSize in the uninstall entry"; exit 1; }
   plays_from "$installed/pos-player.exe"
   starts "$installed/pos-emulator.exe"
   # What the user made stays: a setting and a capture.
@@ -102,4 +116,4 @@ for mode in CurrentUser AllUsers; do
     "nothing of them, the user's settings and captures stay"
 done
 wine reg delete "$settings_key" /v KeptByUninstall /f > /dev/null 2>&1 || true
-echo "installer: $(du -k "$setup" | cut -f1) KiB"
+echo "installer: $(du -k "$setup" | cut -f1) KiB; debug information: $(du -k "$debug_zip" | cut -f1) KiB"

@@ -20,6 +20,7 @@ Target amd64-unicode
 !define MULTIUSER_INSTALLMODE_INSTDIR_REGISTRY_VALUENAME "InstallLocation"
 !include MultiUser.nsh
 !include MUI2.nsh
+!include FileFunc.nsh
 
 Name "${APP} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -29,6 +30,10 @@ BrandingText "${APP} ${VERSION}"
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
+; The last page offers to start the program, ticked.
+!define MUI_FINISHPAGE_RUN "$INSTDIR\pos-emulator.exe"
+!define MUI_FINISHPAGE_RUN_TEXT "Run ${APP}"
+!insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
@@ -57,6 +62,9 @@ Section "Install"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallMode" "$MultiUser.InstallMode"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe" /$MultiUser.InstallMode'
+  ; The size Windows shows in its list of programs, in KB.
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" "$0"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Makes the Windows downloads in build-win/: pos-emulator-<version>-win64.zip (the three programs, the
-# Qt and MinGW DLLs they load, the Qt plugins they use, the sample POS folder, the README as text) and
-# pos-emulator-<version>-setup.exe (NSIS). Prints the two paths.
+# Qt and MinGW DLLs they load, the Qt plugins they use, the sample POS folder, the README as text),
+# pos-emulator-<version>-setup.exe (NSIS), both with the programs' and DLLs' debug information taken
+# out, and pos-emulator-<version>-win64-debug.zip with that information, one .debug file each, for
+# reading a crash. Prints the three paths.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash tools/setup.sh nsis binutils-mingw-w64-x86-64 >&2
@@ -38,9 +40,21 @@ while [ ${#pending[@]} -gt 0 ]; do
     done
   done
 done
+# Debug information goes into files of its own (linked back by name), not into what is shipped.
+debug=$stage/$name-debug
+mkdir -p "$debug"
+(cd "$root" && find . -type f \( -name '*.exe' -o -name '*.dll' \) | sort) | while read -r f; do
+  f=${f#./}
+  if x86_64-w64-mingw32-objdump -h "$root/$f" | grep -q '\.debug_info'; then
+    mkdir -p "$debug/$(dirname "$f")"
+    x86_64-w64-mingw32-objcopy --only-keep-debug "$root/$f" "$debug/$f.debug"
+    x86_64-w64-mingw32-objcopy --strip-debug --add-gnu-debuglink="$debug/$f.debug" "$root/$f"
+  fi
+done
 sed 's/$/\r/' README.md > "$root/README.txt"
-rm -f "$out/$name.zip"
-(cd "$stage" && python3 - "$name" "$out/$name.zip" <<'PY'
+zip_folder() { # FOLDER (in the stage) ZIP
+  rm -f "$2"
+  (cd "$stage" && python3 - "$1" "$2" <<'PY'
 import os, sys, zipfile
 name, target = sys.argv[1], sys.argv[2]
 with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
@@ -49,7 +63,10 @@ with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
         for f in sorted(files):
             z.write(os.path.join(folder, f))
 PY
-)
+  )
+}
+zip_folder "$name" "$out/$name.zip"
+zip_folder "$name-debug" "$out/$name-debug.zip"
 # The installer: every file of the zip, removed again by the uninstaller, folders deepest first.
 nsh=$stage/files.nsh
 unnsh=$stage/unfiles.nsh
@@ -73,3 +90,4 @@ makensis -V2 -DVERSION="$version" -DOUTFILE="$out/pos-emulator-$version-setup.ex
   -DUNFILES_NSH="$unnsh" -DICON="$out/pos-emulator.ico" tools/windows/installer.nsi >&2
 echo "$out/$name.zip"
 echo "$out/pos-emulator-$version-setup.exe"
+echo "$out/$name-debug.zip"
