@@ -39,10 +39,16 @@ bool SocketStartup() {
 void SocketCleanup() {
     WSACleanup();
 }
+static QString ResolverError(int error) {
+    return QString::fromWCharArray(gai_strerrorW(error));
+}
 #else
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+static QString ResolverError(int error) {
+    return QString::fromLocal8Bit(gai_strerror(error));
+}
 int SocketLastError() {
     return errno;
 }
@@ -98,7 +104,7 @@ QStringList SocketResolve(const QString& host, QString* why) {
     QStringList v4, v6;
     if (error != 0) {
         if (why)
-            *why = QString::fromLocal8Bit(gai_strerror(error));
+            *why = ResolverError(error);
         return v4;
     }
     for (const addrinfo* at = found; at; at = at->ai_next) {
