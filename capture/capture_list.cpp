@@ -89,16 +89,16 @@ CCaptureLines::~CCaptureLines() {
 }
 
 bool CCaptureLines::AttachJournal(const QString& path, QString* error) {
-    auto file = std::make_unique<QFile>(path);
+    auto file = std::make_unique<QFile>();
     // Appending whatever the reads did to the file position; private to the user.
-    if (!file->open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Append | QIODevice::Unbuffered)) {
+    if (!OpenJournalFileForWriting(path, *file, &m_strJournalError)) {
+        const QString why = m_strJournalError;
         CloseJournal();
-        m_strJournalError = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file->errorString());
+        m_strJournalError = why;
         if (error)
-            *error = m_strJournalError;
+            *error = why;
         return false;
     }
-    file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     AttachJournal(std::move(file), path);
     return true;
 }

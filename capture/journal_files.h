@@ -93,6 +93,10 @@ private:
 // `started` is not it.
 bool IsProgramRunning(qint64 pid, const QDateTime& started);
 
+// Makes an empty journal at path, as CJournalDir::OpenForWriting does in a folder (a file of its own,
+// outside the captures folder: tests, /dev/full).
+bool OpenJournalFileForWriting(const QString& path, QFile& file, QString* why);
+
 // For the disk syncer: a second descriptor of an open journal (-1 when none can be had), and the
 // flush of a journal to the disk through such a descriptor, which closes it. With `writebackOnly`
 // the writing out is only started, where the system can do that.

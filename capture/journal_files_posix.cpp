@@ -273,6 +273,24 @@ bool CJournalDir::OpenForWriting(const QString& name, QFile& file, QString* why)
     return true;
 }
 
+bool OpenJournalFileForWriting(const QString& path, QFile& file, QString* why) {
+    const int fd = ::open(NativePath(path).constData(),
+                          O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        if (why)
+            *why = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), SystemError(errno));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (why)
+            *why = file.errorString();
+        return false;
+    }
+    return true;
+}
+
 bool CJournalDir::Remove(const QString& name) const {
     return ::unlinkat(int(m_hHandle), NameBytes(name).constData(), 0) == 0 || errno == ENOENT;
 }

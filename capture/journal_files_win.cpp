@@ -203,6 +203,23 @@ bool CJournalDir::OpenForWriting(const QString& name, QFile& file, QString* why)
     return true;
 }
 
+bool OpenJournalFileForWriting(const QString& path, QFile& file, QString* why) {
+    const int fd = OpenNative(path, _O_RDWR | _O_CREAT | _O_TRUNC | _O_APPEND, _SH_DENYWR);
+    if (fd < 0) {
+        if (why)
+            *why = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), SystemError(errno));
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::AutoCloseHandle)) {
+        ::_close(fd);
+        if (why)
+            *why = file.errorString();
+        return false;
+    }
+    return true;
+}
+
 bool CJournalDir::Remove(const QString& name) const {
     const QString path = PathOf(name);
     switch (EntryKind(path)) {

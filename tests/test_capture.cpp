@@ -117,7 +117,7 @@ private slots:
         QCOMPARE(WriteCaptureFile(dir.path(), "x", &error), CAPTURE_CANNOT_OPEN); // a folder
         QVERIFY(!error.isEmpty());
         QCOMPARE(WriteCaptureFile(dir.filePath("no/such/folder/x.txt"), "x", &error), CAPTURE_CANNOT_OPEN);
-        QCOMPARE(error, QStringLiteral("No such file or directory"));
+        QVERIFY2(!error.isEmpty() && error != "Unknown error", qPrintable(error)); // the system's reason
     }
 
     // A disk that fills up while a capture is saved over an older one: the older file stays whole and

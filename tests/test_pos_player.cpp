@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QXmlStreamReader>
 #include <csignal>
 #include <thread>
@@ -400,9 +401,11 @@ private slots:
         QTest::newRow("capture folder missing")
             << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.filePath("gone/c.txt")}
             << "listen" << 6
-            << QByteArray("pos-player: Unable to open file. " +
-                          QDir::toNativeSeparators(m_dir.filePath("gone/c.txt")).toLocal8Bit() +
-                          ": No such file or directory\n");
+            << QByteArray(
+                   "pos-player: Unable to open file. " +
+                   QDir::toNativeSeparators(m_dir.filePath("gone/c.txt")).toUtf8() + ": " +
+                   (QSysInfo::productType() == "windows" ? "Path not found." : "No such file or directory") +
+                   "\n");
         QTest::newRow("capture too large")
             << QStringList{"One", "--tcp", "127.0.0.73", "--capture", m_dir.filePath("big.txt")} << "listen"
             << 6

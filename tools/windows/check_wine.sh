@@ -3,7 +3,8 @@
 # default build/): pos-player.exe plays each sample POS to the Linux ocs-sim on loopback and the
 # frames the simulator received (checksums included) equal those of the Linux pos-player; over a
 # pseudo-terminal linked as COM5 it sends the same bytes with the line settings asked for; Ctrl+C
-# typed into a Wine console ends it as on Linux, with its capture written.
+# typed into a Wine console ends it as on Linux, with its capture written; bench_pacing.exe prints the
+# pacing figures under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash tools/setup.sh xvfb xauth xdotool >&2
@@ -106,6 +107,16 @@ if [ -z "$window" ] || ! grep -q 'Data received from OCS' "$work/ctrl-c.txt" 2> 
   failed=1
 else
   echo "Ctrl+C: pos-player.exe in a Wine console finished its pass, closed the link and wrote its capture"
+fi
+# Pacing of the window's engine on Windows, 20 lines at 500 ms and 20 at 10 ms: figures only, since
+# Wine sleeps with Linux's timers (a real PC shows what the 1 ms system timer is for).
+bench=$PWD/$WIN_BUILD/bench/bench_pacing.exe
+if (cd "$work" && WINEQT_QPA_FONTDIR="$(winepath -w /usr/share/fonts/truetype/dejavu)" timeout 120 wine "$bench" 20 20 \
+  2> /dev/null | tr -d '\r' | grep -E '^pacing_(500|10)ms_(median|p99|max)_ms' > "$work/pacing.txt"); then
+  echo "bench_pacing.exe under Wine: $(tr '\n' ' ' < "$work/pacing.txt")"
+else
+  echo "bench_pacing.exe under Wine printed no figures"
+  failed=1
 fi
 wineserver -k 2> /dev/null || true
 [ $failed -eq 0 ] || { echo "Windows end-to-end checks failed"; exit 1; }
