@@ -83,7 +83,8 @@ const char USAGE[] =
     "                    (default 50)\n"
     "  --record FILE     learn a POS from the wire: write everything received, on every\n"
     "                    connection and the serial line, as a POS definition file that POS Emulator\n"
-    "                    and pos-player play back byte for byte; written when ocs-sim ends\n"
+    "                    and pos-player play back byte for byte; written when a\n"
+    "                    connection ends and when ocs-sim ends\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -401,6 +402,10 @@ int main(int argc, char** argv) {
                     if (!ReadSource(clients[c], true, reply)) {
                         FlushFrame(clients[c], QByteArray());
                         Print(clients[c].name, "disconnected");
+                        // The recording so far is kept at each end of a connection: a console closed
+                        // or a simulator killed later loses none of it.
+                        if (g_pRecorder)
+                            WriteRecording(*g_pRecorder, recordPath);
                         closesocket(clients[c].fd);
                         clients.erase(clients.begin() + static_cast<long>(c));
                         continue;

@@ -63,7 +63,7 @@ wine_prepare() {
   ports=$(mktemp --suffix=.reg)
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 20); do printf '"COM%d"=""\r\n' "$n"; done
+    for n in $(seq 1 64); do printf '"COM%d"=""\r\n' "$n"; done
   } > "$ports"
   wine_quiet wine reg import "Z:${ports//\//\\}" # Wine's Z: is the root
   rm -f "$ports"
