@@ -63,10 +63,12 @@ wine_prepare() {
   ports=$(mktemp --suffix=.reg)
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for n in $(seq 1 64); do printf '"COM%d"=""\r\n' "$n"; done
+    for n in $(seq 1 256); do printf '"COM%d"=""\r\n' "$n"; done
   } > "$ports"
   wine_quiet wine reg import "Z:${ports//\//\\}" # Wine's Z: is the root
   rm -f "$ports"
+  # Names Wine listed for the host's devices at earlier starts, which programs would still be told of.
+  wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /f > /dev/null 2>&1 || true
   rm -f "$WINEPREFIX"/dosdevices/com*
   local path="" d
   for d in "${WIN_DLL_DIRS[@]}"; do
