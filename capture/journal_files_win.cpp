@@ -187,20 +187,7 @@ bool CJournalDir::OpenForWriting(const QString& name, QFile& file, QString* why)
             *why = QStringLiteral("%1 is not a regular file").arg(QDir::toNativeSeparators(path));
         return false;
     }
-    const int fd = OpenNative(path, _O_RDWR | _O_CREAT | _O_TRUNC | _O_APPEND, _SH_DENYWR);
-    if (fd < 0) {
-        if (why)
-            *why = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), SystemError(errno));
-        return false;
-    }
-    if (!file.open(fd, QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered,
-                   QFileDevice::AutoCloseHandle)) {
-        ::_close(fd);
-        if (why)
-            *why = file.errorString();
-        return false;
-    }
-    return true;
+    return OpenJournalFileForWriting(path, file, why); // the folder cannot be swapped while held
 }
 
 bool OpenJournalFileForWriting(const QString& path, QFile& file, QString* why) {
