@@ -27,7 +27,7 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM pos-emulator --version | gr
 for page in pos-emulator pos-player ocs-sim; do
   test -f "/usr/share/man/man1/$page.1.gz" || { echo "no manual page: $page"; exit 1; }
 done
-for doc in README.md changelog.gz; do
+for doc in README.md.gz changelog.gz; do
   test -f "/usr/share/doc/pos-emulator-tools/$doc" || { echo "not in /usr/share/doc/pos-emulator-tools: $doc"; exit 1; }
 done
 # The package's autopkgtest, against what is installed.
