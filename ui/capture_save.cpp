@@ -193,12 +193,15 @@ private:
 
 // A name in the folder that no file has yet: the proposed one, else with a number added.
 QString FreeName(const QDir& folder, const QString& proposed) {
-    if (!QFileInfo::exists(folder.filePath(proposed)))
+    const auto free = [](const QString& path) {
+        return !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
+    };
+    if (free(folder.filePath(proposed)))
         return folder.filePath(proposed);
     const QString stem = QFileInfo(proposed).completeBaseName();
     for (int n = 2;; ++n) {
         const QString path = folder.filePath(QStringLiteral("%1-%2.txt").arg(stem).arg(n));
-        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        if (free(path))
             return path;
     }
 }
