@@ -34,12 +34,6 @@ bool ParseFolderName(const QString& name, QDateTime* started, qint64* pid) {
     return started->isValid();
 }
 
-bool HasProgramRunning(const QString& name) {
-    QDateTime started;
-    qint64 pid = 0;
-    return !ParseFolderName(name, &started, &pid) || IsProgramRunning(pid, started);
-}
-
 // Whether the journal holds a whole line, read a piece at a time up to its first line end. Bytes
 // without a line feed are a line the program was writing when it died, unless there are more of them
 // than a line can hold: then the file is not a journal of ours.
@@ -215,7 +209,7 @@ bool CCaptureJournal::Adopt(const CaptureBase& base, const QString& name, QStrin
     // The folder is opened only under the lock: one that another program saved and removed meanwhile
     // is gone, not adopted empty. A program whose lock file was deleted under it still runs: its
     // folder is not left behind.
-    if (!m_folder.OpenSub(*base, name, nullptr) || HasProgramRunning(name)) {
+    if (!m_folder.OpenSub(*base, name, nullptr) || IsProgramRunning(pid, started)) {
         m_folder.Close();
         m_lock.Release(!hadLock);
         return false;
