@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     std::printf("flood_rss_peak_mb %.1f\n", std::max(rssPeak, ResidentMegabytes()));
     std::printf("flood_event_loop_latency_median_ms %.2f\n", pct(0.5));
     std::printf("flood_event_loop_latency_p99_ms %.2f\n", pct(0.99));
-    window.m_ocsClient.Close();
+    window.CloseConnection();
     ::close(listener);
     return shown == sent ? 0 : 1;
 }

@@ -101,7 +101,8 @@ class TestMainWindow : public QObject {
         Open();
         Page().OnRun();
         const PeerHandle fd = m_peer->Accept();
-        if (fd == PEER_NONE || !QTest::qWaitFor([this] { return m_dlg->m_bRunning != 0; }, TestTimeout(5000)))
+        if (fd == PEER_NONE ||
+            !QTest::qWaitFor([this] { return m_dlg->IsRunning() != 0; }, TestTimeout(5000)))
             return PEER_NONE;
         return fd;
     }
@@ -453,7 +454,7 @@ private slots:
         QCOMPARE(Page().m_bStopEnabled, 0);
         QVERIFY(!AccessibleState(Page().RunButton()).disabled);
         QVERIFY(AccessibleState(Control<QPushButton>(&Page(), 1005)).disabled);
-        QVERIFY(!dlg.m_bRunning);
+        QVERIFY(!dlg.IsRunning());
         QVERIFY(dlg.m_pageComm->isEnabled());
     }
 
@@ -474,7 +475,7 @@ private slots:
         QTest::keyClick(run, Qt::Key_Return);
         PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
-        QTRY_VERIFY(dlg.m_bRunning);
+        QTRY_VERIFY(dlg.IsRunning());
         QCOMPARE(recorder.Announced(),
                  (QStringList{"Connecting to the OCS at 127.0.0.38 | Status", "Order running | Status"}));
         QVERIFY(AccessibleState(run).disabled);
@@ -493,7 +494,7 @@ private slots:
         QTest::keyClick(run, Qt::Key_F10, Qt::ShiftModifier);
         fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
-        QTRY_VERIFY(dlg.m_ocsClient.IsConnected());
+        QTRY_VERIFY(dlg.IsConnected());
         CPeerReader reader(fd);
         QTest::keyClick(run, Qt::Key_Menu);
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(run);
@@ -574,8 +575,10 @@ private slots:
     }
 
     // An order over TCP: the bytes on the wire, the capture, Stop finishing the pass, Run again.
+    // The window's side of an order: the buttons and pages follow it, the lists show what went and
+    // came, and each Run reads the POS file afresh and starts with fresh lists.
     void tcpOrder() {
-        WritePos("PC-POS T", "Remark\r\n<c>start\r\n<02>AB<03>\r\n<p>0\r\n<02>A;B<03>x<03>\r\n<02>Z<03>\r\n");
+        WritePos("PC-POS T", "<c>start\r\n<02>AB<03>\r\n<02>Z<03>\r\n");
         Select("PC-POS T", 1, 0);
         UseNetwork("127.0.0.21");
         CTestListener peer("127.0.0.21");
@@ -585,61 +588,36 @@ private slots:
         QCOMPARE(Page().m_bStopEnabled, 1);
         const PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
-        QTRY_VERIFY(dlg.m_bRunning);
+        QTRY_VERIFY(dlg.IsRunning());
         QVERIFY(!dlg.m_pageComm->isEnabled());
         QVERIFY(!dlg.m_pagePos->isEnabled());
         CPeerReader reader(fd);
-        const QByteArray first("\x02"
-                               "AB\x03\x03");
-        const QByteArray second("\x02"
-                                "A\0B\x03\x03x\x03\x7b",
-                                9);
-        QTRY_COMPARE_WITH_TIMEOUT(reader.Data(), first + second, TestTimeout(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(reader.Data(),
+                                  QByteArray("\x02"
+                                             "AB\x03\x03"),
+                                  TestTimeout(5000));
         WriteBytes(fd, QByteArray("\x06OK\x00hidden", 10));
-        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"NETWORK:  <06>OK<00>hidden"}); // NULs hide nothing
+        QTRY_COMPARE(Lines(dlg.RxModel()), QStringList{"NETWORK:  <06>OK<00>hidden"});
         Page().OnStop(); // returns when the pass is finished
-        QVERIFY(!dlg.m_bRunning);
-        QCOMPARE(reader.Data(), first + second + QByteArray("\x02Z\x03Z"));
-        QCOMPARE(Lines(dlg.m_modelTx),
-                 (QStringList{"COMMENT:  start", "NETWORK   <02>AB<03>", "PAUSE:    0 second(s)",
-                              "NETWORK   <02>A<00>B<03>x<03>", "NETWORK   <02>Z<03>"}));
+        QVERIFY(!dlg.IsRunning());
+        QCOMPARE(reader.Data(), QByteArray("\x02"
+                                           "AB\x03\x03\x02Z\x03Z"));
+        QCOMPARE(Lines(dlg.TxModel()),
+                 (QStringList{"COMMENT:  start", "NETWORK   <02>AB<03>", "NETWORK   <02>Z<03>"}));
         QCOMPARE(Page().m_bRunEnabled, 1);
         QVERIFY(dlg.m_pageComm->isEnabled());
-        QCOMPARE(ReadFor(fd, 1, 2000), QByteArray()); // the connection is closed
         ClosePeer(fd);
 
-        Page().OnRun(); // starts again at line 0, with fresh lists
+        WritePos("PC-POS T", "<42>\n");
+        Page().OnRun();
         const PeerHandle fd2 = peer.Accept();
         QVERIFY(fd2 != PEER_NONE);
-        QTRY_COMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("COMMENT:  start"));
-        QCOMPARE(Lines(dlg.m_modelRx), QStringList());
+        CPeerReader reader2(fd2);
+        QTRY_COMPARE(reader2.Data(), QByteArray("BB"));
+        QCOMPARE(Lines(dlg.TxModel()).value(0), QStringLiteral("NETWORK   B"));
+        QCOMPARE(Lines(dlg.RxModel()), QStringList());
         Page().OnStop();
         ClosePeer(fd2);
-    }
-
-    // An OCS that speaks first: its greeting, sent the moment the connection is taken, is the first
-    // [Rx] line, also for a second order on the same window.
-    void greetingOnConnectShown() {
-        WritePos("Greeted", "<41>\n");
-        Select("Greeted");
-        UseNetwork("127.0.0.37");
-        CTestListener peer("127.0.0.37");
-        CMainDialog& dlg = Open();
-        for (int order = 0; order < 2; ++order) {
-            PeerHandle fd = PEER_NONE;
-            std::thread greeter([&peer, &fd] {
-                fd = peer.Accept();
-                if (fd != PEER_NONE)
-                    WriteBytes(fd, "\x05HELLO");
-            });
-            Page().OnRun();
-            greeter.join(); // the window's thread waits while the greeting comes in
-            QVERIFY(fd != PEER_NONE);
-            QTRY_VERIFY(dlg.m_bRunning);
-            QTRY_COMPARE(Lines(dlg.m_modelRx).value(0), QStringLiteral("NETWORK:  <05>HELLO"));
-            Page().OnStop();
-            ClosePeer(fd);
-        }
     }
 
     void connectFailure() {
@@ -662,7 +640,7 @@ private slots:
         QCOMPARE(Page().m_bRunEnabled, 1);
         QCOMPARE(Page().m_bStopEnabled, 0);
         QCOMPARE(dlg.m_nRxIndicator.load(), int(IND_ALARM_ON));
-        QVERIFY(!dlg.m_bStepMode && !dlg.m_bRunning && !dlg.IsConnecting());
+        QVERIFY(!dlg.IsStepMode() && !dlg.IsRunning() && !dlg.IsConnecting());
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 
         // A host name is never looked up: it fails the same way.
@@ -670,105 +648,7 @@ private slots:
         m_boxes.clear();
         Page().OnRunStep();
         QTRY_COMPARE(m_boxes.size(), 1);
-        QVERIFY(!dlg.m_bStepMode);
-    }
-
-    // The first step happens while the connect hangs: captured, not sent. Stop ends the attempt.
-    void stepWhileConnecting() {
-        WritePos("Plain", "<41>\n<42>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.23");
-        CTestListener peer("127.0.0.23", 0);
-        COcsClient occupier; // fills the backlog
-        QCOMPARE(occupier.Connect("127.0.0.23", OCS_TCP_PORT), 0);
-        QTRY_VERIFY(occupier.IsConnected());
-        CMainDialog& dlg = Open();
-        Page().OnRunStep();
-        QVERIFY(dlg.IsConnecting());
-        QCOMPARE(Lines(dlg.m_modelTx), QStringList{"A"});
-        QCOMPARE(Page().m_bRunEnabled, 1);
-        QCOMPARE(Page().m_bStopEnabled, 1);
-        Page().OnStop();
-        QVERIFY(!dlg.IsConnecting());
-        QCOMPARE(Page().m_bStopEnabled, 0);
-        QTest::qWait(200);
-        QVERIFY(!dlg.m_bRunning);
-        QVERIFY(m_boxes.isEmpty());
-        occupier.Close();
-    }
-
-    void stepsOverTcp() {
-        WritePos("Plain", "<41>\n<p>9\n<42>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.24");
-        CTestListener peer("127.0.0.24");
-        CMainDialog& dlg = Open();
-        Page().OnRunStep(); // sent only if the connect has already come through
-        const PeerHandle fd = peer.Accept();
-        QTRY_VERIFY(dlg.m_bRunning);
-        CPeerReader reader(fd);
-        const bool firstSent = Lines(dlg.m_modelTx).value(0) == QLatin1String("NETWORK   A");
-        QVERIFY(firstSent || Lines(dlg.m_modelTx).value(0) == QLatin1String("A"));
-        const QByteArray first = firstSent ? "A" : "";
-        auto* run = static_cast<CRightClickButton*>(FindControl(&Page(), 1004));
-        for (int i = 0; i < 4; ++i) {
-            QTest::mousePress(run, Qt::RightButton);
-            QTest::mouseRelease(run, Qt::RightButton);
-        }
-        QCOMPARE(Lines(dlg.m_modelTx).mid(1), (QStringList{"PAUSE:    9 second(s)", "NETWORK   B",
-                                                           "NETWORK   A", "PAUSE:    9 second(s)"}));
-        QTRY_COMPARE(reader.Data(), first + "BA");
-        QTest::mouseClick(run, Qt::LeftButton); // continuous play is refused while stepping
-        QVERIFY(dlg.m_bStepMode);
-        Page().OnStop(); // finishes the pass: B
-        QTRY_COMPARE(reader.Data(), first + "BAB");
-        QVERIFY(!dlg.m_bRunning);
-        ClosePeer(fd);
-    }
-
-    void peerClosesWhilePlaying() {
-        const PeerHandle fd = StartPlainOrder("127.0.0.25");
-        QVERIFY(fd != PEER_NONE);
-        CMainDialog& dlg = *m_dlg;
-        CPeerReader reader(fd);
-        QTRY_COMPARE(reader.Data(), QByteArray("A"));
-        ResetAndClose(fd);
-        QTRY_VERIFY(!dlg.m_bRunning);
-        QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
-        QVERIFY(dlg.m_pageComm->isEnabled());
-        QCOMPARE(Page().m_bStopEnabled, 1); // stays Ordering until Stop
-        QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
-        Page().OnStop();
-        QCOMPARE(Page().m_bRunEnabled, 1);
-        QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
-    }
-
-    void serialOrder() {
-        SKIP_WITHOUT_PTY();
-        WritePos("Serial", "<02>S<03>\n");
-        Select("Serial", 1, 1);
-        m_app->m_settings.m_bUseSerial = 1;
-        m_app->m_settings.m_strPort = "COM3";
-        m_app->m_settings.m_strBaud = "19200";
-        CTestPty pty("COM3");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        QVERIFY(dlg.m_bSerialOpen);
-        QCOMPARE(pty.SlaveSettings().nBaud, 19200);
-        CPeerReader reader(pty.Master());
-        QTRY_COMPARE(reader.Data(), QByteArray("\x02S\x03\x50"));
-        WriteBytes(pty.Master(), QByteArray("\x06"
-                                            "A\0B",
-                                            4));
-        QTRY_COMPARE(Lines(dlg.m_modelRx), QStringList{"SERIAL:   <06>A<00>B"});
-        QCOMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("SERIAL    <02>S<03>"));
-        // Events with nothing waiting still give a line each.
-        dlg.OnSerialInput();
-        dlg.OnSerialInput();
-        QTRY_COMPARE(Lines(dlg.m_modelRx).size(), 3);
-        QCOMPARE(Lines(dlg.m_modelRx).value(2), QStringLiteral("SERIAL:   "));
-        Page().OnStop();
-        QVERIFY(!dlg.m_bSerialOpen);
+        QVERIFY(!dlg.IsStepMode());
     }
 
     // The device goes away in the middle of an order, and comes back: behind a link of the ports
@@ -804,27 +684,27 @@ private slots:
             QCOMPARE(PortAdapter("COM4"), QFileInfo(udevName).fileName());
         CMainDialog& dlg = Open();
         Page().OnRun();
-        QVERIFY(dlg.m_bSerialOpen);
+        QVERIFY(dlg.IsConnected());
         CPeerReader reader(pty->Master());
         QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
         pty.reset();
         QFile::remove(udevName);
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_bSerialOpen, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsConnected(), 5000);
         QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
-        QVERIFY(Lines(dlg.m_modelTx).contains("SERIAL    A"));
+        QVERIFY(Lines(dlg.TxModel()).contains("SERIAL    A"));
         Page().OnStop();
         Page().OnRun(); // the device is gone: refused cleanly
         QCOMPARE(Page().StatusText(), QStringLiteral("Unable to Initiate Comms!"));
-        QVERIFY(Lines(dlg.m_modelTx).contains("SERIAL    A")); // a refused Run keeps the capture
+        QVERIFY(Lines(dlg.TxModel()).contains("SERIAL    A")); // a refused Run keeps the capture
 
         pty = plugIn(); // plugged in again
         Page().OnRun();
-        QVERIFY(dlg.m_bSerialOpen);
+        QVERIFY(dlg.IsConnected());
         QCOMPARE(Page().StatusText(), QString());
         CPeerReader again(pty->Master());
         QTRY_COMPARE(again.Data().left(1), QByteArray("A"));
         Page().OnStop();
-        QVERIFY(!dlg.m_bSerialOpen);
+        QVERIFY(!dlg.IsConnected());
         QFile::remove(udevName);
         MaskAllComPorts();
     }
@@ -863,19 +743,6 @@ private slots:
         QCOMPARE(clicks.count(), 1);
         QCOMPARE(Page().StatusText(), QStringLiteral("Warning: Go to POS Settings to select POS"));
         Q_UNUSED(dlg);
-    }
-
-    void stepFailsOnEmptyScript() {
-        WritePos("Empty", "only a remark\n");
-        Select("Empty");
-        UseNetwork("127.0.0.26");
-        CTestListener peer("127.0.0.26");
-        CMainDialog& dlg = Open();
-        Page().OnRunStep();
-        QCOMPARE(Page().StatusText(), QStringLiteral("Unable to send order data"));
-        QVERIFY(dlg.m_bStepMode);
-        Page().OnStop();
-        QVERIFY(!dlg.m_bStepMode);
     }
 
     // A name typed in the save dialog: what exists is used as typed (a device or FIFO then meets the
@@ -956,7 +823,7 @@ private slots:
         QFile file(chosen);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray content = file.readAll();
-        QCOMPARE(content, FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines()));
+        QCOMPARE(content, FormatCaptureFile(dlg.TxModel().Lines(), dlg.RxModel().Lines()));
         QVERIFY(content.contains("NETWORK   <02>A\r\n"));
         QVERIFY(content.endsWith("NETWORK:  <06>\r\n"));
         QCOMPARE(QDir::currentPath(), QDir(m_dir.path()).canonicalPath());
@@ -997,7 +864,7 @@ private slots:
         QCOMPARE(m_boxes.size(), 0);
         QFile inPlace(chosen);
         QVERIFY(inPlace.open(QIODevice::ReadOnly));
-        QCOMPARE(inPlace.readAll(), FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines()));
+        QCOMPARE(inPlace.readAll(), FormatCaptureFile(dlg.TxModel().Lines(), dlg.RxModel().Lines()));
 #endif
         SetSaveFileHandler(nullptr);
     }
@@ -1029,142 +896,6 @@ private slots:
         ClosePeer(fd);
         m_dlg.reset();
         QVERIFY(QFile::remove(folder));
-    }
-
-    // A pass played to its end: the next order starts with line 0's bytes, also when the script it
-    // loads is longer than the last one.
-    void longerScriptStartsAtLineZero() {
-        const PeerHandle fd = StartOrder("127.0.0.33", "Grow", "<41>\n<42>\n<43>\n");
-        QVERIFY(fd != PEER_NONE);
-        CMainDialog& dlg = *m_dlg;
-        CPeerReader reader(fd);
-        QTRY_VERIFY(reader.Data().startsWith("A"));
-        Page().OnStop(); // finishes the pass
-        QVERIFY(reader.Data().endsWith("C"));
-        ClosePeer(fd);
-
-        WritePos("Grow", "<02>HEAD<03>\n<44>\n<45>\n<46>\n<47>\n<48>\n<49>\n<4A>\n");
-        Page().OnRun();
-        const PeerHandle fd2 = m_peer->Accept();
-        QVERIFY(fd2 != PEER_NONE);
-        CPeerReader reader2(fd2);
-        QTRY_VERIFY(reader2.Data().size() >= 6);
-        QVERIFY2(reader2.Data().startsWith("\x02HEAD\x03"), reader2.Data().constData());
-        QCOMPARE(Lines(dlg.m_modelTx).value(0), QStringLiteral("NETWORK   <02>HEAD<03>"));
-        Page().OnStop();
-        ClosePeer(fd2);
-    }
-
-    // Replies holding every byte value show escaped, 0x00 as "<00>", nothing cut; the file is read
-    // afresh at each Run.
-    void everyByteValueAndReplacedScript() {
-        WritePos("Swap", "<41>\n");
-        Select("Swap");
-        UseNetwork("127.0.0.30");
-        CTestListener peer("127.0.0.30");
-        CMainDialog& dlg = Open();
-        Page().OnRun();
-        PeerHandle fd = peer.Accept();
-        QTRY_VERIFY(dlg.m_bRunning);
-        QByteArray all;
-        for (int v = 0; v < 256; ++v)
-            all += char(v);
-        all += QByteArray("\0tail\0", 6);
-        WriteBytes(fd, all);
-        QByteArray expected = all;
-        EscapeControlBytes(expected);
-        QVERIFY(expected.startsWith("<00><01>") && expected.endsWith("<FF><00>tail<00>"));
-        QTRY_COMPARE(RxTextShown(dlg.m_modelRx), expected);
-        Page().OnStop();
-        ClosePeer(fd);
-
-        WritePos("Swap", "<42>\n");
-        Page().OnRun();
-        fd = peer.Accept();
-        CPeerReader reader(fd);
-        QTRY_COMPARE(reader.Data(), QByteArray("B"));
-        Page().OnStop();
-        ClosePeer(fd);
-
-        QVERIFY(QFile::remove(m_dir.filePath("POS/Swap.vlq")));
-        Page().OnRun(); // refused before any connection is tried
-        QCOMPARE(Page().StatusText(), QStringLiteral("Error: Unable to find POS data"));
-        QCOMPARE(peer.Accept(300), PEER_NONE);
-        QCOMPARE(Page().m_bRunEnabled, 1);
-        QVERIFY(!dlg.m_bRunning);
-    }
-
-    // A flood of replies: every chunk becomes one line, in order, and nothing is lost.
-    void floodKeepsEveryByteInOrder() {
-        const PeerHandle fd = StartPlainOrder("127.0.0.28");
-        QVERIFY(fd != PEER_NONE);
-        CMainDialog& dlg = *m_dlg;
-        const QByteArray sent = NumberedReplies(20000);
-        std::thread flood([&] { WriteBytes(fd, sent); });
-        QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.m_modelRx).size() >= sent.size(), 20000);
-        flood.join();
-        QCOMPARE(RxTextShown(dlg.m_modelRx), sent);
-        QVERIFY(dlg.m_modelRx.Lines().Count() >= sent.size() / 1023);
-        Page().OnStop();
-        ClosePeer(fd);
-    }
-
-    // The receive thread waits while the window is far behind; closing must end that wait, not hang.
-    void closeWhileReceiverWaits_data() {
-        QTest::addColumn<bool>("destroy");
-        QTest::newRow("stop") << false;
-        QTest::newRow("quit") << true;
-    }
-    void closeWhileReceiverWaits() {
-        QFETCH(bool, destroy);
-        const PeerHandle fd = StartPlainOrder("127.0.0.29");
-        QVERIFY(fd != PEER_NONE);
-        CMainDialog& dlg = *m_dlg;
-        std::thread flood([fd] { WriteBytes(fd, QByteArray(4 * MAIN_RX_PENDING_LIMIT, 'f')); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the window takes nothing in
-        if (destroy) {
-            m_dlg.reset();
-        } else {
-            dlg.CloseConnection();
-            QVERIFY(!dlg.m_bRunning);
-        }
-        SocketShutdown(fd); // ends the peer's write
-        flood.join();
-        ClosePeer(fd);
-    }
-
-    // Closing the window while an order plays and the OCS floods leaves nothing running.
-    void quitWhilePlaying() {
-        const PeerHandle fd = StartPlainOrder("127.0.0.27");
-        QVERIFY(fd != PEER_NONE);
-        CMainDialog& dlg = *m_dlg;
-        for (int i = 0; i < 200; ++i)
-            WriteBytes(fd, QByteArray(512, 'r'));
-        QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 0);
-        m_dlg.reset();
-        QTest::qWait(50);
-        ClosePeer(fd);
-    }
-    // An OCS that takes the connection but never reads: once every buffer on the way is full, the
-    // window gives up on the link instead of waiting inside a send.
-    void ocsNeverReads() {
-        const PeerHandle fd = StartPlainOrder("127.0.0.50");
-        QVERIFY(fd != PEER_NONE);
-        CMainDialog& dlg = *m_dlg;
-        // Fills the buffers the way hours of unread order lines would.
-        const QByteArray block(1 << 20, 'x');
-        int result = TCP_OK;
-        for (int i = 0; i < 256 && result != TCP_FAILED; ++i)
-            result = dlg.m_ocsClient.Send(block.constData(), int(block.size()));
-        QCOMPARE(result, int(TCP_FAILED)); // returns, having sent nothing
-        QTRY_COMPARE_WITH_TIMEOUT(Page().StatusText(), QStringLiteral("Connection Error!"), 5000);
-        QVERIFY(!dlg.IsConnected());
-        QVERIFY(!dlg.m_bRunning);
-        QVERIFY(dlg.m_pageComm->isEnabled());
-        QVERIFY(Lines(dlg.m_modelTx).contains("NETWORK   A"));
-        Page().OnStop();
-        QCOMPARE(Page().m_bRunEnabled, 1);
-        ClosePeer(fd);
     }
 
     // Every control the operator has, in every state of the engine: nothing hangs or crashes, and
@@ -1202,12 +933,12 @@ private slots:
             } else {
                 fd = peer.Accept();
                 QVERIFY(fd != PEER_NONE);
-                QTRY_VERIFY(dlg.m_bRunning);
+                QTRY_VERIFY(dlg.IsRunning());
             }
             if (state == QLatin1String("closed by OCS")) {
                 ResetAndClose(fd);
                 fd = -1;
-                QTRY_VERIFY(!dlg.m_bRunning);
+                QTRY_VERIFY(!dlg.IsRunning());
             }
         }
 
@@ -1248,12 +979,12 @@ private slots:
             if (!QTest::qWaitFor([&] { return !dlg.IsConnecting(); }, TestTimeout(5000)))
                 Page().OnStop();
             QVERIFY(!dlg.IsConnecting());
-            fd = peer.Accept(dlg.m_bRunning ? 5000 : 0);
+            fd = peer.Accept(dlg.IsRunning() ? 5000 : 0);
         }
-        for (int i = 0; i < 3 && (dlg.m_bRunning || dlg.m_bStepMode || !Page().m_bRunEnabled); ++i)
+        for (int i = 0; i < 3 && (dlg.IsRunning() || dlg.IsStepMode() || !Page().m_bRunEnabled); ++i)
             Page().OnStop();
-        QVERIFY(!dlg.m_bRunning);
-        QVERIFY(!dlg.m_bStepMode);
+        QVERIFY(!dlg.IsRunning());
+        QVERIFY(!dlg.IsStepMode());
         QCOMPARE(Page().m_bRunEnabled, 1);
         if (fd != PEER_NONE)
             ClosePeer(fd);
@@ -1264,7 +995,7 @@ private slots:
         CPeerReader reader(next);
         QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
         Page().OnStop();
-        QVERIFY(!dlg.m_bRunning);
+        QVERIFY(!dlg.IsRunning());
         ClosePeer(next);
     }
 
@@ -1278,19 +1009,19 @@ private slots:
         std::thread flood([&] { WriteBytes(fd, sent); });
         const QString path = m_dir.filePath("flood.txt");
         SetSaveFileHandler([&](const SSaveFileRequest&) { return path; });
-        QTRY_VERIFY(dlg.m_modelRx.Lines().Count() > 10);
+        QTRY_VERIFY(dlg.RxModel().Lines().Count() > 10);
         dlg.OnSaveCapture();
-        const QByteArray expected = FormatCaptureFile(dlg.m_modelTx.Lines(), dlg.m_modelRx.Lines());
-        const qsizetype savedLines = dlg.m_modelRx.Lines().Count();
+        const QByteArray expected = FormatCaptureFile(dlg.TxModel().Lines(), dlg.RxModel().Lines());
+        const qsizetype savedLines = dlg.RxModel().Lines().Count();
         SetSaveFileHandler(nullptr);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), expected);
 
-        QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.m_modelRx).size() >= sent.size(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.RxModel()).size() >= sent.size(), 30000);
         flood.join();
-        QCOMPARE(RxTextShown(dlg.m_modelRx), sent);
-        QVERIFY(dlg.m_modelRx.Lines().Count() >= savedLines);
+        QCOMPARE(RxTextShown(dlg.RxModel()), sent);
+        QVERIFY(dlg.RxModel().Lines().Count() >= savedLines);
         QVERIFY(m_boxes.isEmpty());
         Page().OnStop();
         ClosePeer(fd);

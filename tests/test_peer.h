@@ -54,7 +54,8 @@ inline void ClosePeer(PeerHandle fd) {
 
 class CTestListener {
 public:
-    CTestListener(const char* address, int backlog = 8, int port = 48501) {
+    // A receive buffer (bytes, 0: the system's) keeps what a peer that never reads can hold small.
+    CTestListener(const char* address, int backlog = 8, int port = 48501, int receiveBuffer = 0) {
         static const bool started = SocketStartup();
         Q_UNUSED(started);
 #ifdef _WIN32
@@ -68,6 +69,9 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<uint16_t>(port));
         ::inet_pton(AF_INET, address, &addr.sin_addr);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                         sizeof(receiveBuffer));
         m_bOk = ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
                 ::listen(m_fd, backlog) == 0;
         // A busy address on a shared host fails the test with that reason, not as a fault of ours.

@@ -353,7 +353,7 @@ private slots:
         const PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
         QByteArray sent;
-        for (int i = 0; sent.size() < 3 * PLAYER_REPLIES_PENDING_LIMIT; ++i)
+        for (int i = 0; sent.size() < 3 * SESSION_RX_PENDING_LIMIT; ++i)
             sent += "reply " + QByteArray::number(i) + ";";
         std::thread writer([&] { WriteBytes(fd, sent); });
         QVERIFY(player.waitForFinished(30000));

@@ -32,8 +32,7 @@ constexpr int LAMP_RAISE = 15;
 } // namespace
 
 CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
-    : QDialog(parent), m_finishDialog(this), m_pApp(app), m_portCtl(this),
-      m_serialGather(m_portCtl, [this](const QByteArray& text) { OnSerialReply(text); }) {
+    : QDialog(parent), m_finishDialog(this), m_pApp(app) {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     BuildDialog(this, *FindDialogTemplate(IDD_MAIN));
@@ -66,11 +65,7 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
         timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [this, id = id] { OnTimer(id); });
     }
-    m_timerOrder.setSingleShot(true);
-    m_timerOrder.setTimerType(Qt::PreciseTimer);
-    connect(&m_timerOrder, &QTimer::timeout, this, [this] { OnTimer(TIMER_ORDER); });
-    connect(&m_portCtl, &CPortCtl::DataWaiting, this, &CMainDialog::OnSerialInput);
-    connect(&m_portCtl, &CPortCtl::PortLost, this, &CMainDialog::OnSerialPortLost);
+    ConnectSession();
 
     connect(m_btnDetails, &QPushButton::clicked, this, &CMainDialog::OnDetailsArrow);
     connect(m_btnSave, &QPushButton::clicked, this, &CMainDialog::OnSaveCapture);
@@ -78,10 +73,8 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
 }
 
 CMainDialog::~CMainDialog() {
-    // Quitting while an order plays: no thread of the client may outlive the window.
-    m_ocsClient.SetHandler(nullptr);
-    CloseClient();
-    m_portCtl.ClosePort();
+    // Quitting while an order plays: the link closes before the lists it feeds go.
+    m_session.Close();
     EndWaitCursor();
     // A normal end: the journals go (after a crash they stay, and the next start offers them back).
     m_modelTx.CloseJournal();
@@ -104,7 +97,6 @@ void CMainDialog::ReportJournalFailure(const QString& reason) {
 
 void CMainDialog::OnInitDialog() {
     m_bExpanded = 0;
-    m_bSerialOpen = 0;
     setWindowIcon(ResourceIcon(IDR_MAINFRAME));
     m_btnSave->setIcon(ResourceIcon(IDI_SAVE));
     m_rcExpanded = rect();
@@ -154,8 +146,6 @@ void CMainDialog::OnInitDialog() {
     m_listTx->setAccessibleName(QStringLiteral("[Tx] Data transmitted to OCS:"));
     m_listRx->setAccessibleName(QStringLiteral("[Rx] Data received from OCS:"));
 
-    m_ocsClient.SetHandler(this);
-    m_bSerialOpen = 0;
     m_pageSendOrder->SetStatusText(QString());
     m_btnDetails->setToolTip(QStringLiteral("Click to show/hide raw data"));
     m_btnSave->setToolTip(QStringLiteral("Click to save raw data to disk"));
@@ -194,7 +184,7 @@ void CMainDialog::SetSettingsPage(int tab, CConfigPage* page) {
     page->move(PageOrigin());
     if (tab == 2)
         page->resize(m_pageSendOrder->size());
-    page->setEnabled(!(m_bRunning || m_bSerialOpen || m_ocsClient.IsConnected()));
+    page->setEnabled(!(m_session.IsRunning() || m_session.IsOpen()));
     page->ShowPage(CurrentTab() == tab);
     RaiseAbovePages();
 }

@@ -2,13 +2,7 @@
 
 #include "capture/capture_journal.h"
 #include "capture/capture_list_model.h"
-#include "script/order_pacer.h"
-#include "script/order_script.h"
-#include "transport/ocs_client.h"
-#include "transport/port_ctl.h"
-#include "transport/reply_queue.h"
-#include "transport/serial_gather.h"
-#include "transport/thread_handoff.h"
+#include "script/order_session.h"
 #include "ui/config_page.h"
 #include "ui/small_dialogs.h"
 
@@ -32,13 +26,10 @@ enum { IND_IDLE = -1, IND_OFF = 0, IND_FLASH = 100, IND_ALARM_ON = 200, IND_ALAR
 // The main window's timers.
 enum { TIMER_EXPAND = 1, TIMER_COLLAPSE = 2, TIMER_INDICATOR = 3, TIMER_ORDER = 4 };
 
-// Received data waiting for the window beyond this holds the receive thread back, and with it the OCS.
-constexpr qsizetype MAIN_RX_PENDING_LIMIT = 1024 * 1024;
-
 // The main window: three tab pages, the capture lists in a details area that slides open, the
-// activity lamps, and the order engine that plays a script to the OCS (its operations are defined in
-// script/order_engine.cpp).
-class CMainDialog : public QDialog, public COcsClientEvents {
+// activity lamps, and the face of the order session that plays a script to the OCS (defined in
+// ui/order_engine.cpp).
+class CMainDialog : public QDialog {
     Q_OBJECT
 public:
     explicit CMainDialog(CEmulatorApp* app, QWidget* parent = nullptr);
@@ -48,16 +39,15 @@ public:
     bool OpenConnection();
     void CloseConnection();
     void OnOrderTimer();
-    qint64 PlayLine(const QByteArray& line);
-    bool SendByte(int value); // false when the OCS takes no more data
     bool StepOnce();
     void StopOrder();
-    void OnSerialInput();
     bool IsConnected() const;
-    bool IsConnecting() const { return m_bConnecting; }
-    void OnOcsConnect(const QString& address, int port, int error) override;
-    void OnOcsReceive(const QString& address, int port, char* data, int length, int flags) override;
-    void OnOcsDisconnect(const QString& address, int port, int error) override;
+    bool IsConnecting() const { return m_session.IsConnecting(); }
+    bool IsRunning() const { return m_session.IsRunning(); }
+    bool IsStepMode() const { return m_session.IsStepMode(); }
+    COrderSession& Session() { return m_session; }
+    const CCaptureListModel& TxModel() const { return m_modelTx; }
+    const CCaptureListModel& RxModel() const { return m_modelRx; }
 
     // Capture.
     void AddTxLine(const QByteArray& text, int kind);
@@ -75,11 +65,8 @@ public:
     int CurrentTab() const;
     void SelectTab(int index);
 
-    COrderScript m_script;
+    COrderSession m_session;
     CFinishOrderDialog m_finishDialog;
-    CThreadHandoff m_handoff; // the client's threads reach the window through it
-    COcsClient m_ocsClient;
-    int m_bRunning = 0;
     std::atomic<int> m_nRxIndicator{IND_OFF};
     std::atomic<int> m_nTxIndicator{IND_OFF};
     CEmulatorApp* m_pApp;
@@ -87,7 +74,6 @@ public:
     CConfigPage* m_pageComm = nullptr;
     int m_bExpanded = 0;
     CSendOrderPage* m_pageSendOrder = nullptr;
-    int m_bStepMode = 0;
     int m_nCollapseBy = 0;
     QRect m_rcCollapsed;
     QRect m_rcExpanded;
@@ -109,8 +95,6 @@ public:
     bool m_bJournalFailureTold = false;
     QPushButton* m_btnDetails = nullptr;
     QTabBar* m_tabCtrl = nullptr;
-    CPortCtl m_portCtl;
-    int m_bSerialOpen = 0;
     int m_bShowWizardCheck = 0;
     QCheckBox* m_checkShowWizard = nullptr;
     // The controls of the details area, below the collapsed window's edge.
@@ -136,15 +120,10 @@ protected:
 
 private:
     void OnInitDialog();
-    void StartOrderTimer(int delayMs);
+    void ConnectSession();
     void EnableSettingsPages(bool enable);
     void EndWaitCursor();
-    void FinishSerialPass();
-    void OnSerialReply(const QByteArray& text);
-    void OnSerialPortLost();
     void HandleConnectOutcome(int error);
-    void CloseClient();
-    void DrainReceived();
     QPoint PageOrigin() const;
     void RaiseAbovePages();
     void StepDetailsAnimation(bool expand);
@@ -153,15 +132,6 @@ private:
     QTimer m_timerExpand;
     QTimer m_timerCollapse;
     QTimer m_timerIndicator;
-    QTimer m_timerOrder;
-    COrderPacer m_pacer;
-    CSerialGather m_serialGather;
-    bool m_bConnecting = false; // a TCP connect is under way
     bool m_bWaitCursor = false;
     int m_nLastTab = 0;
-    // Chunks from the receive thread, each a [Rx] line to be, taken in by DrainReceived.
-    CReplyQueue m_replies{MAIN_RX_PENDING_LIMIT};
-    // Work handed over from the client's threads counts only while these still match.
-    std::atomic<unsigned> m_nLinkGeneration{0};
-    std::atomic<unsigned> m_nCaptureGeneration{0};
 };

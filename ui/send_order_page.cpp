@@ -113,7 +113,7 @@ bool CSendOrderPage::LoadSelectedScript() {
         SetStatusText(QStringLiteral("Error: Unable to find POS data"));
         return false;
     }
-    if (!m_pMain->m_script.LoadOrderFile(path)) {
+    if (!m_pMain->Session().Script().LoadOrderFile(path)) {
         SetStatusText(QStringLiteral("Error: Unable to load POS data"));
         return false;
     }
@@ -123,7 +123,7 @@ bool CSendOrderPage::LoadSelectedScript() {
 void CSendOrderPage::OnRun() {
     if (!m_bRunEnabled || !m_pMain)
         return;
-    if (m_pMain->m_bRunning || m_pMain->m_bStepMode || m_pMain->IsConnecting())
+    if (m_pMain->IsRunning() || m_pMain->IsStepMode() || m_pMain->IsConnecting())
         return;
     if (!LoadSelectedScript())
         return;
@@ -146,14 +146,14 @@ void CSendOrderPage::OnStop() {
 void CSendOrderPage::OnRunStep() {
     if (!m_bRunEnabled || !m_pMain)
         return;
-    if (m_pMain->m_bRunning && !m_pMain->m_bStepMode)
+    if (m_pMain->IsRunning() && !m_pMain->IsStepMode())
         return;
-    if (!m_pMain->m_bStepMode) {
+    if (!m_pMain->IsStepMode()) {
         if (!LoadSelectedScript())
             return;
-        m_pMain->m_bStepMode = 1;
+        m_pMain->Session().SetStepMode(true);
         if (!m_pMain->OpenConnection()) {
-            m_pMain->m_bStepMode = 0;
+            m_pMain->Session().SetStepMode(false);
             SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
             return;
         }

@@ -290,17 +290,28 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
 }
 
 COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
-    : m_options(options), m_out(out), m_err(err), m_port(this),
-      m_gather(m_port, [this](const QByteArray& text) { AddRx(text, true); }) {
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &COrderPlayer::OnTick);
-    connect(&m_port, &CPortCtl::DataWaiting, &m_gather, &CSerialGather::OnInput);
-    connect(&m_port, &CPortCtl::PortLost, this, &COrderPlayer::SerialLost);
+    : m_options(options), m_out(out), m_err(err) {
+    m_session.SetTcpTargets(m_options.tcpAddresses, m_options.nTcpPort);
+    m_session.SetPassLimit(m_options.nPasses);
+    connect(&m_session, &COrderSession::Connected, this, [this] { m_bLinked = true; });
+    connect(&m_session, &COrderSession::ConnectFailed, this, &COrderPlayer::NoConnection);
+    connect(&m_session, &COrderSession::LinkLost, this, &COrderPlayer::OnLinkLost);
+    connect(&m_session, &COrderSession::Reconnected, this, [this] {
+        m_reopenTimer.stop();
+        m_bWaitingForPort = false;
+        const QString& port = m_options.settings.m_strPort;
+        AddTx(port.toLatin1(), TXLINE_COMMENT);
+        std::fprintf(m_err, "pos-player: %s is back; the order goes on\n", qUtf8Printable(port));
+        std::fflush(m_err);
+    });
+    connect(&m_session, &COrderSession::LineSent, this, &COrderPlayer::OnLineSent);
+    connect(&m_session, &COrderSession::ReplyReceived, this, [this](const QByteArray& text, bool serial) {
+        if (!m_bEnded)
+            AddRx(text, serial);
+    });
+    connect(&m_session, &COrderSession::Finished, this, &COrderPlayer::OnPassesPlayed);
     m_reopenTimer.setInterval(REOPEN_CHECK_MS);
     connect(&m_reopenTimer, &QTimer::timeout, this, &COrderPlayer::TryReopen);
-    m_client.SetHandler(this);
-    m_clock.start();
     QString why;
     if (!m_journal.Create(&why) || !m_journal.Attach(m_tx, m_rx, &why))
         TellJournalFailure(why);
@@ -318,9 +329,9 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
                              line.text.constData(), qUtf8Printable(m_pJudge->FailureMessage(line)));
                 std::fflush(m_out);
             });
-        m_gather.SetByteTap([this](const QByteArray& bytes) {
+        connect(&m_session, &COrderSession::BytesReceived, this, [this](const QByteArray& bytes, qint64 ns) {
             if (!m_bEnded)
-                m_pJudge->BytesReceived(bytes, m_clock.nsecsElapsed());
+                m_pJudge->BytesReceived(bytes, ns);
             ArmJudgeTimer();
         });
         m_judgeTimer.setSingleShot(true);
@@ -330,8 +341,7 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
 }
 
 COrderPlayer::~COrderPlayer() {
-    m_client.SetHandler(nullptr);
-    m_replies.CloseSender([this] { m_client.Close(); });
+    m_session.Close();
     m_tx.CloseJournal();
     m_rx.CloseJournal();
     // A normal end; a killed player's journals stay for POS Emulator to offer, and so do those of a
@@ -383,73 +393,31 @@ void COrderPlayer::Start() {
         unreadable = box.strText.trimmed();
         return CMessageBox::Ok;
     });
-    const bool loaded = m_script.LoadOrderFile(path);
+    const bool loaded = m_session.Script().LoadOrderFile(path);
     SetMessageBoxHandler(previous);
     if (!loaded || !unreadable.isEmpty()) {
         Fail(PLAYER_NO_SCRIPT, loaded ? unreadable : QStringLiteral("Error: Unable to load POS data"));
         return;
     }
     const CAppSettings& s = m_options.settings;
-    if (s.m_bUseSerial) {
+    if (s.m_bUseSerial)
         AssignAdapterPorts(); // an adapter plugged in gets its COM name, as the window gives it
-        ApplyPortSettings(m_port, s);
-        if (m_port.OpenPort() < 1) {
-            Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms!"));
-            return;
-        }
-        m_bOpen = m_bLinked = true;
-        m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
+    if (m_session.Open(s))
+        return;
+    if (s.m_bUseSerial) {
+        Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms!"));
         return;
     }
-    ConnectNext();
+    NoConnection();
 }
 
-// Each address the --tcp host stands for, in turn, until one takes the connection.
-void COrderPlayer::ConnectNext() {
-    QStringList addresses = m_options.tcpAddresses;
-    if (addresses.isEmpty())
-        addresses << m_options.settings.m_strIpAddress;
-    for (; m_nAddress < addresses.size(); ++m_nAddress) {
-        m_client.Close();
-        if (m_client.Connect(addresses[m_nAddress], m_options.nTcpPort) == 0)
-            return; // the outcome comes to OnOcsConnect
-    }
-    const QString host = m_options.strTcpHost.isEmpty() ? addresses.constFirst() : m_options.strTcpHost;
+// Every address the --tcp host stands for was tried.
+void COrderPlayer::NoConnection() {
+    const QString host =
+        m_options.strTcpHost.isEmpty() ? m_options.settings.m_strIpAddress : m_options.strTcpHost;
     m_strRunError =
         QStringLiteral("could not connect to %1").arg(SocketAddressWithPort(host, m_options.nTcpPort));
     Fail(PLAYER_NO_LINK, QString::fromLatin1(CONNECT_FAILED));
-}
-
-void COrderPlayer::OnOcsConnect(const QString&, int, int error) {
-    const unsigned link = m_nLink;
-    m_handoff.Post([this, link, error] {
-        if (link != m_nLink || m_bEnding)
-            return;
-        if (error != 0) {
-            ++m_nAddress;
-            ConnectNext();
-            return;
-        }
-        m_bOpen = m_bLinked = true;
-        m_timer.start(m_pacer.Schedule(ORDER_IDLE_DELAY_MS));
-    });
-}
-
-void COrderPlayer::OnOcsReceive(const QString&, int, char* data, int length, int) {
-    // The chunk whole is its [Rx] line, and the judge's.
-    if (m_replies.Push(0, QByteArray(data, std::max(0, length)), m_clock.nsecsElapsed()))
-        m_handoff.Post([this] { DrainReplies(); });
-}
-
-void COrderPlayer::DrainReplies() {
-    for (const SReplyChunk& chunk : m_replies.Take()) {
-        if (m_bEnded)
-            continue;
-        AddRx(chunk.text, false);
-        if (m_pJudge)
-            m_pJudge->BytesReceived(chunk.text, chunk.nReceivedNs);
-    }
-    ArmJudgeTimer();
 }
 
 // Wakes when the oldest waiting line's time runs out.
@@ -463,23 +431,15 @@ void COrderPlayer::ArmJudgeTimer() {
             End(PLAYER_OK);
         return;
     }
-    const qint64 waitNs = std::max<qint64>(0, deadline - m_clock.nsecsElapsed());
+    const qint64 waitNs = std::max<qint64>(0, deadline - m_session.ElapsedNs());
     m_judgeTimer.start(int(waitNs / 1'000'000) + 1);
 }
 
 void COrderPlayer::OnJudgeTimer() {
     if (!m_pJudge || m_bEnding)
         return;
-    m_pJudge->Expire(m_clock.nsecsElapsed());
+    m_pJudge->Expire(m_session.ElapsedNs());
     ArmJudgeTimer();
-}
-
-void COrderPlayer::OnOcsDisconnect(const QString&, int, int) {
-    const unsigned link = m_nLink;
-    m_handoff.Post([this, link] {
-        if (link == m_nLink)
-            Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST));
-    });
 }
 
 void COrderPlayer::Interrupt() {
@@ -493,82 +453,33 @@ void COrderPlayer::Interrupt() {
         End(m_options.nPasses == 0 ? PLAYER_OK : PLAYER_INTERRUPTED);
         return;
     }
-    if (m_bFinishing || !m_bOpen) {
+    if (m_bFinishing || !m_session.IsOpen()) {
         End(PLAYER_INTERRUPTED);
         return;
     }
     m_bFinishing = true;
-    m_timer.start(m_pacer.Schedule(ORDER_FINISH_DELAY_MS));
+    m_session.Stop();
 }
 
-void COrderPlayer::OnTick() {
-    const COrderPacer::CTick tick(m_pacer);
-    // Past the end of a pass the script wraps, unless it was the last pass or Ctrl+C came.
-    const bool passesLeft = m_options.nPasses == 0 || m_nPassesDone < m_options.nPasses;
-    QByteArray line;
-    if (!m_script.GetNextLine(line, passesLeft && !m_bFinishing)) {
-        const bool allPlayed =
-            m_options.nPasses == 0 || m_nPassesDone >= m_options.nPasses || m_script.GetLineCount() == 0;
-        if (allPlayed && !m_bFinishing && m_pJudge && m_pJudge->HasWaiting()) {
-            m_bAwaitingReplies = true; // the replies to the last lines are still due
-            ArmJudgeTimer();
-            return;
-        }
-        End(allPlayed ? PLAYER_OK : PLAYER_INTERRUPTED);
+// The script's end: every pass played, or the pass Ctrl+C finished.
+void COrderPlayer::OnPassesPlayed() {
+    const int passes = m_options.nPasses;
+    const bool allPlayed =
+        passes == 0 || m_session.PassesDone() >= passes || m_session.Script().GetLineCount() == 0;
+    if (allPlayed && !m_bFinishing && m_pJudge && m_pJudge->HasWaiting()) {
+        m_bAwaitingReplies = true; // the replies to the last lines are still due
+        ArmJudgeTimer();
         return;
     }
-    const qint64 delay = PlayLine(line, m_script.GetLineIndex() + 1);
-    if (m_bEnding)
-        return; // the link failed while sending
-    if (m_script.GetLineIndex() == m_script.GetLineCount() - 1)
-        ++m_nPassesDone;
-    if (m_bWaitingForPort)
-        return; // the next line goes once the device is back
-    m_timer.start(m_pacer.Schedule(m_bFinishing ? ORDER_FINISH_DELAY_MS : ContinuousDelay(delay)));
+    End(allPlayed ? PLAYER_OK : PLAYER_INTERRUPTED);
 }
 
-// Logs a script line and sends it; the delay until the next line.
-qint64 COrderPlayer::PlayLine(const QByteArray& line, int lineNumber) {
-    const SLinePlan plan = PlanLine(line);
-    const int kind = TxLineKind(plan, m_options.settings.m_bUseSerial ? TXLINE_SERIAL : TXLINE_NETWORK);
-    AddTx(plan.text, kind);
-    if (kind == TXLINE_SERIAL || kind == TXLINE_NETWORK) {
-        SendLine(line);
-        if (m_bWaitingForPort) {
-            // Its bytes failed as the device went: it goes again once the device is back, so that the
-            // OCS gets every line once.
-            m_lineUnsent = line;
-            m_nLineUnsent = lineNumber;
-        } else if (m_pJudge && !m_bEnding) {
-            m_pJudge->LineSent(m_nPassesDone + 1, lineNumber, plan.text, m_clock.nsecsElapsed());
-            ArmJudgeTimer();
-        }
+void COrderPlayer::OnLineSent(const SSentLine& line) {
+    AddTx(line.text, line.nKind);
+    if (line.IsData() && m_pJudge && !m_bEnding) {
+        m_pJudge->LineSent(line.nPass, line.nLine, line.text, line.nSentNs);
+        ArmJudgeTimer();
     }
-    return plan.nDelayMs;
-}
-
-void COrderPlayer::SendLine(const QByteArray& line) {
-    const CAppSettings& s = m_options.settings;
-    const QByteArray bytes = EncodeLineBytes(line, s.m_bCalcChecksum != 0, s.m_bIncludeEtx != 0);
-    if (s.m_bUseSerial) {
-        for (const char byte : bytes) {
-            if (!m_port.WriteByte(static_cast<unsigned char>(byte))) {
-                SerialLost();
-                return;
-            }
-        }
-        ++m_nDataLinesSent;
-        return;
-    }
-    // One send per byte, as the window does: an OCS may take a line's bytes as they come.
-    for (const char byte : bytes) {
-        const int result = m_client.Send(&byte, 1);
-        if (result != TCP_OK) {
-            Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST));
-            return;
-        }
-    }
-    ++m_nDataLinesSent;
 }
 
 void COrderPlayer::AddTx(const QByteArray& text, int kind) {
@@ -590,7 +501,7 @@ void COrderPlayer::ReportJudgement() {
     if (!m_pJudge)
         return;
     m_judgeTimer.stop();
-    m_pJudge->Expire(m_clock.nsecsElapsed());
+    m_pJudge->Expire(m_session.ElapsedNs());
     std::fprintf(m_out, "%s\n", m_pJudge->Summary(m_pJudge->WaitingCount()).constData());
     std::fflush(m_out);
     const bool failed = m_pJudge->Count(JUDGED_WRONG) + m_pJudge->Count(JUDGED_MISSING) > 0;
@@ -608,7 +519,7 @@ void COrderPlayer::WriteReport() {
         error = m_strRunError.isEmpty() ? QStringLiteral("the run ended with status %1").arg(m_nStatus)
                                         : m_strRunError;
     const QByteArray report = JUnitReport(*m_pJudge, m_options.settings.m_strPosInterface,
-                                          double(m_clock.nsecsElapsed()) / 1e9, error);
+                                          double(m_session.ElapsedNs()) / 1e9, error);
     QString why;
     if (WriteCaptureFile(m_options.strJUnit, report, &why) != CAPTURE_WRITTEN) {
         std::fprintf(m_err, "pos-player: Unable to write the report. %s\n", qUtf8Printable(why));
@@ -629,26 +540,22 @@ void COrderPlayer::Fail(int status, const QString& message) {
                 QStringLiteral("could not open %1: %2").arg(m_options.settings.m_strPort, message);
         else if (status == PLAYER_LINK_LOST)
             m_strRunError = QStringLiteral("connection dropped after %1 data lines sent: %2")
-                                .arg(m_nDataLinesSent)
+                                .arg(m_session.DataLinesSent())
                                 .arg(message);
     }
     End(status);
 }
 
-// The serial device went away or failed. With --reconnect the order waits for it to come back, and
-// the capture shows where; otherwise the order ends.
-void COrderPlayer::SerialLost() {
+// The link failed. A serial device that went away is waited for with --reconnect, and the capture
+// shows where; otherwise the order ends.
+void COrderPlayer::OnLinkLost(const QString& reason) {
     if (m_bEnding || m_bWaitingForPort)
         return;
-    if (!m_options.bReconnect) {
-        Fail(PLAYER_LINK_LOST, QString::fromLatin1(LINK_LOST));
+    if (!m_session.UsesSerial() || !m_options.bReconnect) {
+        Fail(PLAYER_LINK_LOST, reason);
         return;
     }
     m_bWaitingForPort = true;
-    m_timer.stop();
-    m_gather.Finish(); // what came in before stays in the capture
-    m_port.ClosePort();
-    m_bOpen = false;
     AddTx(LINK_LOST, TXLINE_COMMENT);
     std::fprintf(m_err, "pos-player: %s went away; waiting for it to come back (Ctrl+C ends)\n",
                  qUtf8Printable(m_options.settings.m_strPort));
@@ -657,48 +564,17 @@ void COrderPlayer::SerialLost() {
 }
 
 void COrderPlayer::TryReopen() {
-    const CAppSettings& s = m_options.settings;
-    if (m_bEnding || !QFileInfo::exists(PortDeviceName(s.m_strPort)))
+    if (m_bEnding || !QFileInfo::exists(PortDeviceName(m_options.settings.m_strPort)))
         return;
-    ApplyPortSettings(m_port, s);
-    if (m_port.OpenPort() < 1)
-        return; // there, but not ready yet: the next check tries again
-    m_reopenTimer.stop();
-    m_bWaitingForPort = false;
-    m_bOpen = true;
-    AddTx(s.m_strPort.toLatin1(), TXLINE_COMMENT);
-    std::fprintf(m_err, "pos-player: %s is back; the order goes on\n", qUtf8Printable(s.m_strPort));
-    std::fflush(m_err);
-    qint64 delay = ORDER_IDLE_DELAY_MS;
-    if (!m_lineUnsent.isEmpty()) {
-        const QByteArray line = std::exchange(m_lineUnsent, QByteArray());
-        delay = ContinuousDelay(PlayLine(line, m_nLineUnsent));
-        if (m_bEnding || m_bWaitingForPort)
-            return;
-    }
-    m_timer.start(m_pacer.Schedule(m_bFinishing ? ORDER_FINISH_DELAY_MS : delay));
-}
-
-void COrderPlayer::CloseLink() {
-    ++m_nLink;
-    m_timer.stop();
-    m_pacer.Idle();
-    m_reopenTimer.stop();
-    if (m_options.settings.m_bUseSerial) {
-        m_gather.Finish();
-        m_port.ClosePort();
-    } else {
-        m_replies.CloseSender([this] { m_client.Close(); });
-    }
-    m_bOpen = false;
+    m_session.Reopen(); // there, but not ready yet: the next check tries again
 }
 
 void COrderPlayer::End(int status) {
     if (m_bEnding)
         return;
     m_bEnding = true;
-    CloseLink();
-    DrainReplies(); // what came in before the close is still on its way
+    m_reopenTimer.stop();
+    m_session.Close(); // what came in before the close is still shown
     m_bEnded = true;
     m_nStatus = status;
     m_syncTimer.stop();
@@ -706,7 +582,7 @@ void COrderPlayer::End(int status) {
     m_rx.SyncToDisk();
     ReportJudgement();
     if (status == PLAYER_INTERRUPTED && m_strRunError.isEmpty())
-        m_strRunError = QStringLiteral("interrupted after %1 data lines sent").arg(m_nDataLinesSent);
+        m_strRunError = QStringLiteral("interrupted after %1 data lines sent").arg(m_session.DataLinesSent());
     // Once the link was made the file is written, also for an empty script or a dropped link.
     if (!m_options.strCapture.isEmpty() && (m_bLinked || m_tx.Count() > 0 || m_rx.Count() > 0)) {
         QString why;

@@ -4,13 +4,7 @@
 #include "capture/capture_journal.h"
 #include "capture/capture_list.h"
 #include "reply_judge.h"
-#include "script/order_pacer.h"
-#include "script/order_script.h"
-#include "transport/ocs_client.h"
-#include "transport/port_ctl.h"
-#include "transport/reply_queue.h"
-#include "transport/serial_gather.h"
-#include "transport/thread_handoff.h"
+#include "script/order_session.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -31,9 +25,6 @@ enum {
     PLAYER_REPLIES_FAILED = 7, // a line got a wrong reply or none (with --expect)
     PLAYER_INTERRUPTED = 130,  // Ctrl+C before the passes asked for were played
 };
-
-// Replies waiting for the output beyond this hold the receive thread back, and with it the OCS.
-constexpr qsizetype PLAYER_REPLIES_PENDING_LIMIT = 1024 * 1024;
 
 struct SPlayerOptions {
     QString strScript;     // a POS definition file, or the name of one in the POS folder
@@ -57,8 +48,9 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
 QByteArray PlayerUsageText();
 
 // Plays a POS definition file to an OCS the way the window's continuous play does, printing each
-// capture line as it happens. Ends the event loop with the exit status when done.
-class COrderPlayer : public QObject, public COcsClientEvents {
+// capture line as it happens: the command line's face of the order session. Ends the event loop
+// with the exit status when done.
+class COrderPlayer : public QObject {
     Q_OBJECT
 public:
     COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err);
@@ -71,67 +63,45 @@ public:
     const CCaptureLines& TxLines() const { return m_tx; }
     const CCaptureLines& RxLines() const { return m_rx; }
 
-    void OnOcsConnect(const QString& address, int port, int error) override;
-    void OnOcsReceive(const QString& address, int port, char* data, int length, int flags) override;
-    void OnOcsDisconnect(const QString& address, int port, int error) override;
-
 signals:
     void Finished(int status);
 
 private:
-    void OnTick();
-    void DrainReplies();
-    qint64 PlayLine(const QByteArray& line, int lineNumber);
-    void SendLine(const QByteArray& line);
+    void OnPassesPlayed();
+    void OnLineSent(const SSentLine& line);
+    void OnLinkLost(const QString& reason);
+    void NoConnection();
     void AddTx(const QByteArray& text, int kind);
     void AddRx(const QByteArray& text, bool serial);
     void Fail(int status, const QString& message);
-    void SerialLost();
     void TryReopen();
     void End(int status);
-    void CloseLink();
     void ArmJudgeTimer();
     void OnJudgeTimer();
     void ReportJudgement();
     void WriteReport();
-    void ConnectNext();
     void KeepLine(CCaptureLines& lines, const QByteArray& line);
     void TellJournalFailure(const QString& reason);
 
     SPlayerOptions m_options;
     FILE* m_out;
     FILE* m_err;
-    COrderScript m_script;
-    CThreadHandoff m_handoff; // the client's threads reach the player through it
-    COcsClient m_client;
-    CPortCtl m_port;
-    CSerialGather m_gather;
-    CReplyQueue m_replies{PLAYER_REPLIES_PENDING_LIMIT};
-    COrderPacer m_pacer;
-    QTimer m_timer;
+    COrderSession m_session;
     CCaptureLines m_tx;
     CCaptureLines m_rx;
     CCaptureJournal m_journal; // where the capture is kept on disk while the player runs
     QTimer m_syncTimer;
     bool m_bJournalFailureTold = false;
-    int m_nAddress = 0; // the one of the --tcp addresses tried now
-    int m_nDataLinesSent = 0;
-    QString m_strRunError;            // why the run failed, other than by its judged replies
-    bool m_bKeepJournals = false;     // the capture file failed: the journals stay for POS Emulator to offer
-    std::atomic<unsigned> m_nLink{0}; // work from the client's threads counts while this matches
-    bool m_bOpen = false;
-    bool m_bLinked = false;    // the link was made at some point
-    bool m_bFinishing = false; // Ctrl+C: the rest of the pass at 10 ms a line
+    QString m_strRunError;        // why the run failed, other than by its judged replies
+    bool m_bKeepJournals = false; // the capture file failed: the journals stay for POS Emulator to offer
+    bool m_bLinked = false;       // the link was made at some point
+    bool m_bFinishing = false;    // Ctrl+C: the rest of the pass at 10 ms a line
     bool m_bEnding = false;
     bool m_bEnded = false; // the capture is complete
-    int m_nPassesDone = 0;
     int m_nStatus = PLAYER_OK;
-    QElapsedTimer m_clock; // one clock for lines sent and bytes received, read on any thread
     std::unique_ptr<CReplyJudge> m_pJudge;
     QTimer m_judgeTimer;
     bool m_bAwaitingReplies = false; // every pass played; the last lines' replies may still come
     QTimer m_reopenTimer;
     bool m_bWaitingForPort = false; // --reconnect: the device went away, the order waits for it
-    QByteArray m_lineUnsent;        // the line whose bytes failed when the device went away
-    int m_nLineUnsent = 0;
 };
