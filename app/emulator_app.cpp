@@ -52,3 +52,9 @@ void CEmulatorApp::SaveSettings() {
     SaveSettingsTo(*store, m_settings);
     store->sync();
 }
+
+bool CEmulatorApp::AutoDetectSerial(const DetectProgress& trying) {
+    const SDetectResult result = SearchForOcs(m_ocsDetector, trying);
+    ApplyDetectResult(m_settings, result);
+    return result.bFound;
+}

@@ -32,9 +32,8 @@ public:
     // Appends the name of every POS definition file in the POS folder.
     void EnumPosNames(QStringList& names) const;
 
-    // Probes COM1..COM11 (adapters first) for an OCS; on success the serial settings take the ones
-    // that worked. `trying` hears of each port and baud rate before it is probed.
-    using DetectProgress = std::function<void(const QString& port, const QString& baud)>;
+    // Probes COM1..COM11 (adapters first) for an OCS, on this thread; on success the serial settings
+    // take the ones that worked. `trying` hears of each port and baud rate before it is probed.
     bool AutoDetectSerial(const DetectProgress& trying = DetectProgress());
 
     CAppSettings m_settings;

@@ -5,6 +5,7 @@
 #include "transport/ocs_detector.h"
 #include "transport/port_names.h"
 
+#include <QElapsedTimer>
 #include <atomic>
 #include <functional>
 
@@ -163,13 +164,7 @@ private slots:
         QCOMPARE(s.m_bUseNetwork, 0);
         QCOMPARE(s.m_bAutodetect, 1);
         QCOMPARE(seenAt9600.load(), 1); // the first candidate was tried and timed out
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Found"));
-        QCOMPARE(m_boxes[0].strText,
-                 QStringLiteral("An OCS unit has been found. \n\nYour connection settings "
-                                "have been changed to match the detected OCS's settings."));
-        QCOMPARE(m_boxes[0].icon, CMessageBox::Information);
-        QVERIFY(m_boxes[0].pOwner == nullptr);
+        QVERIFY(m_boxes.isEmpty());     // the core tells nothing itself
     }
 
     // An adapter plugged in is probed before the built-in ports, and the OCS is found there, under
@@ -209,12 +204,55 @@ private slots:
         QCOMPARE(app.m_settings.m_bUseNetwork, 1);
         QCOMPARE(app.m_settings.m_bUseSerial, before.m_bUseSerial);
         QCOMPARE(peer.EnqCount(), 0);
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Not Found"));
-        QCOMPARE(m_boxes[0].strText,
-                 QStringLiteral("No OCS unit was found.\n\nPlease make sure you are connected "
-                                "to an OCS via serial cable and that the connection is sound."));
-        QCOMPARE(m_boxes[0].icon, CMessageBox::Warning);
+    }
+
+    // A device that streams bytes without end (a GPS receiver, a board printing a log) holds a probe
+    // no longer than its time-out.
+    void streamingDeviceEndsProbe() {
+        SKIP_WITHOUT_PTY();
+        CTestPty pty("COM2");
+        std::atomic<bool> stop{false};
+        std::thread stream([&] {
+            while (!stop) {
+                WriteBytes(pty.Master(), "UUUU");
+                QByteArray drained;
+                ReadWithin(pty.Master(), 5, drained);
+            }
+        });
+        const COcsDetector detector(ACK, ENQ, 300, 5);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!detector.Probe("COM2", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0));
+        const qint64 took = clock.elapsed();
+        stop = true;
+        stream.join();
+        QVERIFY2(took < TestTimeout(3000), qPrintable(QString::number(took)));
+    }
+
+    // A search on its worker tells each try on this thread, and Cancel ends it at once, nothing found.
+    void searchCancels() {
+        SKIP_WITHOUT_PTY();
+        CTestPty pty("COM1");
+        CSerialPeer silent(pty, [](int, int) { return QByteArray(); });
+        COcsSearch search(COcsDetector(ACK, ENQ, 5000, 5));
+        QStringList tries;
+        QList<SDetectResult> results;
+        connect(&search, &COcsSearch::Trying, this,
+                [&](const QString& port, const QString& baud, int) { tries << port + " " + baud; });
+        connect(&search, &COcsSearch::Finished, this,
+                [&](const SDetectResult& result) { results << result; });
+        search.Start();
+        QVERIFY(search.IsRunning());
+        QTRY_COMPARE(tries, QStringList{"COM1 9600"});
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        search.Cancel();
+        QTRY_COMPARE(results.size(), 1);
+        QVERIFY2(clock.elapsed() < TestTimeout(2000), qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(results[0].bCancelled && !results[0].bFound);
+        QVERIFY(!search.IsRunning());
+        QCOMPARE(tries.size(), 1);
     }
 };
 

@@ -616,6 +616,32 @@ private slots:
         QVERIFY(out.contains("SERIAL    <02>T<03>\n"));
     }
 
+    // --detect finds an OCS that answers on COM3 at 19200 only, and says how to reach it.
+    void detect() {
+        SKIP_WITHOUT_PTY();
+        CTestPty pty("COM3");
+        std::atomic<bool> stop{false};
+        std::thread ocs([&] {
+            while (!stop) {
+                QByteArray read;
+                if (ReadWithin(pty.Master(), 20, read) > 0 && read.contains('\x05') &&
+                    pty.SlaveSettings().nBaud == 19200)
+                    WriteBytes(pty.Master(), "\x06");
+            }
+        });
+        QProcess player;
+        StartPlayer(player, {"--detect"});
+        const bool finished = player.waitForFinished(30000);
+        stop = true;
+        ocs.join();
+        QVERIFY(finished);
+        QCOMPARE(player.exitCode(), 0);
+        QCOMPARE(TextOutput(player.readAllStandardOutput()),
+                 QByteArray("OCS found on COM3: --serial COM3 --baud 19200 --parity Odd --data-bits 8 "
+                            "--stop-bits 1 --flow None\n"));
+        QVERIFY(TextOutput(player.readAllStandardError()).contains("Trying COM3 at 19200 baud\n"));
+    }
+
     // --reconnect: the adapter is unplugged in the middle of a pass; the player waits for it and goes
     // on with the next line once it is back, every line of the pass reaching the OCS once; Ctrl+C
     // ends the wait. The capture shows where the link was lost and found again.

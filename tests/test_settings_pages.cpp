@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
@@ -193,6 +194,7 @@ private slots:
         auto* detect = Control<QPushButton>(&page, 1004);
         CAccessibleRecorder recorder;
         page.OnDetectNow(); // every COM name is masked: nothing answers
+        QTRY_COMPARE(m_boxes.size(), 1);
         const QStringList said = recorder.Announced();
         QCOMPARE(said.value(0), QStringLiteral("Searching the serial ports for an OCS | Detect Now"));
         QCOMPARE(said.value(1), QStringLiteral("Trying COM1 at 9600 baud"));
@@ -356,11 +358,18 @@ private slots:
         QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton); // disabled on Network
         QCOMPARE(m_boxes.size(), 0);
         QTest::mouseClick(Control<QRadioButton>(&page, 1023), Qt::LeftButton);
+        CAccessibleRecorder recorder;
         QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton);
+        QVERIFY(page.IsDetecting()); // the page stays responsive meanwhile
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, TestTimeout(15000));
         stop = true;
         peer.join();
-        QCOMPARE(m_boxes.size(), 1);
+        // Each try is said as it happens, before the result.
+        QVERIFY(recorder.Announced().contains("Trying COM1 at 9600 baud"));
         QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Found"));
+        QCOMPARE(m_boxes[0].strText,
+                 QStringLiteral("An OCS unit has been found. \n\nYour connection settings "
+                                "have been changed to match the detected OCS's settings."));
         QVERIFY(page.IsSerialSelected());
         QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM3"));
         QCOMPARE(Control<QComboBox>(&page, 1021)->currentText(), QStringLiteral("19200"));
@@ -368,6 +377,32 @@ private slots:
         QVERIFY(Control<QCheckBox>(&page, 1030)->isChecked());
         QCOMPARE(EnableState(&page), QStringLiteral("11000"));
         QCOMPARE(page.m_bModified, 0);
+    }
+
+    // Escape on the search's dialog cancels it within a second: no box, the settings as they were.
+    void detectNowCancelled() {
+        SKIP_WITHOUT_PTY();
+        CTestPty pty("COM1"); // there, never answering
+        m_app->m_ocsDetector = COcsDetector(QByteArray(1, 6), QByteArray(1, 5), 5000, 5);
+        m_app->m_settings.m_bUseNetwork = 1;
+        const CAppSettings before = m_app->m_settings;
+        CCommSettingsPage page(m_app.get(), nullptr);
+        page.show();
+        QTest::mouseClick(Control<QRadioButton>(&page, 1023), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton);
+        QProgressDialog* progress = page.findChild<QProgressDialog*>();
+        QVERIFY(progress);
+        QTRY_COMPARE(progress->labelText(), QStringLiteral("Trying COM1 at 9600 baud"));
+        QVERIFY(QGuiApplication::overrideCursor());
+        QElapsedTimer clock;
+        clock.start();
+        QTest::keyClick(progress, Qt::Key_Escape);
+        QTRY_VERIFY(!page.IsDetecting());
+        QVERIFY2(clock.elapsed() < TestTimeout(2000), qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(m_boxes.isEmpty());
+        QTRY_VERIFY(!QGuiApplication::overrideCursor());
+        QCOMPARE(m_app->m_settings.m_bUseNetwork, before.m_bUseNetwork);
+        QCOMPARE(m_app->m_settings.m_strPort, before.m_strPort);
     }
 
     void posList() {

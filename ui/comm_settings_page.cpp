@@ -1,6 +1,8 @@
 #include "ui/comm_settings_page.h"
 
 #include "app/emulator_app.h"
+#include "app/message_box.h"
+#include "transport/ocs_detector.h"
 #include "transport/port_names.h"
 #include "ui/accessibility.h"
 #include "ui/dialog_builder.h"
@@ -10,8 +12,10 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -173,15 +177,68 @@ void CCommSettingsPage::OnEnable(bool enabled) {
     OnExpandDetails();
 }
 
+bool CCommSettingsPage::IsDetecting() const {
+    return m_pSearch && m_pSearch->IsRunning();
+}
+
 void CCommSettingsPage::OnDetectNow() {
+    if (!m_pApp || IsDetecting())
+        return;
     const bool serialBefore = IsSerialSelected();
-    if (m_pApp) {
-        // The search takes seconds: it is told as it goes, and a screen reader is answered meanwhile.
-        Announce(this, QStringLiteral("Searching the serial ports for an OCS"), QStringLiteral("Detect Now"));
-        m_pApp->AutoDetectSerial([this](const QString& port, const QString& baud) {
-            Announce(this, QStringLiteral("Trying %1 at %2 baud").arg(port, baud));
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        });
+    const QString searching = QStringLiteral("Searching the serial ports for an OCS");
+    Announce(this, searching, QStringLiteral("Detect Now"));
+    if (!m_pSearch)
+        m_pSearch = new COcsSearch(m_pApp->m_ocsDetector, this);
+    auto* progress = new QProgressDialog(searching, QStringLiteral("Cancel"), 0, SearchTryCount(), this);
+    progress->setWindowTitle(QStringLiteral("Detect Now"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(0);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    // The wait cursor lasts as long as the search's dialog, also when the page goes first.
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    connect(progress, &QObject::destroyed, [] { QGuiApplication::restoreOverrideCursor(); });
+    connect(progress, &QProgressDialog::canceled, m_pSearch, &COcsSearch::Cancel);
+    connect(m_pSearch, &COcsSearch::Trying, progress,
+            [this, progress](const QString& port, const QString& baud, int index) {
+                const QString trying = QStringLiteral("Trying %1 at %2 baud").arg(port, baud);
+                progress->setLabelText(trying);
+                progress->setValue(index);
+                Announce(this, trying);
+            });
+    connect(
+        m_pSearch, &COcsSearch::Finished, this,
+        [this, progress, serialBefore](const SDetectResult& result) {
+            disconnect(m_pSearch, nullptr, progress, nullptr);
+            disconnect(m_pSearch, &COcsSearch::Finished, this, nullptr);
+            progress->close();
+            OnDetectFinished(result, serialBefore);
+        },
+        Qt::QueuedConnection);
+    m_pSearch->Start();
+    progress->show();
+}
+
+void CCommSettingsPage::OnDetectFinished(const SDetectResult& result, bool serialBefore) {
+    if (result.bCancelled) {
+        Announce(this, QStringLiteral("Search cancelled; the settings are as they were"));
+    } else if (result.bFound) {
+        ApplyDetectResult(m_pApp->m_settings, result);
+        ShowMessageBox(nullptr,
+                       QStringLiteral("An OCS unit has been found. \n\nYour connection settings have been "
+                                      "changed to match the detected OCS's settings."),
+                       QStringLiteral("OCS Found"), CMessageBox::Ok, CMessageBox::Information);
+    } else {
+        ShowMessageBox(
+            nullptr,
+            QStringLiteral("No OCS unit was found.\n\nPlease make sure you are connected to an OCS "
+                           "via serial cable and that the connection is sound."),
+            QStringLiteral("OCS Not Found"), CMessageBox::Ok, CMessageBox::Warning);
+    }
+    if (result.bCancelled) {
+        m_pDetectNow->setFocus(Qt::OtherFocusReason);
+        return;
     }
     LoadFromSettings();
     UpdateControlStates();

@@ -4,6 +4,8 @@
 #include "ui/config_page.h"
 
 class CEmulatorApp;
+class COcsSearch;
+struct SDetectResult;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
@@ -22,7 +24,10 @@ public:
     bool IsNetworkSelected() const;
     void UpdateControlStates();
     void OnExpandDetails();
+    // Starts the search on a worker; the page stays responsive, a small dialog shows each try and
+    // cancels it.
     void OnDetectNow();
+    bool IsDetecting() const;
     void OnSettingChanged();
 
 protected:
@@ -38,6 +43,7 @@ private:
     static const SListBinding LISTS[6];
     QComboBox* List(int id) const;
     void ShowPortDevice();
+    void OnDetectFinished(const SDetectResult& result, bool serialBefore);
 
     CEmulatorApp* m_pApp;
     QRadioButton* m_pSerial;
@@ -46,4 +52,5 @@ private:
     QCheckBox* m_pAutodetect;
     QPushButton* m_pDetectNow;
     QLineEdit* m_pIpAddress;
+    COcsSearch* m_pSearch = nullptr;
 };

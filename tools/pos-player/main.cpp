@@ -3,8 +3,12 @@
 #include "interrupt_watch.h"
 #include "order_player.h"
 
+#include "transport/thread_handoff.h"
+
 #include <QCoreApplication>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 int main(int argc, char** argv) {
     UseUtf8Console();
@@ -28,6 +32,22 @@ int main(int argc, char** argv) {
     if (!SocketStartup()) {
         std::fprintf(stderr, "pos-player: Unable to start the socket library\n");
         return PLAYER_NO_LINK;
+    }
+    if (options.bDetect) {
+        // The search runs on a worker, so that Ctrl+C, seen on this thread, can end it.
+        std::atomic<bool> cancel{false};
+        int status = PLAYER_NO_LINK;
+        CThreadHandoff done;
+        std::thread worker([&] {
+            status = DetectOcs(stdout, stderr, &cancel);
+            done.Post([] { QCoreApplication::quit(); });
+        });
+        {
+            const CInterruptWatch interrupts(&done, [&cancel] { cancel = true; });
+            app.exec();
+        }
+        worker.join();
+        return status;
     }
     COrderPlayer player(options, stdout, stderr);
     QObject::connect(

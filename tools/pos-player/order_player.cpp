@@ -1,5 +1,6 @@
 #include "order_player.h"
 
+#include "app/emulator_app.h"
 #include "app/message_box.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
@@ -7,6 +8,7 @@
 #include "res/dialog_templates.h"
 #include "script/order_line.h"
 #include "script/pos_catalogue.h"
+#include "transport/ocs_detector.h"
 #include "transport/port_names.h"
 #include "transport/socket_compat.h"
 
@@ -19,6 +21,7 @@ QByteArray PlayerUsageText() {
     const bool windows = QSysInfo::productType() == QLatin1String("windows");
     QByteArray text =
         "Usage: pos-player FILE (--tcp HOST[:PORT] | --serial COMn [serial options]) [options]\n"
+        "       pos-player --detect\n"
         "\n"
         "Plays a POS definition file to an OCS byte for byte and line for line as the POS Emulator's\n"
         "window does when Run is pressed, and prints each capture line as it happens.\n"
@@ -55,6 +58,10 @@ QByteArray PlayerUsageText() {
         "                     (default 1000)\n"
         "  --junit FILE       write a JUnit XML report of the judged lines (with --expect); a run that\n"
         "                     fails otherwise adds a case \"run\" with an error saying why\n"
+        "  --detect           search the serial ports for an OCS as the window's Detect Now does\n"
+        "                     (COM1..COM11, adapters first, at 9600 None and 19200 Odd) and print\n"
+        "                     the port and line settings found; status 4 and \"OCS Not Found\" when\n"
+        "                     none answers\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
@@ -163,6 +170,8 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (arg == QLatin1String("--version")) {
             options.bVersion = true;
             return true;
+        } else if (arg == QLatin1String("--detect")) {
+            options.bDetect = true;
         } else if (arg == QLatin1String("--serial")) {
             if (!value(text))
                 return false;
@@ -266,6 +275,11 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             error = QStringLiteral("only one POS definition file can be played");
             return false;
         }
+    }
+    if (options.bDetect) {
+        if (args.size() > 1)
+            error = QStringLiteral("--detect takes no other option");
+        return args.size() == 1;
     }
     if (options.strScript.isEmpty()) {
         error = QStringLiteral("no POS definition file given");
@@ -610,4 +624,28 @@ void COrderPlayer::End(int status) {
     }
     WriteReport();
     emit Finished(m_nStatus);
+}
+
+int DetectOcs(FILE* out, FILE* err, const std::atomic<bool>* cancel) {
+    const CEmulatorApp app; // the window's detector: its query, reply, time-out and attempts
+    const SDetectResult result = SearchForOcs(
+        app.m_ocsDetector,
+        [err](const QString& port, const QString& baud) {
+            std::fprintf(err, "Trying %s at %s baud\n", qUtf8Printable(port), qUtf8Printable(baud));
+            std::fflush(err);
+        },
+        cancel);
+    if (!result.bFound) {
+        std::fprintf(err, "pos-player: %s\n", result.bCancelled ? "search interrupted" : "OCS Not Found");
+        return result.bCancelled ? PLAYER_INTERRUPTED : PLAYER_NO_LINK;
+    }
+    CAppSettings found;
+    ApplyDetectResult(found, result);
+    std::fprintf(
+        out, "OCS found on %s: --serial %s --baud %s --parity %s --data-bits %s --stop-bits %s --flow %s\n",
+        qUtf8Printable(found.m_strPort), qUtf8Printable(found.m_strPort), qUtf8Printable(found.m_strBaud),
+        qUtf8Printable(found.m_strParity), qUtf8Printable(found.m_strDataBits),
+        qUtf8Printable(found.m_strStopBits), qUtf8Printable(found.m_strFlowControl));
+    std::fflush(out);
+    return PLAYER_OK;
 }

@@ -38,6 +38,7 @@ struct SPlayerOptions {
     int nReplyTimeoutMs = 1000;
     QString strJUnit;        // JUnit XML report to write at the end, if any
     bool bReconnect = false; // serial: wait for a device that went away, and go on
+    bool bDetect = false;    // search the serial ports for the OCS instead of playing
     bool bHelp = false;
     bool bVersion = false;
 };
@@ -46,6 +47,9 @@ struct SPlayerOptions {
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error);
 // The --help text, with what is true on the platform it runs on.
 QByteArray PlayerUsageText();
+// --detect: searches the serial ports as the window's Detect Now does, printing each try to err and
+// what was found to out; PLAYER_OK when found, else PLAYER_NO_LINK. Ctrl+C ends the search.
+int DetectOcs(FILE* out, FILE* err, const std::atomic<bool>* cancel = nullptr);
 
 // Plays a POS definition file to an OCS the way the window's continuous play does, printing each
 // capture line as it happens: the command line's face of the order session. Ends the event loop
