@@ -177,3 +177,11 @@ int CAppSettings::GetDataBits() const {
 int CAppSettings::GetStopBitsIndex() const {
     return IndexOfExact(m_strStopBits, SETTINGS_STOPBITS_NAMES);
 }
+
+const SSerialChoice SERIAL_CHOICES[5] = {
+    {"--baud", SERIAL_BAUD_ITEMS, &CAppSettings::m_strBaud},
+    {"--parity", SERIAL_PARITY_ITEMS, &CAppSettings::m_strParity},
+    {"--data-bits", SERIAL_DATABITS_ITEMS, &CAppSettings::m_strDataBits},
+    {"--stop-bits", SERIAL_STOPBITS_ITEMS, &CAppSettings::m_strStopBits},
+    {"--flow", SERIAL_FLOW_ITEMS, &CAppSettings::m_strFlowControl},
+};

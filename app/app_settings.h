@@ -70,3 +70,17 @@ int AtoiLike(const QString& text);
 // Parity and stop-bit names in code order.
 extern const char* const SETTINGS_PARITY_NAMES[5];
 extern const char* const SETTINGS_STOPBITS_NAMES[3];
+
+// The serial line choices, as the Communications page lists them and pos-player's options take them:
+// one table for both.
+constexpr char SERIAL_BAUD_ITEMS[] = "9600\n19200";
+constexpr char SERIAL_PARITY_ITEMS[] = "None\nOdd\nEven\nMark\nSpace";
+constexpr char SERIAL_DATABITS_ITEMS[] = "5\n6\n7\n8";
+constexpr char SERIAL_STOPBITS_ITEMS[] = "1\n1.5\n2";
+constexpr char SERIAL_FLOW_ITEMS[] = "None\nHardware\nSoftware";
+struct SSerialChoice {
+    const char* pszOption; // pos-player's option
+    const char* pszItems;  // the list's items, separated by '\n'
+    QString CAppSettings::*pstrField;
+};
+extern const SSerialChoice SERIAL_CHOICES[5];

@@ -1,5 +1,7 @@
 #include "app/emulator_app.h"
 
+#include "script/pos_catalogue.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,4 +59,8 @@ bool CEmulatorApp::AutoDetectSerial(const DetectProgress& trying) {
     const SDetectResult result = SearchForOcs(m_ocsDetector, trying);
     ApplyDetectResult(m_settings, result);
     return result.bFound;
+}
+
+void CEmulatorApp::EnumPosNames(QStringList& names) const {
+    EnumPosNamesIn(m_settings.m_strPosFolder, names);
 }

@@ -1,5 +1,5 @@
 #include "app/emulator_app.h"
-#include "app/window_feedback.h"
+#include "ui/window_feedback.h"
 
 #include <QApplication>
 #include <QSysInfo>

@@ -1,5 +1,6 @@
 #include "res/dialog_templates.h"
 
+#include "app/app_settings.h"
 #include "res/resource_ids.h"
 
 #include <iterator>
@@ -93,15 +94,15 @@ const SControlTemplate COMM_SETTINGS[] = {
     C(1040, CTRL_STATIC, 71, 39, 32, 12, "COM port:", CF_RIGHT | CF_HIDDEN),
     C(1031, CTRL_DROPLIST, 106, 39, 40, 106, "", CF_HIDDEN, 0, COM_ITEMS),
     C(1041, CTRL_STATIC, 71, 55, 32, 12, "Baud rate:", CF_RIGHT | CF_HIDDEN),
-    C(1021, CTRL_DROPLIST, 106, 55, 40, 90, "", CF_HIDDEN, 0, "9600\n19200"),
+    C(1021, CTRL_DROPLIST, 106, 55, 40, 90, "", CF_HIDDEN, 0, SERIAL_BAUD_ITEMS),
     C(1042, CTRL_STATIC, 71, 71, 32, 12, "Parity:", CF_RIGHT | CF_HIDDEN),
-    C(1022, CTRL_DROPLIST, 106, 71, 40, 74, "", CF_HIDDEN, 0, "None\nOdd\nEven\nMark\nSpace"),
+    C(1022, CTRL_DROPLIST, 106, 71, 40, 74, "", CF_HIDDEN, 0, SERIAL_PARITY_ITEMS),
     C(1043, CTRL_STATIC, 151, 39, 32, 12, "Data bits:", CF_RIGHT | CF_HIDDEN),
-    C(1027, CTRL_DROPLIST, 186, 39, 40, 106, "", CF_HIDDEN, 0, "5\n6\n7\n8"),
+    C(1027, CTRL_DROPLIST, 186, 39, 40, 106, "", CF_HIDDEN, 0, SERIAL_DATABITS_ITEMS),
     C(1044, CTRL_STATIC, 151, 55, 32, 12, "Stop bits:", CF_RIGHT | CF_HIDDEN),
-    C(1028, CTRL_DROPLIST, 186, 55, 40, 90, "", CF_HIDDEN, 0, "1\n1.5\n2"),
+    C(1028, CTRL_DROPLIST, 186, 55, 40, 90, "", CF_HIDDEN, 0, SERIAL_STOPBITS_ITEMS),
     C(1045, CTRL_STATIC, 151, 71, 32, 12, "Flow ctrl:", CF_RIGHT | CF_HIDDEN),
-    C(1029, CTRL_DROPLIST, 186, 71, 40, 74, "", CF_HIDDEN, 0, "None\nHardware\nSoftware"),
+    C(1029, CTRL_DROPLIST, 186, 71, 40, 74, "", CF_HIDDEN, 0, SERIAL_FLOW_ITEMS),
     C(1005, CTRL_PUSHBUTTON, 7, 62, 50, 14, "Apply", CF_HIDDEN | CF_DISABLED),
     C(1024, CTRL_RADIO, 7, 89, 43, 10, "Network"),
     C(IDC_NONE, CTRL_GROUPBOX, 61, 89, 172, 32, "Network Settings"),

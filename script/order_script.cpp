@@ -1,7 +1,5 @@
 #include "script/order_script.h"
 
-#include "app/message_box.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -146,7 +144,7 @@ QList<QByteArray> PrepareScript(const QByteArray& content) {
     return lines;
 }
 
-bool COrderScript::LoadOrderFile(const QString& path) {
+bool COrderScript::LoadOrderFile(const QString& path, QString* unreadable) {
     const QString actual = ResolveScriptPath(path);
     if (!FileExists(actual))
         return false;
@@ -155,8 +153,8 @@ bool COrderScript::LoadOrderFile(const QString& path) {
     // A FIFO would block the open for good and a device could be read without end: only a regular
     // file is read.
     if (!QFileInfo(actual).isFile() || !file.open(QIODevice::ReadOnly)) {
-        ShowMessageBox(nullptr, QStringLiteral("Unable to read Order file \"%1\". ").arg(path),
-                       QStringLiteral("Warning"), CMessageBox::Ok, CMessageBox::Information);
+        if (unreadable)
+            *unreadable = QStringLiteral("Unable to read Order file \"%1\". ").arg(path);
         return true;
     }
     m_lines = PrepareScript(file.readAll());

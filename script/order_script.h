@@ -18,7 +18,9 @@ QByteArray PrepareScriptLine(const QByteArray& line);
 // The prepared lines of one POS definition file and the position of the line returned last.
 class COrderScript {
 public:
-    bool LoadOrderFile(const QString& path);
+    // False when there is no such file. A file that cannot be read loads as an empty order (true),
+    // with what to tell the user in `unreadable`.
+    bool LoadOrderFile(const QString& path, QString* unreadable = nullptr);
     bool GetNextLine(QByteArray& line, bool wrap);
     int GetLineIndex() const { return m_nIndex; }
     int GetLineCount() const { return static_cast<int>(m_lines.size()); }

@@ -1,7 +1,6 @@
 #include "script/pos_catalogue.h"
 
 #include "app/emulator_app.h"
-#include "app/wait_cursor.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,11 +41,6 @@ void EnumPosNamesIn(const QString& folder, QStringList& names) {
 
 QString PosScriptPath(const QString& posName) {
     return QStringLiteral("POS/") + posName + QStringLiteral(".vlq");
-}
-
-void CEmulatorApp::EnumPosNames(QStringList& names) const {
-    CWaitCursor wait;
-    EnumPosNamesIn(m_settings.m_strPosFolder, names);
 }
 
 bool PosUsesChecksum(const QString& posName) {

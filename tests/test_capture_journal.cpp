@@ -1,4 +1,4 @@
-#include "app/message_box.h"
+#include "ui/message_box.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_list.h"
 #include "test_support.h"

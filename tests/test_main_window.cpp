@@ -1,6 +1,4 @@
 #include "app/emulator_app.h"
-#include "app/message_box.h"
-#include "app/program_style.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_log.h"
@@ -11,6 +9,8 @@
 #include "ui/dialog_builder.h"
 #include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
+#include "ui/program_style.h"
 #include "ui/right_click_button.h"
 #include "ui/send_order_page.h"
 
@@ -429,23 +429,34 @@ private slots:
         QTest::newRow("file deleted") << "Deleted" << true << 2 << "Error: Unable to find POS data";
         QTest::newRow("no transport") << "Plain" << false << 0 << "Unable to Initiate Comms!";
         QTest::newRow("serial port absent") << "Plain" << false << 1 << "Unable to Initiate Comms!";
+        QTest::newRow("POS file a FIFO") << "Fifo" << false << 0 << "Unable to Initiate Comms!";
     }
     void refusedRuns() {
         QFETCH(QString, pos);
         QFETCH(bool, deleteFile);
         QFETCH(int, transport);
         QFETCH(QString, status);
-        if (!pos.isEmpty())
+        const QString posPath = m_dir.filePath("POS/" + pos + ".vlq");
+        if (pos == QLatin1String("Fifo")) {
+            SKIP_ON_WINDOWS("no FIFOs");
+            QVERIFY(MakeSpecialFile(posPath, "fifo"));
+        } else if (!pos.isEmpty()) {
             WritePos(pos, "<41>\n");
+        }
         Select(pos);
         m_app->m_settings.m_bUseSerial = transport == 1;
         m_app->m_settings.m_bUseNetwork = transport == 2;
         CMainDialog& dlg = Open();
         if (deleteFile)
-            QVERIFY(QFile::remove(m_dir.filePath("POS/" + pos + ".vlq")));
+            QVERIFY(QFile::remove(posPath));
         CAccessibleRecorder recorder;
         Page().OnRun();
         QCOMPARE(Page().StatusText(), status);
+        // A file that cannot be read is told in a box, and played as an empty order.
+        QCOMPARE(m_boxes.size(), pos == QLatin1String("Fifo") ? 1 : 0);
+        if (!m_boxes.isEmpty())
+            QCOMPARE(m_boxes[0].strText, QStringLiteral("Unable to read Order file \"POS/Fifo.vlq\". "));
+        m_boxes.clear();
         // Said once, politely, with what it is; pressing Run again says it no second time.
         QCOMPARE(recorder.Announced(), QStringList{status + " | Status"});
         Page().OnRun();
@@ -456,6 +467,8 @@ private slots:
         QVERIFY(AccessibleState(Control<QPushButton>(&Page(), 1005)).disabled);
         QVERIFY(!dlg.IsRunning());
         QVERIFY(dlg.m_pageComm->isEnabled());
+        if (pos == QLatin1String("Fifo"))
+            QFile::remove(posPath);
     }
 
     // An order by ear: Run, the order's start, a step by keyboard, Stop and a lost link are each said;

@@ -1,5 +1,5 @@
 #include "app/emulator_app.h"
-#include "app/message_box.h"
+#include "ui/message_box.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_log.h"

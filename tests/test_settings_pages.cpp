@@ -1,5 +1,5 @@
 #include "app/emulator_app.h"
-#include "app/message_box.h"
+#include "ui/message_box.h"
 #include "test_peer.h"
 #include "test_support.h"
 #include "transport/port_names.h"

@@ -1,10 +1,10 @@
 #include "ui/capture_save.h"
 
-#include "app/message_box.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_list.h"
 #include "ui/file_dialog.h"
+#include "ui/message_box.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "ui/comm_settings_page.h"
 
 #include "app/emulator_app.h"
-#include "app/message_box.h"
 #include "transport/ocs_detector.h"
 #include "transport/port_names.h"
 #include "ui/accessibility.h"
 #include "ui/dialog_builder.h"
+#include "ui/message_box.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>

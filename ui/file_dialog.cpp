@@ -1,6 +1,6 @@
 #include "ui/file_dialog.h"
 
-#include "app/message_box.h"
+#include "ui/message_box.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,7 +1,6 @@
 #include "ui/main_dialog.h"
 
 #include "app/emulator_app.h"
-#include "app/message_box.h"
 #include "capture/capture_log.h"
 #include "res/resource_images.h"
 #include "script/pos_catalogue.h"
@@ -9,6 +8,7 @@
 #include "ui/capture_save.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
+#include "ui/message_box.h"
 #include "ui/pos_settings_page.h"
 #include "ui/send_order_page.h"
 

@@ -1,10 +1,10 @@
 // The window's face of the order session: it opens and closes orders as the Send Order page asks,
 // and shows what the session reports in the lists, the status line, the lamps and by voice.
 #include "app/emulator_app.h"
-#include "app/message_box.h"
 #include "capture/capture_log.h"
 #include "ui/accessibility.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/send_order_page.h"
 
 #include <QGuiApplication>

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QPushButton>
 
 CPosSettingsPage::CPosSettingsPage(CEmulatorApp* app, QWidget* parent)
@@ -35,8 +36,11 @@ void CPosSettingsPage::LoadFromSettings() {
 
 void CPosSettingsPage::FillPosList() {
     QStringList names;
-    if (m_pApp)
+    if (m_pApp) {
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); // a folder on a slow share
         m_pApp->EnumPosNames(names);
+        QGuiApplication::restoreOverrideCursor();
+    }
     m_pList->clear();
     for (const QString& name : names)
         InsertSorted(m_pList, name);

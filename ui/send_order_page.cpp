@@ -6,6 +6,7 @@
 #include "ui/accessibility.h"
 #include "ui/dialog_builder.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/right_click_button.h"
 
 #include <QLabel>
@@ -113,10 +114,14 @@ bool CSendOrderPage::LoadSelectedScript() {
         SetStatusText(QStringLiteral("Error: Unable to find POS data"));
         return false;
     }
-    if (!m_pMain->Session().Script().LoadOrderFile(path)) {
+    QString unreadable;
+    if (!m_pMain->Session().Script().LoadOrderFile(path, &unreadable)) {
         SetStatusText(QStringLiteral("Error: Unable to load POS data"));
         return false;
     }
+    if (!unreadable.isEmpty())
+        ShowMessageBox(nullptr, unreadable, QStringLiteral("Warning"), CMessageBox::Ok,
+                       CMessageBox::Information);
     return true;
 }
 

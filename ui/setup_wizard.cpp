@@ -1,11 +1,11 @@
 #include "ui/setup_wizard.h"
 
 #include "app/emulator_app.h"
-#include "app/message_box.h"
 #include "res/resource_images.h"
 #include "ui/accessibility.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
+#include "ui/message_box.h"
 #include "ui/pos_settings_page.h"
 
 #include <QCheckBox>

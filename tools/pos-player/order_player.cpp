@@ -1,11 +1,9 @@
 #include "order_player.h"
 
 #include "app/emulator_app.h"
-#include "app/message_box.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_log.h"
-#include "res/dialog_templates.h"
 #include "script/order_line.h"
 #include "script/pos_catalogue.h"
 #include "transport/ocs_detector.h"
@@ -96,27 +94,6 @@ const char CONNECT_FAILED[] = "Unable to connect to OCS";
 const char LINK_LOST[] = "Connection Error!";
 constexpr int REOPEN_CHECK_MS = 500;
 
-// The items the Communications page offers in one of its drop-down lists.
-QStringList CommPageItems(int controlId) {
-    const SDialogTemplate* dialog = FindDialogTemplate(IDD_COMM_SETTINGS);
-    for (int i = 0; dialog && i < dialog->nControlCount; ++i) {
-        const SControlTemplate& control = dialog->pControls[i];
-        if (control.nId == controlId && control.pszItems)
-            return QString::fromLatin1(control.pszItems).split(QLatin1Char('\n'));
-    }
-    return {};
-}
-
-struct SChoiceOption {
-    const char* pszName;
-    int nControlId;
-    QString CAppSettings::*pstrField;
-};
-const SChoiceOption CHOICE_OPTIONS[] = {
-    {"--baud", 1021, &CAppSettings::m_strBaud},          {"--parity", 1022, &CAppSettings::m_strParity},
-    {"--data-bits", 1027, &CAppSettings::m_strDataBits}, {"--stop-bits", 1028, &CAppSettings::m_strStopBits},
-    {"--flow", 1029, &CAppSettings::m_strFlowControl},
-};
 } // namespace
 
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error) {
@@ -159,9 +136,9 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             }
             return true;
         };
-        const SChoiceOption* choice = nullptr;
-        for (const SChoiceOption& option : CHOICE_OPTIONS) {
-            if (arg == QLatin1String(option.pszName))
+        const SSerialChoice* choice = nullptr;
+        for (const SSerialChoice& option : SERIAL_CHOICES) {
+            if (arg == QLatin1String(option.pszOption))
                 choice = &option;
         }
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -188,7 +165,7 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (choice) {
             if (!value(text))
                 return false;
-            const QStringList items = CommPageItems(choice->nControlId);
+            const QStringList items = QString::fromLatin1(choice->pszItems).split(QLatin1Char('\n'));
             int match = -1;
             for (int k = 0; match < 0 && k < items.size(); ++k) {
                 if (items[k].compare(text, Qt::CaseInsensitive) == 0)
@@ -400,17 +377,12 @@ void COrderPlayer::Start() {
         Fail(PLAYER_NO_SCRIPT, QStringLiteral("Error: Unable to find POS data"));
         return;
     }
-    // The loader tells of a file it cannot read in a message box and goes on with no lines; here
-    // that is a failure, not an empty order.
+    // A file the loader cannot read is an empty order to the window; here it is a failure.
     QString unreadable;
-    const MessageBoxHandler previous = SetMessageBoxHandler([&unreadable](const SMessageBox& box) {
-        unreadable = box.strText.trimmed();
-        return CMessageBox::Ok;
-    });
-    const bool loaded = m_session.Script().LoadOrderFile(path);
-    SetMessageBoxHandler(previous);
+    const bool loaded = m_session.Script().LoadOrderFile(path, &unreadable);
     if (!loaded || !unreadable.isEmpty()) {
-        Fail(PLAYER_NO_SCRIPT, loaded ? unreadable : QStringLiteral("Error: Unable to load POS data"));
+        Fail(PLAYER_NO_SCRIPT,
+             loaded ? unreadable.trimmed() : QStringLiteral("Error: Unable to load POS data"));
         return;
     }
     const CAppSettings& s = m_options.settings;

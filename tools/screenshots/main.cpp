@@ -1,7 +1,7 @@
 // Draws the README's pictures offscreen: the setup wizard, and the main window after an order played
 // to the simulated OCS with its details shown.   pos-screenshots OUTPUT_FOLDER
 #include "app/emulator_app.h"
-#include "app/message_box.h"
+#include "ui/message_box.h"
 #include "ui/main_dialog.h"
 #include "ui/pos_settings_page.h"
 #include "ui/send_order_page.h"

@@ -1,4 +1,4 @@
-#include "app/program_style.h"
+#include "ui/program_style.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,10 +1,8 @@
-#include "app/window_feedback.h"
+#include "ui/window_feedback.h"
 
-#include "app/message_box.h"
-#include "app/wait_cursor.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <QMessageBox>
 
 void InstallWindowFeedback() {
@@ -12,11 +10,5 @@ void InstallWindowFeedback() {
         QMessageBox dialog(static_cast<QMessageBox::Icon>(box.icon), box.strCaption, box.strText,
                            QMessageBox::StandardButtons(int(box.buttons)), box.pOwner);
         return static_cast<CMessageBox::StandardButton>(dialog.exec());
-    });
-    SetWaitCursorHandler([](bool waiting) {
-        if (waiting)
-            QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-        else
-            QGuiApplication::restoreOverrideCursor();
     });
 }

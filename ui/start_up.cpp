@@ -1,12 +1,12 @@
 // Start-up and shutdown of the window: the one part of the application object that needs widgets.
 #include "app/emulator_app.h"
 
-#include "app/program_style.h"
 #include "script/pos_catalogue.h"
 #include "transport/port_names.h"
 #include "transport/socket_compat.h"
 #include "ui/capture_save.h"
 #include "ui/main_dialog.h"
+#include "ui/program_style.h"
 #include "ui/setup_wizard.h"
 
 #include <QDir>
