@@ -3,6 +3,8 @@
 // The windows' layouts as data: each control with its id, kind, rectangle in dialog units, text,
 // style and initial state. The builder in ui/ turns them into widgets.
 
+#include "res/resource_ids.h"
+
 enum EControlKind {
     CTRL_PUSHBUTTON,
     CTRL_CHECKBOX,

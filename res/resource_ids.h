@@ -22,3 +22,70 @@ enum {
     IDI_SAVE = 158,
     IDI_CONFIGURED = 159,
 };
+
+// Controls, by the ids their layouts give them. A number names different controls in different
+// layouts (1004 is Save, Run, Refresh or Detect Now), so each name says its layout.
+enum EControlId {
+    IDC_OK = 1,
+    // The main window.
+    IDC_MAIN_TABS = 1000,
+    IDC_MAIN_DETAILS = 1002,
+    IDC_MAIN_SAVE = 1004,
+    IDC_MAIN_RX_LIST = 1009,
+    IDC_MAIN_TX_LIST = 1012,
+    IDC_MAIN_RX_LAMP = 1046,
+    IDC_MAIN_TX_LAMP = 1047,
+    IDC_MAIN_DETAILS_HINT = 1052,
+    IDC_MAIN_HOST = 1054,
+    IDC_MAIN_SHOW_WIZARD = 1059,
+    // The Send Order page.
+    IDC_ORDER_RUN = 1004,
+    IDC_ORDER_STOP = 1005,
+    IDC_ORDER_POS_NAME = 1007,
+    IDC_ORDER_INTRO = 1027,
+    IDC_ORDER_LINK_ICON = 1048,
+    IDC_ORDER_LINK_KIND = 1050,
+    IDC_ORDER_LINK_DETAIL = 1051,
+    IDC_ORDER_SELECTED = 1053,
+    IDC_ORDER_STATUS = 1055,
+    // The dialog shown while an order is finished.
+    IDC_FINISH_PROGRESS = 1056,
+    // The setup wizard.
+    IDC_WIZARD_SKIP = 1016,
+    IDC_WIZARD_NEXT = 1017,
+    IDC_WIZARD_PREV = 1018,
+    IDC_WIZARD_SHOW = 1019,
+    // The POS Settings page.
+    IDC_POS_REFRESH = 1004,
+    IDC_POS_APPLY = 1005,
+    IDC_POS_LIST = 1020,
+    IDC_POS_CHECKSUM = 1021,
+    IDC_POS_INCLUDE_ETX = 1022,
+    // The Communications page.
+    IDC_COMM_DETECT_NOW = 1004,
+    IDC_COMM_APPLY = 1005,
+    IDC_COMM_IP_ADDRESS = 1007,
+    IDC_COMM_BAUD = 1021,
+    IDC_COMM_PARITY = 1022,
+    IDC_COMM_SERIAL = 1023,
+    IDC_COMM_NETWORK = 1024,
+    IDC_COMM_DATA_BITS = 1027,
+    IDC_COMM_STOP_BITS = 1028,
+    IDC_COMM_FLOW = 1029,
+    IDC_COMM_AUTODETECT = 1030,
+    IDC_COMM_PORT = 1031,
+    IDC_COMM_SERIAL_GROUP = 1038,
+    IDC_COMM_EXPAND = 1039,
+    IDC_COMM_PORT_LABEL = 1040,
+    IDC_COMM_BAUD_LABEL = 1041,
+    IDC_COMM_PARITY_LABEL = 1042,
+    IDC_COMM_DATA_BITS_LABEL = 1043,
+    IDC_COMM_STOP_BITS_LABEL = 1044,
+    IDC_COMM_FLOW_LABEL = 1045,
+    IDC_COMM_SERIAL_NOTE = 1057,
+    // The wizard's summary page.
+    IDC_SUMMARY_POS = 1032,
+    IDC_SUMMARY_COMM = 1034,
+    IDC_SUMMARY_POS_ICON = 1035,
+    IDC_SUMMARY_COMM_ICON = 1036,
+};

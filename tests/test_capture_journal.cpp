@@ -1,9 +1,9 @@
-#include "ui/message_box.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_list.h"
 #include "test_support.h"
 #include "ui/capture_save.h"
 #include "ui/file_dialog.h"
+#include "ui/message_box.h"
 
 #include <QProcess>
 

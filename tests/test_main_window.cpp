@@ -150,12 +150,13 @@ private slots:
         QCOMPARE(dlg.m_rcExpanded.size(), full.size());
         QVERIFY(dlg.height() < full.height());
         QCOMPARE(dlg.height(), dlg.m_rcCollapsed.height());
-        for (int id : {1009, 1012, 1004, 1059})
+        for (int id : {IDC_MAIN_RX_LIST, IDC_MAIN_TX_LIST, IDC_MAIN_SAVE, IDC_MAIN_SHOW_WIZARD})
             QVERIFY2(FindControl(&dlg, id)->geometry().top() >= dlg.height(),
                      qPrintable(QString::number(id)));
-        for (int id : {1002, 1052, 1000})
+        for (int id : {IDC_MAIN_DETAILS, IDC_MAIN_DETAILS_HINT, IDC_MAIN_TABS})
             QVERIFY(FindControl(&dlg, id)->geometry().bottom() < dlg.height());
-        QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To see details, click the arrow..."));
+        QCOMPARE(Control<QLabel>(&dlg, IDC_MAIN_DETAILS_HINT)->text(),
+                 QStringLiteral("To see details, click the arrow..."));
         QCOMPARE(dlg.CurrentTab(), 0);
         QCOMPARE(dlg.m_tabCtrl->tabText(2), QStringLiteral("Communications"));
         QVERIFY(Page().isVisible());
@@ -187,11 +188,13 @@ private slots:
         QCOMPARE(dlg.height(), dlg.m_rcExpanded.height());
         for (int i = 1; i < heights.size(); ++i)
             QVERIFY(heights[i] - heights[i - 1] == 10 || i == heights.size() - 1);
-        QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To hide details, click the arrow..."));
+        QCOMPARE(Control<QLabel>(&dlg, IDC_MAIN_DETAILS_HINT)->text(),
+                 QStringLiteral("To hide details, click the arrow..."));
         QTest::mouseClick(dlg.m_btnDetails, Qt::LeftButton);
         QTRY_VERIFY(!dlg.m_bExpanded);
         QCOMPARE(dlg.height(), dlg.m_rcCollapsed.height());
-        QCOMPARE(Control<QLabel>(&dlg, 1052)->text(), QStringLiteral("To see details, click the arrow..."));
+        QCOMPARE(Control<QLabel>(&dlg, IDC_MAIN_DETAILS_HINT)->text(),
+                 QStringLiteral("To see details, click the arrow..."));
     }
 
     // With the details shown the window grows; the lists take the room, the rest keeps its place.
@@ -257,7 +260,7 @@ private slots:
     void accessibleNames() {
         UseNetwork("127.0.0.34");
         CMainDialog& dlg = Open();
-        auto* status = FindControl(&Page(), 1055);
+        auto* status = FindControl(&Page(), IDC_ORDER_STATUS);
         QCOMPARE(AccessibleName(status), QString());
         Page().SetStatusText(QStringLiteral("Connection Error!"));
         QCOMPARE(AccessibleName(status), QStringLiteral("Connection Error!"));
@@ -266,10 +269,11 @@ private slots:
         Page().SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
         QCOMPARE(AccessibleName(status), QStringLiteral("Unable to Initiate Comms!"));
         // The settings summary shows the transport once the page is shown.
-        QCOMPARE(AccessibleName(FindControl(&Page(), 1050)), QStringLiteral("Network Interface"));
-        QCOMPARE(AccessibleName(FindControl(&Page(), 1051)), QStringLiteral("127.0.0.34"));
-        const std::pair<QWidget*, const char*> fixed[] = {{FindControl(&Page(), 1004), "Run"},
-                                                          {FindControl(&Page(), 1005), "Stop"},
+        QCOMPARE(AccessibleName(FindControl(&Page(), IDC_ORDER_LINK_KIND)),
+                 QStringLiteral("Network Interface"));
+        QCOMPARE(AccessibleName(FindControl(&Page(), IDC_ORDER_LINK_DETAIL)), QStringLiteral("127.0.0.34"));
+        const std::pair<QWidget*, const char*> fixed[] = {{FindControl(&Page(), IDC_ORDER_RUN), "Run"},
+                                                          {FindControl(&Page(), IDC_ORDER_STOP), "Stop"},
                                                           {dlg.m_btnSave, "Save"},
                                                           {dlg.m_btnDetails, "Details"},
                                                           {dlg.m_iconTx, "Tx"},
@@ -280,7 +284,7 @@ private slots:
             QCOMPARE(AccessibleName(widget), QString::fromLatin1(name));
         QCOMPARE(AccessibleName(dlg.m_checkShowWizard),
                  QStringLiteral("Show POS Emulator Setup Wizard at startup"));
-        auto* expand = FindControl(dlg.m_pageComm, 1039);
+        auto* expand = FindControl(dlg.m_pageComm, IDC_COMM_EXPAND);
         QCOMPARE(AccessibleName(expand), QStringLiteral(">>"));
         static_cast<QPushButton*>(expand)->click();
         QCOMPARE(AccessibleName(expand), QStringLiteral("<<"));
@@ -291,12 +295,12 @@ private slots:
         QTest::addColumn<int>("page"); // -1 the window itself, 2 the Communications page
         QTest::addColumn<int>("id");
         QTest::addColumn<int>("key");
-        QTest::newRow("Stop") << 0 << 1005 << int(Qt::Key_Return);
-        QTest::newRow("Run, keypad Enter") << 0 << 1004 << int(Qt::Key_Enter);
-        QTest::newRow("Save") << -1 << 1004 << int(Qt::Key_Return);
-        QTest::newRow("details arrow") << -1 << 1002 << int(Qt::Key_Enter);
-        QTest::newRow("expand >>") << 2 << 1039 << int(Qt::Key_Return);
-        QTest::newRow("Detect Now") << 2 << 1004 << int(Qt::Key_Return);
+        QTest::newRow("Stop") << 0 << int(IDC_ORDER_STOP) << int(Qt::Key_Return);
+        QTest::newRow("Run, keypad Enter") << 0 << int(IDC_ORDER_RUN) << int(Qt::Key_Enter);
+        QTest::newRow("Save") << -1 << int(IDC_MAIN_SAVE) << int(Qt::Key_Return);
+        QTest::newRow("details arrow") << -1 << int(IDC_MAIN_DETAILS) << int(Qt::Key_Enter);
+        QTest::newRow("expand >>") << 2 << int(IDC_COMM_EXPAND) << int(Qt::Key_Return);
+        QTest::newRow("Detect Now") << 2 << int(IDC_COMM_DETECT_NOW) << int(Qt::Key_Return);
     }
     void enterPressesButton() {
         QFETCH(int, page);
@@ -309,13 +313,13 @@ private slots:
                                       : dlg.m_pageComm;
         if (page == 2) {
             dlg.SelectTab(2);
-            auto* expand = Control<QPushButton>(parent, 1039);
-            if (id != 1039)
+            auto* expand = Control<QPushButton>(parent, IDC_COMM_EXPAND);
+            if (id != IDC_COMM_EXPAND)
                 expand->click();
         }
         if (page == 0)
             Page().SetButtonStates(true, true); // as in step mode: both usable
-        if (page == -1 && id == 1004) {
+        if (page == -1 && id == IDC_MAIN_SAVE) {
             dlg.OnDetailsArrow(); // Save shows with the details
             QTRY_VERIFY(dlg.m_bExpanded);
         }
@@ -416,7 +420,7 @@ private slots:
         Select("Gone Away");
         Open();
         QCOMPARE(m_app->m_settings.m_strPosInterface, QString());
-        QTest::mouseClick(Control<QPushButton>(&Page(), 1004), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&Page(), IDC_ORDER_RUN), Qt::LeftButton);
         QCOMPARE(Page().StatusText(), QStringLiteral("Warning: Go to POS Settings to select POS"));
     }
 
@@ -464,7 +468,7 @@ private slots:
         QCOMPARE(Page().m_bRunEnabled, 1);
         QCOMPARE(Page().m_bStopEnabled, 0);
         QVERIFY(!AccessibleState(Page().RunButton()).disabled);
-        QVERIFY(AccessibleState(Control<QPushButton>(&Page(), 1005)).disabled);
+        QVERIFY(AccessibleState(Control<QPushButton>(&Page(), IDC_ORDER_STOP)).disabled);
         QVERIFY(!dlg.IsRunning());
         QVERIFY(dlg.m_pageComm->isEnabled());
         if (pos == QLatin1String("Fifo"))
@@ -482,7 +486,7 @@ private slots:
         QApplication::setActiveWindow(&dlg);
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QWidget* run = Page().RunButton();
-        auto* stop = Control<QPushButton>(&Page(), 1005);
+        auto* stop = Control<QPushButton>(&Page(), IDC_ORDER_STOP);
         QCOMPARE(QApplication::focusWidget(), run); // the window's first task
         CAccessibleRecorder recorder;
         QTest::keyClick(run, Qt::Key_Return);
@@ -566,9 +570,9 @@ private slots:
     void focusMarks_data() {
         QTest::addColumn<int>("page"); // 0 the Send Order page, -1 the window
         QTest::addColumn<int>("id");
-        QTest::newRow("Run") << 0 << 1004;
-        QTest::newRow("Details") << -1 << 1002;
-        QTest::newRow("Save") << -1 << 1004;
+        QTest::newRow("Run") << 0 << int(IDC_ORDER_RUN);
+        QTest::newRow("Details") << -1 << int(IDC_MAIN_DETAILS);
+        QTest::newRow("Save") << -1 << int(IDC_MAIN_SAVE);
     }
     void focusMarks() {
         QFETCH(int, page);
@@ -724,7 +728,7 @@ private slots:
 
     void rightClick() {
         CMainDialog& dlg = Open();
-        auto* run = static_cast<CRightClickButton*>(FindControl(&Page(), 1004));
+        auto* run = static_cast<CRightClickButton*>(FindControl(&Page(), IDC_ORDER_RUN));
         QSignalSpy steps(run, &CRightClickButton::StepRequested);
         QSignalSpy clicks(run, &QPushButton::clicked);
         const QPoint inside = run->rect().center();

@@ -1,5 +1,4 @@
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_log.h"
@@ -12,6 +11,7 @@
 #include "ui/capture_save.h"
 #include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/send_order_page.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
 #include "test_support.h"
+#include "ui/message_box.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,11 +1,12 @@
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
+#include "res/resource_ids.h"
 #include "test_peer.h"
 #include "test_support.h"
 #include "transport/port_names.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/pos_settings_page.h"
 
 #include <QCheckBox>
@@ -24,10 +25,12 @@ QStringList Items(const QComboBox* combo) {
         items << combo->itemText(i);
     return items;
 }
-// The controls' enabled state in a fixed order: 1030 1004 1031 1040 1007.
+// The controls' enabled state in a fixed order: IDC_COMM_AUTODETECT IDC_COMM_DETECT_NOW IDC_COMM_PORT
+// IDC_COMM_PORT_LABEL 1007.
 QString EnableState(const QWidget* page) {
     QString s;
-    for (int id : {1030, 1004, 1031, 1040, 1007})
+    for (int id :
+         {IDC_COMM_AUTODETECT, IDC_COMM_DETECT_NOW, IDC_COMM_PORT, IDC_COMM_PORT_LABEL, IDC_COMM_IP_ADDRESS})
         s += FindControl(page, id)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
     return s;
 }
@@ -80,7 +83,7 @@ private slots:
         m_app->m_settings.m_strPort = "COM3";
         CCommSettingsPage page(m_app.get(), nullptr);
         page.ShowPage(true);
-        QComboBox* list = Control<QComboBox>(&page, 1031);
+        QComboBox* list = Control<QComboBox>(&page, IDC_COMM_PORT);
         QCOMPARE(list->toolTip(), QStringLiteral("COM3 is /dev/ttyS2 on this machine"));
         CTestPty adapter;
         const QString id = "usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
@@ -104,14 +107,14 @@ private slots:
         QTest::addColumn<int>("page"); // 1 POS Settings, 2 Communications
         QTest::addColumn<int>("id");
         QTest::addColumn<QString>("label");
-        QTest::newRow("POS") << 1 << 1020 << "POS";
-        QTest::newRow("COM port") << 2 << 1031 << "COM port";
-        QTest::newRow("baud rate") << 2 << 1021 << "Baud rate";
-        QTest::newRow("parity") << 2 << 1022 << "Parity";
-        QTest::newRow("data bits") << 2 << 1027 << "Data bits";
-        QTest::newRow("stop bits") << 2 << 1028 << "Stop bits";
-        QTest::newRow("flow control") << 2 << 1029 << "Flow ctrl";
-        QTest::newRow("IP address") << 2 << 1007 << "OCS IP address";
+        QTest::newRow("POS") << 1 << int(IDC_POS_LIST) << "POS";
+        QTest::newRow("COM port") << 2 << int(IDC_COMM_PORT) << "COM port";
+        QTest::newRow("baud rate") << 2 << int(IDC_COMM_BAUD) << "Baud rate";
+        QTest::newRow("parity") << 2 << int(IDC_COMM_PARITY) << "Parity";
+        QTest::newRow("data bits") << 2 << int(IDC_COMM_DATA_BITS) << "Data bits";
+        QTest::newRow("stop bits") << 2 << int(IDC_COMM_STOP_BITS) << "Stop bits";
+        QTest::newRow("flow control") << 2 << int(IDC_COMM_FLOW) << "Flow ctrl";
+        QTest::newRow("IP address") << 2 << int(IDC_COMM_IP_ADDRESS) << "OCS IP address";
     }
     void fieldsTiedToLabels() {
         QFETCH(int, page);
@@ -167,8 +170,8 @@ private slots:
         m_app->m_settings.m_bUseNetwork = network;
         m_app->m_settings.m_bUseSerial = !network;
         CCommSettingsPage page(m_app.get(), nullptr);
-        auto* serial = Control<QRadioButton>(&page, 1023);
-        auto* net = Control<QRadioButton>(&page, 1024);
+        auto* serial = Control<QRadioButton>(&page, IDC_COMM_SERIAL);
+        auto* net = Control<QRadioButton>(&page, IDC_COMM_NETWORK);
         QCOMPARE(bool(serial->focusPolicy() & Qt::TabFocus), !network);
         QCOMPARE(bool(net->focusPolicy() & Qt::TabFocus), network);
         (network ? serial : net)->click(); // chosen by the arrow keys or a click: the tab stop moves
@@ -189,9 +192,9 @@ private slots:
         m_app->m_settings.m_bUseSerial = !storedNetwork;
         CCommSettingsPage page(m_app.get(), nullptr);
         page.show();
-        Control<QRadioButton>(&page, 1023)->click(); // Serial, not stored yet
-        Control<QPushButton>(&page, 1039)->click();  // the details, where Detect Now is
-        auto* detect = Control<QPushButton>(&page, 1004);
+        Control<QRadioButton>(&page, IDC_COMM_SERIAL)->click(); // Serial, not stored yet
+        Control<QPushButton>(&page, IDC_COMM_EXPAND)->click();  // the details, where Detect Now is
+        auto* detect = Control<QPushButton>(&page, IDC_COMM_DETECT_NOW);
         CAccessibleRecorder recorder;
         page.OnDetectNow(); // every COM name is masked: nothing answers
         QTRY_COMPARE(m_boxes.size(), 1);
@@ -203,7 +206,7 @@ private slots:
         QCOMPARE(m_boxes.value(0).strCaption, QStringLiteral("OCS Not Found"));
         if (storedNetwork) {
             QCOMPARE(said.last(), QStringLiteral("The connection is Network again"));
-            QCOMPARE(page.focusWidget(), Control<QRadioButton>(&page, 1024));
+            QCOMPARE(page.focusWidget(), Control<QRadioButton>(&page, IDC_COMM_NETWORK));
         } else {
             QCOMPARE(said.size(), 23);
             QCOMPARE(page.focusWidget(), detect);
@@ -214,13 +217,13 @@ private slots:
     // its text on screen and says what it means.
     void descriptions() {
         CCommSettingsPage comm(m_app.get(), nullptr);
-        auto* expand = Control<QPushButton>(&comm, 1039);
+        auto* expand = Control<QPushButton>(&comm, IDC_COMM_EXPAND);
         QCOMPARE(expand->accessibleDescription(), QStringLiteral("Shows the serial details"));
         expand->click();
         QCOMPARE(expand->accessibleDescription(), QStringLiteral("Hides the serial details"));
         QVERIFY(QAccessible::queryAccessibleInterface(expand)->state().expanded);
         CPosSettingsPage pos(m_app.get(), nullptr);
-        auto* etx = Control<QCheckBox>(&pos, 1022);
+        auto* etx = Control<QCheckBox>(&pos, IDC_POS_INCLUDE_ETX);
         QCOMPARE(etx->text(), QStringLiteral("Inlcude ETX"));
         QCOMPARE(etx->accessibleDescription(), QStringLiteral("Include ETX in checksum"));
     }
@@ -228,20 +231,20 @@ private slots:
     void commDefaults() {
         CCommSettingsPage page(m_app.get(), nullptr);
         QVERIFY(page.IsSerialSelected());
-        QVERIFY(Control<QCheckBox>(&page, 1030)->isChecked());
+        QVERIFY(Control<QCheckBox>(&page, IDC_COMM_AUTODETECT)->isChecked());
         QCOMPARE(EnableState(&page), QStringLiteral("11000"));
-        QCOMPARE(Control<QLineEdit>(&page, 1007)->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(Control<QLineEdit>(&page, IDC_COMM_IP_ADDRESS)->text(), QStringLiteral("127.0.0.1"));
         QCOMPARE(page.m_bModified, 0);
-        QCOMPARE(Items(Control<QComboBox>(&page, 1031)).size(), 14);
+        QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_PORT)).size(), 14);
         // The port list names its device from the start, also for COM1, the list's first item.
-        QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM1"));
-        QCOMPARE(Control<QComboBox>(&page, 1031)->toolTip(),
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentText(), QStringLiteral("COM1"));
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->toolTip(),
                  QStringLiteral("COM1 is %1 on this machine").arg(PortDeviceName("COM1")));
-        QCOMPARE(Items(Control<QComboBox>(&page, 1022)),
+        QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_PARITY)),
                  (QStringList{"None", "Odd", "Even", "Mark", "Space"}));
-        QCOMPARE(Items(Control<QComboBox>(&page, 1028)), (QStringList{"1", "1.5", "2"}));
+        QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_STOP_BITS)), (QStringList{"1", "1.5", "2"}));
         // The checked Serial radio differs from the stored 0: any change marks the page.
-        Control<QComboBox>(&page, 1021)->activated(0);
+        Control<QComboBox>(&page, IDC_COMM_BAUD)->activated(0);
         QCOMPARE(page.m_bModified, 1);
     }
 
@@ -259,9 +262,9 @@ private slots:
         QFETCH(QString, state);
         CCommSettingsPage page(m_app.get(), nullptr);
         if (network)
-            QTest::mouseClick(Control<QRadioButton>(&page, 1024), Qt::LeftButton);
-        if (Control<QCheckBox>(&page, 1030)->isChecked() != autodetect)
-            Control<QCheckBox>(&page, 1030)->click();
+            QTest::mouseClick(Control<QRadioButton>(&page, IDC_COMM_NETWORK), Qt::LeftButton);
+        if (Control<QCheckBox>(&page, IDC_COMM_AUTODETECT)->isChecked() != autodetect)
+            Control<QCheckBox>(&page, IDC_COMM_AUTODETECT)->click();
         QCOMPARE(EnableState(&page), state);
     }
 
@@ -275,13 +278,13 @@ private slots:
         s.m_strIpAddress = "not an address ";
         CCommSettingsPage page(m_app.get(), nullptr);
         QVERIFY(page.IsNetworkSelected());
-        QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM3"));
-        QCOMPARE(Items(Control<QComboBox>(&page, 1021)), (QStringList{"9600", "19200", "38400"}));
-        QCOMPARE(Control<QComboBox>(&page, 1022)->currentText(), QString());
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentText(), QStringLiteral("COM3"));
+        QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_BAUD)), (QStringList{"9600", "19200", "38400"}));
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PARITY)->currentText(), QString());
         QCOMPARE(page.m_bModified, 0);
-        QVERIFY(Control<QComboBox>(&page, 1031)->toolTip().contains(PortDeviceName("COM3")));
+        QVERIFY(Control<QComboBox>(&page, IDC_COMM_PORT)->toolTip().contains(PortDeviceName("COM3")));
         page.LoadFromSettings(); // appended items stay, and are not appended twice
-        QCOMPARE(Items(Control<QComboBox>(&page, 1021)).size(), 3);
+        QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_BAUD)).size(), 3);
         page.SaveToSettings();
         QCOMPARE(s.m_strPort, QStringLiteral("COM3"));
         QCOMPARE(s.m_strBaud, QStringLiteral("38400"));
@@ -292,8 +295,8 @@ private slots:
 
         s.m_strPort = "COM15";
         page.LoadFromSettings();
-        QCOMPARE(Control<QComboBox>(&page, 1031)->count(), 15);
-        QCOMPARE(Control<QComboBox>(&page, 1031)->currentIndex(), 14);
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->count(), 15);
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentIndex(), 14);
     }
 
     void commModifiedRules() {
@@ -302,9 +305,10 @@ private slots:
         QCOMPARE(page.m_bModified, 0);
         page.OnSettingChanged(); // equal: not marked
         QCOMPARE(page.m_bModified, 0);
-        Control<QLineEdit>(&page, 1007)->setText("127.0.0.2"); // typing alone marks the page
+        Control<QLineEdit>(&page, IDC_COMM_IP_ADDRESS)->setText("127.0.0.2"); // typing alone marks the page
         QCOMPARE(page.m_bModified, 1);
-        Control<QLineEdit>(&page, 1007)->setText("127.0.0.1"); // equality never clears the flag
+        Control<QLineEdit>(&page, IDC_COMM_IP_ADDRESS)
+            ->setText("127.0.0.1"); // equality never clears the flag
         QCOMPARE(page.m_bModified, 1);
         page.SaveToSettings();
         QCOMPARE(page.m_bModified, 0);
@@ -316,17 +320,17 @@ private slots:
     void commExpandAndDisable() {
         CCommSettingsPage page(m_app.get(), nullptr);
         page.show();
-        auto* expand = Control<QPushButton>(&page, 1039);
-        QVERIFY(!FindControl(&page, 1031)->isVisible());
+        auto* expand = Control<QPushButton>(&page, IDC_COMM_EXPAND);
+        QVERIFY(!FindControl(&page, IDC_COMM_PORT)->isVisible());
         QTest::mouseClick(expand, Qt::LeftButton);
         QCOMPARE(expand->text(), QStringLiteral("<<"));
-        QVERIFY(FindControl(&page, 1031)->isVisible());
-        QVERIFY(!FindControl(&page, 1057)->isVisible());
+        QVERIFY(FindControl(&page, IDC_COMM_PORT)->isVisible());
+        QVERIFY(!FindControl(&page, IDC_COMM_SERIAL_NOTE)->isVisible());
         QTest::mouseClick(expand, Qt::LeftButton);
         QCOMPARE(expand->text(), QStringLiteral(">>"));
         page.setEnabled(false);
         QCOMPARE(expand->text(), QStringLiteral("<<"));
-        QVERIFY(FindControl(&page, 1031)->isVisible());
+        QVERIFY(FindControl(&page, IDC_COMM_PORT)->isVisible());
         page.setEnabled(true);
         QCOMPARE(expand->text(), QStringLiteral("<<"));
         QCOMPARE(EnableState(&page), QStringLiteral("11000"));
@@ -354,12 +358,13 @@ private slots:
         m_app->m_ocsDetector = COcsDetector(QByteArray(1, 6), QByteArray(1, 5), 300, 5);
         m_app->m_settings.m_bUseNetwork = 1;
         CCommSettingsPage page(m_app.get(), nullptr);
-        QTest::mouseClick(Control<QRadioButton>(&page, 1024), Qt::LeftButton);
-        QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton); // disabled on Network
+        QTest::mouseClick(Control<QRadioButton>(&page, IDC_COMM_NETWORK), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&page, IDC_COMM_DETECT_NOW),
+                          Qt::LeftButton); // disabled on Network
         QCOMPARE(m_boxes.size(), 0);
-        QTest::mouseClick(Control<QRadioButton>(&page, 1023), Qt::LeftButton);
+        QTest::mouseClick(Control<QRadioButton>(&page, IDC_COMM_SERIAL), Qt::LeftButton);
         CAccessibleRecorder recorder;
-        QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&page, IDC_COMM_DETECT_NOW), Qt::LeftButton);
         QVERIFY(page.IsDetecting()); // the page stays responsive meanwhile
         QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, TestTimeout(15000));
         stop = true;
@@ -371,10 +376,10 @@ private slots:
                  QStringLiteral("An OCS unit has been found. \n\nYour connection settings "
                                 "have been changed to match the detected OCS's settings."));
         QVERIFY(page.IsSerialSelected());
-        QCOMPARE(Control<QComboBox>(&page, 1031)->currentText(), QStringLiteral("COM3"));
-        QCOMPARE(Control<QComboBox>(&page, 1021)->currentText(), QStringLiteral("19200"));
-        QCOMPARE(Control<QComboBox>(&page, 1022)->currentText(), QStringLiteral("Odd"));
-        QVERIFY(Control<QCheckBox>(&page, 1030)->isChecked());
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentText(), QStringLiteral("COM3"));
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_BAUD)->currentText(), QStringLiteral("19200"));
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PARITY)->currentText(), QStringLiteral("Odd"));
+        QVERIFY(Control<QCheckBox>(&page, IDC_COMM_AUTODETECT)->isChecked());
         QCOMPARE(EnableState(&page), QStringLiteral("11000"));
         QCOMPARE(page.m_bModified, 0);
     }
@@ -388,8 +393,8 @@ private slots:
         const CAppSettings before = m_app->m_settings;
         CCommSettingsPage page(m_app.get(), nullptr);
         page.show();
-        QTest::mouseClick(Control<QRadioButton>(&page, 1023), Qt::LeftButton);
-        QTest::mouseClick(Control<QPushButton>(&page, 1004), Qt::LeftButton);
+        QTest::mouseClick(Control<QRadioButton>(&page, IDC_COMM_SERIAL), Qt::LeftButton);
+        QTest::mouseClick(Control<QPushButton>(&page, IDC_COMM_DETECT_NOW), Qt::LeftButton);
         QProgressDialog* progress = page.findChild<QProgressDialog*>();
         QVERIFY(progress);
         QTRY_COMPARE(progress->labelText(), QStringLiteral("Trying COM1 at 9600 baud"));
@@ -474,8 +479,8 @@ private slots:
         dlg.show();
         dlg.SelectTab(2);
         QVERIFY(dlg.m_pageComm->isVisible());
-        auto* ip = Control<QLineEdit>(dlg.m_pageComm, 1007);
-        QTest::mouseClick(Control<QRadioButton>(dlg.m_pageComm, 1024), Qt::LeftButton);
+        auto* ip = Control<QLineEdit>(dlg.m_pageComm, IDC_COMM_IP_ADDRESS);
+        QTest::mouseClick(Control<QRadioButton>(dlg.m_pageComm, IDC_COMM_NETWORK), Qt::LeftButton);
         ip->setText("127.0.0.99");
         dlg.SelectTab(1);
         QCOMPARE(m_app->m_settings.m_strIpAddress, QStringLiteral("127.0.0.99"));

@@ -1,5 +1,4 @@
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
 #include "capture/capture_journal.h"
 #include "res/resource_ids.h"
 #include "test_support.h"
@@ -7,6 +6,7 @@
 #include "ui/dialog_builder.h"
 #include "ui/file_dialog.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/pos_settings_page.h"
 #include "ui/setup_wizard.h"
 
@@ -100,21 +100,21 @@ private slots:
         QCOMPARE(wizard.accessibleDescription(), QStringLiteral("Step 1 of 4: Welcome"));
         CAccessibleRecorder recorder;
         const auto focus = [&wizard] {
-            return wizard.focusWidget() ? wizard.focusWidget()->objectName() : QString();
+            return wizard.focusWidget() ? wizard.focusWidget()->objectName().toInt() : 0;
         };
         wizard.OnNext();
         QCOMPARE(recorder.Announced(), QStringList{"Step 2 of 4: Point-of-Sale Configuration"});
         QCOMPARE(wizard.accessibleDescription(), QStringLiteral("Step 2 of 4: Point-of-Sale Configuration"));
-        QCOMPARE(focus(), QStringLiteral("1020")); // the POS list
+        QCOMPARE(focus(), int(IDC_POS_LIST));
         wizard.OnNext();
-        QCOMPARE(focus(), QStringLiteral("1023")); // the chosen connection: Serial
+        QCOMPARE(focus(), int(IDC_COMM_SERIAL)); // the chosen connection
         wizard.OnNext();
         QCOMPARE(recorder.Announced().last(),
                  QStringLiteral("Step 4 of 4: Summary. Choose a POS in step 2 to finish"));
-        QCOMPARE(focus(), QStringLiteral("1032")); // the summary's first line, read whole
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)),
+        QCOMPARE(focus(), int(IDC_SUMMARY_POS)); // the summary's first line, read whole
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, IDC_SUMMARY_POS)),
                  QStringLiteral("POS Selection: Not Selected"));
-        for (int id : {1032, 1034})
+        for (int id : {IDC_SUMMARY_POS, IDC_SUMMARY_COMM})
             QVERIFY(FindControl(wizard.m_pageSummary, id)->focusPolicy() & Qt::TabFocus);
         QVERIFY(!wizard.m_btnNext->isEnabled());
         auto* hint = wizard.findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
@@ -143,26 +143,27 @@ private slots:
         QCOMPARE(wizard.m_nStep, 3);
         QCOMPARE(wizard.m_btnNext->text(), QStringLiteral("Finish"));
         QVERIFY(!wizard.m_btnNext->isEnabled());
-        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("Not Selected"));
-        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1035)->property("iconId").toInt(),
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, IDC_SUMMARY_POS)->text(),
+                 QStringLiteral("Not Selected"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, IDC_SUMMARY_POS_ICON)->property("iconId").toInt(),
                  int(IDI_NOT_CONFIGURED));
-        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Serial"));
-        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1036)->property("iconId").toInt(),
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, IDC_SUMMARY_COMM)->text(), QStringLiteral("Serial"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, IDC_SUMMARY_COMM_ICON)->property("iconId").toInt(),
                  int(IDI_CONFIGURED));
         wizard.OnPrev();
-        QTest::mouseClick(Control<QRadioButton>(wizard.m_pageComm, 1024), Qt::LeftButton);
+        QTest::mouseClick(Control<QRadioButton>(wizard.m_pageComm, IDC_COMM_NETWORK), Qt::LeftButton);
         wizard.OnPrev();
         wizard.m_pagePos->PosList()->setCurrentIndex(0);
         wizard.m_pagePos->PosList()->activated(0);
         wizard.OnNext();
         wizard.OnNext();
         QVERIFY(wizard.m_btnNext->isEnabled());
-        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1032)->text(), QStringLiteral("PC-POS 3"));
-        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, 1034)->text(), QStringLiteral("Network"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, IDC_SUMMARY_POS)->text(), QStringLiteral("PC-POS 3"));
+        QCOMPARE(Control<QLabel>(wizard.m_pageSummary, IDC_SUMMARY_COMM)->text(), QStringLiteral("Network"));
         // A screen reader reads the summary and the buttons as they are shown now.
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1032)),
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, IDC_SUMMARY_POS)),
                  QStringLiteral("POS Selection: PC-POS 3"));
-        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, 1034)),
+        QCOMPARE(AccessibleName(FindControl(wizard.m_pageSummary, IDC_SUMMARY_COMM)),
                  QStringLiteral("Communications: Network"));
         QCOMPARE(AccessibleName(wizard.m_btnNext), QStringLiteral("Finish"));
         QCOMPARE(AccessibleName(wizard.m_checkStartup), QStringLiteral("Show this window on startup"));
@@ -185,11 +186,11 @@ private slots:
         QTest::addColumn<int>("step");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("stepAfter");
-        QTest::newRow("Next, Return") << 1017 << 0 << int(Qt::Key_Return) << 1;
-        QTest::newRow("Next, keypad Enter") << 1017 << 1 << int(Qt::Key_Enter) << 2;
-        QTest::newRow("Prev") << 1018 << 2 << int(Qt::Key_Return) << 1;
-        QTest::newRow("Skip") << 1016 << 1 << int(Qt::Key_Return) << 1; // asks, answered No
-        QTest::newRow("Finish") << 1017 << 3 << int(Qt::Key_Return) << 3;
+        QTest::newRow("Next, Return") << int(IDC_WIZARD_NEXT) << 0 << int(Qt::Key_Return) << 1;
+        QTest::newRow("Next, keypad Enter") << int(IDC_WIZARD_NEXT) << 1 << int(Qt::Key_Enter) << 2;
+        QTest::newRow("Prev") << int(IDC_WIZARD_PREV) << 2 << int(Qt::Key_Return) << 1;
+        QTest::newRow("Skip") << int(IDC_WIZARD_SKIP) << 1 << int(Qt::Key_Return) << 1; // asks, answered No
+        QTest::newRow("Finish") << int(IDC_WIZARD_NEXT) << 3 << int(Qt::Key_Return) << 3;
     }
     void enterPressesButton() {
         QFETCH(int, id);
@@ -209,9 +210,9 @@ private slots:
         QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         QCOMPARE(clicks.size(), 1);
         QCOMPARE(wizard.m_nStep, stepAfter);
-        if (id == 1016)
+        if (id == IDC_WIZARD_SKIP)
             QCOMPARE(m_boxes.value(0).strCaption, QStringLiteral("Bypass POS Emulator Setup Wizard"));
-        QCOMPARE(wizard.isVisible(), !(id == 1017 && step == 3)); // Finish ends the wizard
+        QCOMPARE(wizard.isVisible(), !(id == IDC_WIZARD_NEXT && step == 3)); // Finish ends the wizard
     }
 
     void skip() {
@@ -272,7 +273,8 @@ private slots:
                 wizard->m_pagePos->PosList()->setCurrentIndex(0);
                 wizard->m_pagePos->PosList()->activated(0);
                 wizard->OnNext();
-                QTest::mouseClick(Control<QRadioButton>(wizard->m_pageComm, 1024), Qt::LeftButton);
+                QTest::mouseClick(Control<QRadioButton>(wizard->m_pageComm, IDC_COMM_NETWORK),
+                                  Qt::LeftButton);
                 wizard->OnNext();
                 wizard->OnNext();
             } else if (auto* main = qobject_cast<CMainDialog*>(modal)) {

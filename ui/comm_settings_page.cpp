@@ -20,27 +20,41 @@
 #include <QRadioButton>
 
 const CCommSettingsPage::SListBinding CCommSettingsPage::LISTS[6] = {
-    {1031, &CAppSettings::m_strPort},     {1021, &CAppSettings::m_strBaud},
-    {1022, &CAppSettings::m_strParity},   {1027, &CAppSettings::m_strDataBits},
-    {1028, &CAppSettings::m_strStopBits}, {1029, &CAppSettings::m_strFlowControl},
+    {IDC_COMM_PORT, &CAppSettings::m_strPort},          {IDC_COMM_BAUD, &CAppSettings::m_strBaud},
+    {IDC_COMM_PARITY, &CAppSettings::m_strParity},      {IDC_COMM_DATA_BITS, &CAppSettings::m_strDataBits},
+    {IDC_COMM_STOP_BITS, &CAppSettings::m_strStopBits}, {IDC_COMM_FLOW, &CAppSettings::m_strFlowControl},
 };
 
 namespace {
 // The serial details, shown in the expanded view and hidden in the collapsed one.
-const int DETAIL_IDS[] = {1038, 1030, 1004, 1040, 1031, 1041, 1021, 1042,
-                          1022, 1043, 1027, 1044, 1028, 1045, 1029};
-const int LIST_AND_LABEL_IDS[] = {1031, 1021, 1022, 1027, 1028, 1029, 1040, 1041, 1042, 1043, 1044, 1045};
+const int DETAIL_IDS[] = {
+    IDC_COMM_SERIAL_GROUP, IDC_COMM_AUTODETECT,      IDC_COMM_DETECT_NOW, IDC_COMM_PORT_LABEL,
+    IDC_COMM_PORT,         IDC_COMM_BAUD_LABEL,      IDC_COMM_BAUD,       IDC_COMM_PARITY_LABEL,
+    IDC_COMM_PARITY,       IDC_COMM_DATA_BITS_LABEL, IDC_COMM_DATA_BITS,  IDC_COMM_STOP_BITS_LABEL,
+    IDC_COMM_STOP_BITS,    IDC_COMM_FLOW_LABEL,      IDC_COMM_FLOW};
+const int LIST_AND_LABEL_IDS[] = {IDC_COMM_PORT,
+                                  IDC_COMM_BAUD,
+                                  IDC_COMM_PARITY,
+                                  IDC_COMM_DATA_BITS,
+                                  IDC_COMM_STOP_BITS,
+                                  IDC_COMM_FLOW,
+                                  IDC_COMM_PORT_LABEL,
+                                  IDC_COMM_BAUD_LABEL,
+                                  IDC_COMM_PARITY_LABEL,
+                                  IDC_COMM_DATA_BITS_LABEL,
+                                  IDC_COMM_STOP_BITS_LABEL,
+                                  IDC_COMM_FLOW_LABEL};
 } // namespace
 
 CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
     : CConfigPage(app ? &app->m_settings : nullptr, parent), m_pApp(app) {
     BuildDialog(this, *FindDialogTemplate(IDD_COMM_SETTINGS));
-    m_pSerial = Control<QRadioButton>(this, 1023);
-    m_pNetwork = Control<QRadioButton>(this, 1024);
-    m_pExpand = Control<QPushButton>(this, 1039);
-    m_pAutodetect = Control<QCheckBox>(this, 1030);
-    m_pDetectNow = Control<QPushButton>(this, 1004);
-    m_pIpAddress = Control<QLineEdit>(this, 1007);
+    m_pSerial = Control<QRadioButton>(this, IDC_COMM_SERIAL);
+    m_pNetwork = Control<QRadioButton>(this, IDC_COMM_NETWORK);
+    m_pExpand = Control<QPushButton>(this, IDC_COMM_EXPAND);
+    m_pAutodetect = Control<QCheckBox>(this, IDC_COMM_AUTODETECT);
+    m_pDetectNow = Control<QPushButton>(this, IDC_COMM_DETECT_NOW);
+    m_pIpAddress = Control<QLineEdit>(this, IDC_COMM_IP_ADDRESS);
 
     // Lists are read by their value and then their label (tied by the builder); the pictures are
     // named by what they show.
@@ -60,14 +74,14 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
     for (const SListBinding& list : LISTS)
         connect(List(list.nId), QOverload<int>::of(&QComboBox::activated), this,
                 &CCommSettingsPage::OnSettingChanged);
-    connect(List(1031), QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+    connect(List(IDC_COMM_PORT), QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &CCommSettingsPage::ShowPortDevice);
-    List(1031)->view()->installEventFilter(this); // the list opening
+    List(IDC_COMM_PORT)->view()->installEventFilter(this); // the list opening
     connect(m_pExpand, &QPushButton::clicked, this, &CCommSettingsPage::OnExpandDetails);
     connect(m_pDetectNow, &QPushButton::clicked, this, &CCommSettingsPage::OnDetectNow);
 
     // Ports above COM14 that the system has (Windows numbers USB adapters itself), with what they are.
-    QComboBox* ports = List(1031);
+    QComboBox* ports = List(IDC_COMM_PORT);
     for (const SPresentPort& port : OfferedComPorts()) {
         const QString name = QStringLiteral("COM%1").arg(port.nNumber);
         int index = FindStringExact(ports, name);
@@ -162,7 +176,7 @@ void CCommSettingsPage::OnExpandDetails() {
     const bool expanded = m_pExpand->isChecked();
     m_pExpand->setText(expanded ? QStringLiteral("<<") : QStringLiteral(">>"));
     SetExpandedState(m_pExpand, expanded, QStringLiteral("the serial details"));
-    FindControl(this, 1057)->setVisible(!expanded);
+    FindControl(this, IDC_COMM_SERIAL_NOTE)->setVisible(!expanded);
     for (int id : DETAIL_IDS)
         FindControl(this, id)->setVisible(expanded);
 }
@@ -254,13 +268,14 @@ void CCommSettingsPage::OnDetectFinished(const SDetectResult& result, bool seria
 
 // Which device the COM name stands for on this machine.
 void CCommSettingsPage::ShowPortDevice() {
-    const QString name = List(1031)->currentText();
+    const QString name = List(IDC_COMM_PORT)->currentText();
     const QString device = PortDeviceName(name);
     const QString adapter = PortAdapter(name);
-    List(1031)->setToolTip(
-        device.isEmpty()    ? QStringLiteral("%1 names no serial device").arg(name)
-        : adapter.isEmpty() ? QStringLiteral("%1 is %2 on this machine").arg(name, device)
-                            : QStringLiteral("%1 is the USB adapter %2 on this machine").arg(name, adapter));
+    List(IDC_COMM_PORT)
+        ->setToolTip(device.isEmpty() ? QStringLiteral("%1 names no serial device").arg(name)
+                     : adapter.isEmpty()
+                         ? QStringLiteral("%1 is %2 on this machine").arg(name, device)
+                         : QStringLiteral("%1 is the USB adapter %2 on this machine").arg(name, adapter));
 }
 
 // An adapter plugged in while the program runs gets its name when the page or the list is looked at.
@@ -270,7 +285,7 @@ void CCommSettingsPage::OnPageShow() {
 }
 
 bool CCommSettingsPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == List(1031)->view() && event->type() == QEvent::Show)
+    if (watched == List(IDC_COMM_PORT)->view() && event->type() == QEvent::Show)
         OnPageShow();
     return CConfigPage::eventFilter(watched, event);
 }

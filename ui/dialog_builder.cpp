@@ -276,7 +276,8 @@ CDialogUnits BuildDialog(QWidget* dialog, const SDialogTemplate& t, const QHash<
     // Frames lie beneath the controls they surround, so that clicks reach those.
     for (QWidget* group : groups)
         group->lower();
-    if (QWidget* frame = dialog->findChild<QWidget*>(QStringLiteral("1000-frame")))
+    if (QWidget* frame =
+            dialog->findChild<QWidget*>(QString::number(IDC_MAIN_TABS) + QStringLiteral("-frame")))
         frame->lower();
     dialog->setFixedSize(units.X(t.cx), units.Y(t.cy));
     return units;

@@ -36,15 +36,15 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     BuildDialog(this, *FindDialogTemplate(IDD_MAIN));
-    m_staticDetails = Control<QLabel>(this, 1052);
-    m_btnSave = Control<QPushButton>(this, 1004);
-    m_iconTx = Control<QLabel>(this, 1047);
-    m_iconRx = Control<QLabel>(this, 1046);
-    m_listTx = Control<QListView>(this, 1012);
-    m_listRx = Control<QListView>(this, 1009);
-    m_btnDetails = Control<QPushButton>(this, 1002);
-    m_tabCtrl = Control<QTabBar>(this, 1000);
-    m_checkShowWizard = Control<QCheckBox>(this, 1059);
+    m_staticDetails = Control<QLabel>(this, IDC_MAIN_DETAILS_HINT);
+    m_btnSave = Control<QPushButton>(this, IDC_MAIN_SAVE);
+    m_iconTx = Control<QLabel>(this, IDC_MAIN_TX_LAMP);
+    m_iconRx = Control<QLabel>(this, IDC_MAIN_RX_LAMP);
+    m_listTx = Control<QListView>(this, IDC_MAIN_TX_LIST);
+    m_listRx = Control<QListView>(this, IDC_MAIN_RX_LIST);
+    m_btnDetails = Control<QPushButton>(this, IDC_MAIN_DETAILS);
+    m_tabCtrl = Control<QTabBar>(this, IDC_MAIN_TABS);
+    m_checkShowWizard = Control<QCheckBox>(this, IDC_MAIN_SHOW_WIZARD);
 
     for (QListView* list : {m_listTx, m_listRx})
         list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));

@@ -12,14 +12,15 @@
 CPosSettingsPage::CPosSettingsPage(CEmulatorApp* app, QWidget* parent)
     : CConfigPage(app ? &app->m_settings : nullptr, parent), m_pApp(app) {
     BuildDialog(this, *FindDialogTemplate(IDD_POS_SETTINGS));
-    m_pList = Control<QComboBox>(this, 1020);
-    m_pChecksum = Control<QCheckBox>(this, 1021);
-    m_pEtx = Control<QCheckBox>(this, 1022);
+    m_pList = Control<QComboBox>(this, IDC_POS_LIST);
+    m_pChecksum = Control<QCheckBox>(this, IDC_POS_CHECKSUM);
+    m_pEtx = Control<QCheckBox>(this, IDC_POS_INCLUDE_ETX);
     // The box keeps the program's own text on screen; a screen reader hears what it means.
     m_pEtx->setAccessibleDescription(QStringLiteral("Include ETX in checksum"));
     connect(m_pList, QOverload<int>::of(&QComboBox::activated), this, &CPosSettingsPage::OnPosSelected);
     connect(m_pChecksum, &QCheckBox::clicked, this, &CPosSettingsPage::UpdateEtxState);
-    connect(Control<QPushButton>(this, 1004), &QPushButton::clicked, this, &CPosSettingsPage::OnRefresh);
+    connect(Control<QPushButton>(this, IDC_POS_REFRESH), &QPushButton::clicked, this,
+            &CPosSettingsPage::OnRefresh);
     LoadFromSettings();
 }
 
@@ -81,7 +82,7 @@ void CPosSettingsPage::SaveToSettings() {
 }
 
 void CPosSettingsPage::OnEnable(bool enabled) {
-    QWidget* refresh = FindControl(this, 1004);
+    QWidget* refresh = FindControl(this, IDC_POS_REFRESH);
     if (enabled) {
         m_pChecksum->setEnabled(true);
         m_pList->setEnabled(true);

@@ -15,13 +15,13 @@
 
 CSendOrderPage::CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidget* parent)
     : QWidget(parent), m_pMain(main), m_pSettings(settings), m_pRun(new CRightClickButton) {
-    BuildDialog(this, *FindDialogTemplate(IDD_SEND_ORDER), {{1004, m_pRun}});
-    m_pStop = Control<QPushButton>(this, 1005);
-    m_pStatus = Control<QLabel>(this, 1055);
-    m_pPosName = Control<QLineEdit>(this, 1007);
-    m_pIcon = Control<QLabel>(this, 1048);
-    m_pInterface = Control<QLabel>(this, 1050);
-    m_pParameter = Control<QLabel>(this, 1051);
+    BuildDialog(this, *FindDialogTemplate(IDD_SEND_ORDER), {{IDC_ORDER_RUN, m_pRun}});
+    m_pStop = Control<QPushButton>(this, IDC_ORDER_STOP);
+    m_pStatus = Control<QLabel>(this, IDC_ORDER_STATUS);
+    m_pPosName = Control<QLineEdit>(this, IDC_ORDER_POS_NAME);
+    m_pIcon = Control<QLabel>(this, IDC_ORDER_LINK_ICON);
+    m_pInterface = Control<QLabel>(this, IDC_ORDER_LINK_KIND);
+    m_pParameter = Control<QLabel>(this, IDC_ORDER_LINK_DETAIL);
 
     m_pRun->setAccessibleName(QStringLiteral("Run"));
     m_pStop->setAccessibleName(QStringLiteral("Stop"));

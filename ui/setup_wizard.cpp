@@ -30,7 +30,7 @@ CWelcomePage::CWelcomePage(CAppSettings* settings, QWidget* parent) : CConfigPag
 CSummaryPage::CSummaryPage(CAppSettings* settings, QWidget* parent) : CConfigPage(settings, parent) {
     BuildDialog(this, *FindDialogTemplate(IDD_SUMMARY));
     // The summary's two lines can be reached with Tab and are read whole.
-    for (int id : {1032, 1034}) {
+    for (int id : {IDC_SUMMARY_POS, IDC_SUMMARY_COMM}) {
         auto* line = Control<QLabel>(this, id);
         line->setTextInteractionFlags(Qt::TextSelectableByKeyboard);
         line->setFocusPolicy(Qt::StrongFocus); // after the flags, which would make it click-only
@@ -47,12 +47,12 @@ CSetupWizard::CSetupWizard(CEmulatorApp* app, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     BuildDialog(this, *FindDialogTemplate(IDD_SETUP_WIZARD));
     setWindowIcon(ResourceIcon(IDR_MAINFRAME));
-    m_checkStartup = Control<QCheckBox>(this, 1019);
-    m_btnPrev = Control<QPushButton>(this, 1018);
-    m_btnNext = Control<QPushButton>(this, 1017);
+    m_checkStartup = Control<QCheckBox>(this, IDC_WIZARD_SHOW);
+    m_btnPrev = Control<QPushButton>(this, IDC_WIZARD_PREV);
+    m_btnNext = Control<QPushButton>(this, IDC_WIZARD_NEXT);
     connect(m_btnNext, &QPushButton::clicked, this, &CSetupWizard::OnNext);
     connect(m_btnPrev, &QPushButton::clicked, this, &CSetupWizard::OnPrev);
-    connect(Control<QPushButton>(this, 1016), &QPushButton::clicked, this, &CSetupWizard::OnSkip);
+    connect(Control<QPushButton>(this, IDC_WIZARD_SKIP), &QPushButton::clicked, this, &CSetupWizard::OnSkip);
 
     m_pageWelcome = new CWelcomePage(m_pSettings, this);
     m_pagePos = new CPosSettingsPage(app, this);
@@ -73,18 +73,18 @@ CSetupWizard::CSetupWizard(CEmulatorApp* app, QWidget* parent)
     const int controlsTop = m_btnPrev->y();
     const int grow = std::max(0, PAGE_TOP + pageSize.height() + 4 - controlsTop);
     for (QWidget* w : {static_cast<QWidget*>(m_btnPrev), static_cast<QWidget*>(m_btnNext),
-                       FindControl(this, 1016), static_cast<QWidget*>(m_checkStartup)})
+                       FindControl(this, IDC_WIZARD_SKIP), static_cast<QWidget*>(m_checkStartup)})
         w->move(w->x(), w->y() + grow);
     setFixedSize(std::max(width(), pageSize.width()), height() + grow);
 
     // Top to bottom: the page's controls, then the row below it from left to right.
     SetTabChain({m_pageWelcome, m_pagePos, m_pageComm, m_pageSummary, m_checkStartup, m_btnPrev, m_btnNext,
-                 FindControl(this, 1016)});
+                 FindControl(this, IDC_WIZARD_SKIP)});
 
     // Beside the grey Finish: what is missing.
     m_pFinishHint = new QLabel(QStringLiteral("Choose a POS in step 2 to finish"), this);
     m_pFinishHint->adjustSize();
-    m_pFinishHint->move(FindControl(this, 1016)->geometry().right() - m_pFinishHint->width(),
+    m_pFinishHint->move(FindControl(this, IDC_WIZARD_SKIP)->geometry().right() - m_pFinishHint->width(),
                         m_btnNext->y() - m_pFinishHint->height() - 4);
     m_pFinishHint->hide();
 
@@ -225,8 +225,8 @@ void CSetupWizard::keyPressEvent(QKeyEvent* event) {
 
 void CSetupWizard::FillSummary() {
     m_bCanFinish = 1;
-    auto* posText = Control<QLabel>(m_pageSummary, 1032);
-    auto* posIcon = Control<QLabel>(m_pageSummary, 1035);
+    auto* posText = Control<QLabel>(m_pageSummary, IDC_SUMMARY_POS);
+    auto* posIcon = Control<QLabel>(m_pageSummary, IDC_SUMMARY_POS_ICON);
     const QString pos = m_pagePos->GetSelectedPos();
     if (pos.isEmpty()) {
         posText->setText(QStringLiteral("Not Selected"));
@@ -241,8 +241,8 @@ void CSetupWizard::FillSummary() {
     posIcon->setAccessibleName(pos.isEmpty() ? QStringLiteral("Not configured")
                                              : QStringLiteral("Configured"));
     posText->setAccessibleName(QStringLiteral("POS Selection: ") + posText->text());
-    auto* commText = Control<QLabel>(m_pageSummary, 1034);
-    auto* commIcon = Control<QLabel>(m_pageSummary, 1036);
+    auto* commText = Control<QLabel>(m_pageSummary, IDC_SUMMARY_COMM);
+    auto* commIcon = Control<QLabel>(m_pageSummary, IDC_SUMMARY_COMM_ICON);
     commText->setText(m_pageComm->IsNetworkSelected() ? QStringLiteral("Network") : QStringLiteral("Serial"));
     commText->setAccessibleName(QStringLiteral("Communications: ") + commText->text());
     commIcon->setPixmap(ResourcePixmap(IDI_CONFIGURED));

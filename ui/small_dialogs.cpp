@@ -11,7 +11,7 @@
 CFinishOrderDialog::CFinishOrderDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::FramelessWindowHint) {
     BuildDialog(this, *FindDialogTemplate(IDD_FINISH_ORDER));
-    m_pProgress = Control<QProgressBar>(this, 1056);
+    m_pProgress = Control<QProgressBar>(this, IDC_FINISH_PROGRESS);
     m_pProgress->setAccessibleName(QStringLiteral("Progress"));
     setAccessibleName(QStringLiteral("Please wait while the order is being finished..."));
     setModal(true);
@@ -46,7 +46,7 @@ void CFinishOrderDialog::keyPressEvent(QKeyEvent* event) {
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     BuildDialog(this, *FindDialogTemplate(IDD_ABOUTBOX));
     setWindowIcon(ResourceIcon(IDR_MAINFRAME));
-    auto* ok = Control<QPushButton>(this, 1);
+    auto* ok = Control<QPushButton>(this, IDC_OK);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
