@@ -15,8 +15,15 @@ constexpr const char* PROFILE_APPLICATION = "pos-emulator";
 
 // The per-user profile store of the program.
 std::unique_ptr<QSettings> OpenProfileStore();
+// What differs by platform in the profile (emulator_app_posix.cpp, emulator_app_win.cpp):
 // The folder that holds the profile store's file (on Windows, the folder such a file would have).
 QString ProfileFolder();
+// Reads and writes the settings in the profile store (on POSIX through a file that is sanitized
+// first; on Windows the registry).
+void LoadProfileSettings(CAppSettings& settings);
+void SaveProfileSettings(const CAppSettings& settings);
+// Where a user's own folders are: the home folder, or on Windows the documents folder.
+QString UserWorkParent();
 
 // The application object: owns the settings record and runs the program's whole life.
 class CEmulatorApp {

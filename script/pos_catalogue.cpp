@@ -57,15 +57,6 @@ QString InstalledPosFolder() {
     return QString();
 }
 
-QString UserWorkParent() {
-#ifdef Q_OS_WIN
-    // The install folder is no user's to write in; the documents folder is, and is where they look.
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-#else
-    return QDir::homePath();
-#endif
-}
-
 QString ChooseWorkFolder(const QString& current, const QString& installedPos, const QString& home) {
     if (installedPos.isEmpty() || home.isEmpty())
         return QString();

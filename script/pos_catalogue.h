@@ -28,5 +28,3 @@ QString InstalledPosFolder();
 // folder is made and the samples copied into its POS folder. Returns the folder to work in, or
 // empty to stay where it is.
 QString ChooseWorkFolder(const QString& current, const QString& installedPos, const QString& home);
-// Where the user's work folder "POS Emulator" goes: the home folder, on Windows the documents folder.
-QString UserWorkParent();

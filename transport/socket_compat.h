@@ -36,6 +36,8 @@ bool SocketWaitReadable(SocketHandle handle, int timeoutMs);
 
 // The numeric addresses that a host name or an IPv4 or IPv6 address stands for, IPv4 ones first;
 // empty, with the resolver's reason, when there are none.
+// The text of a resolver error code.
+QString SocketResolverError(int error);
 QStringList SocketResolve(const QString& host, QString* why);
 // An address text as it is written with a port after it: IPv6 ones in brackets.
 QString SocketAddressWithPort(const QString& address, int port);

@@ -10,22 +10,16 @@
 #include "ui/setup_wizard.h"
 
 #include <QDir>
-#include <csignal>
 #include <cstdio>
 
 CEmulatorApp theApp;
 
 int CEmulatorApp::InitInstance() {
-#ifdef Q_OS_WIN
     if (!SocketStartup()) {
         std::printf("\nError in Startup session.\n");
         SocketCleanup();
         return 0;
     }
-#else
-    // A write to a peer that has gone must not end the process.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
     InstallProgramStyle();
     const QString work = ChooseWorkFolder(QDir::currentPath(), InstalledPosFolder(), UserWorkParent());
     if (!work.isEmpty())

@@ -1,0 +1,89 @@
+// COM names elsewhere: the ports folder, the by-id adapters, /dev/ttyS.
+#include "transport/port_names.h"
+
+#include "app/app_settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+QString PortDeviceName(const QString& comName) {
+    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return QString();
+    const int number = AtoiLike(comName.mid(3));
+    if (number < 1)
+        return QString();
+    const QString entry = PortsFolder() + QLatin1Char('/') + comName;
+    const QFileInfo info(entry);
+    if (info.exists() || info.isSymLink())
+        return entry;
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+namespace {
+QString AdapterPath(const QString& id) {
+    return SerialByIdFolder() + QLatin1Char('/') + id;
+}
+} // namespace
+
+void AssignAdapterPorts() {
+    const QDir byId(SerialByIdFolder());
+    // Adapters as udev lists them: links to the devices that are there now.
+    QStringList adapters;
+    for (const QFileInfo& entry :
+         byId.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (entry.exists())
+            adapters << entry.fileName();
+    }
+    if (adapters.isEmpty())
+        return;
+    const QString ports = PortsFolder();
+    // What the ports folder names already: by the link's own text, and by the device it leads to.
+    QStringList targets, devices;
+    for (int n = 1; n <= PORT_LAST_NAME; ++n) {
+        const QFileInfo entry(ports + QStringLiteral("/COM%1").arg(n));
+        targets << entry.symLinkTarget();
+        devices << entry.canonicalFilePath();
+    }
+    for (const QString& id : adapters) {
+        const QString path = AdapterPath(id);
+        const QString device = QFileInfo(path).canonicalFilePath();
+        if (targets.contains(path) || (!device.isEmpty() && devices.contains(device)))
+            continue; // named already, by hand or by an earlier start
+        for (int n = PORT_FIRST_ADAPTER_NAME; n <= PORT_LAST_NAME; ++n) {
+            const QString link = ports + QStringLiteral("/COM%1").arg(n);
+            const QFileInfo entry(link);
+            if (entry.exists() || entry.isSymLink())
+                continue;
+            QDir().mkpath(ports);
+            if (QFile::link(path, link)) {
+                targets[n - 1] = path;
+                devices[n - 1] = device;
+            }
+            break;
+        }
+    }
+}
+
+QString PortAdapter(const QString& comName) {
+    const QString number = comName.mid(3);
+    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) || AtoiLike(number) < 1)
+        return QString();
+    const QFileInfo entry(PortsFolder() + QStringLiteral("/COM%1").arg(AtoiLike(number)));
+    if (!entry.isSymLink())
+        return QString();
+    const QFileInfo target(entry.symLinkTarget());
+    if (target.absolutePath() != QFileInfo(SerialByIdFolder()).absoluteFilePath())
+        return QString();
+    return target.fileName();
+}
+
+std::vector<int> AdapterPortNumbers() {
+    std::vector<int> numbers;
+    for (int n = 1; n <= PORT_LAST_NAME; ++n) {
+        if (!PortAdapter(QStringLiteral("COM%1").arg(n)).isEmpty())
+            numbers.push_back(n);
+    }
+    return numbers;
+}
