@@ -37,21 +37,6 @@ struct SHeard {
     }
 };
 
-// Keeps reading what a peer receives, so that tests can wait for bytes without blocking the session.
-class CPeerReader {
-public:
-    explicit CPeerReader(PeerHandle fd) : m_fd(fd) {}
-    QByteArray& Data() {
-        while (ReadWithin(m_fd, 0, m_data) > 0) {
-        }
-        return m_data;
-    }
-
-private:
-    PeerHandle m_fd;
-    QByteArray m_data;
-};
-
 CAppSettings Network(const char* address, int checksum = 0) {
     CAppSettings s;
     s.m_bUseNetwork = 1;

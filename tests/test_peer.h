@@ -240,3 +240,18 @@ inline void MaskAllComPorts() {
     for (int n = 1; n <= 14; ++n)
         CTestPty::Publish(QStringLiteral("COM%1").arg(n), CTestPty::NOWHERE);
 }
+
+// Keeps reading what a peer receives, so that tests can wait for bytes without blocking the program.
+class CPeerReader {
+public:
+    explicit CPeerReader(PeerHandle fd) : m_fd(fd) {}
+    QByteArray& Data() {
+        while (ReadWithin(m_fd, 0, m_data) > 0) {
+        }
+        return m_data;
+    }
+
+private:
+    PeerHandle m_fd;
+    QByteArray m_data;
+};

@@ -344,31 +344,6 @@ private slots:
         QCOMPARE(content.count("NETWORK   <02>1<03>\r\n"), 2);
     }
 
-    // A flood of replies beyond what waits for the output: every byte is printed, in order.
-    void flood() {
-        WritePos("Flood", "<41>\n<p>3\n");
-        CTestListener peer("127.0.0.77");
-        QProcess player;
-        StartPlayer(player, {"Flood", "--tcp", "127.0.0.77"});
-        const PeerHandle fd = peer.Accept();
-        QVERIFY(fd != PEER_NONE);
-        QByteArray sent;
-        for (int i = 0; sent.size() < 3 * SESSION_RX_PENDING_LIMIT; ++i)
-            sent += "reply " + QByteArray::number(i) + ";";
-        std::thread writer([&] { WriteBytes(fd, sent); });
-        QVERIFY(player.waitForFinished(30000));
-        writer.join();
-        ClosePeer(fd);
-        QCOMPARE(player.exitCode(), 0);
-        QByteArray shown;
-        for (const QByteArray& line : TextOutput(player.readAllStandardOutput()).split('\n')) {
-            if (line.mid(12, 10) == "NETWORK:  ")
-                shown += line.mid(22);
-        }
-        QCOMPARE(shown.size(), sent.size());
-        QVERIFY(shown == sent);
-    }
-
     void exitStatus_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("peer"); // "", "listen", "drop"

@@ -45,15 +45,6 @@ private slots:
         QCOMPARE(s.m_strPosFolder, QDir::toNativeSeparators(QDir::currentPath() + "/POS"));
     }
 
-    void constructionValues() {
-        CAppSettings s;
-        QCOMPARE(s.m_bShowWizard, 1);
-        QCOMPARE(s.m_strPosInterface, QStringLiteral("None"));
-        QCOMPARE(s.m_strIpAddress, QStringLiteral("127.0.0.1"));
-        QCOMPARE(s.m_bAutodetect, 0);
-        QVERIFY(s.m_strPort.isEmpty());
-    }
-
     // After one save all 14 entries exist, under their sections, the wizard flag at the top level.
     void saveWritesAllEntriesInPlace() {
         CEmulatorApp app;
@@ -88,17 +79,6 @@ private slots:
         QVERIFY(text.contains("[General]"));
         QVERIFY(text.contains("[Communications]"));
 #endif
-    }
-
-    void saveOrder() {
-        QStringList names;
-        for (int index : SettingsSaveOrder())
-            names << QString::fromLatin1(SettingsTable()[index].pszEntry);
-        QCOMPARE(names,
-                 QStringList({"Use Network", "Use Serial", "Port Selection", "IP Address", "Baud Selection",
-                              "Databits Selection", "Flowcontrol Selection", "Parity Selection",
-                              "Stopbits Selection", "Autodetect", "Show Wizard on Startup", "POS Interface",
-                              "Calculate Checksum", "Include ETX in Checksum"}));
     }
 
     void storedValuesRoundTrip_data() {

@@ -1,0 +1,448 @@
+// Script lines, script files and the POS catalogue: what is read from a POS definition and how it goes out.
+#include "app/emulator_app.h"
+#include "script/order_line.h"
+#include "script/order_script.h"
+#include "script/pos_catalogue.h"
+#include "test_support.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <climits>
+
+// The plain form of the loader's token rule: 256 literal passes, each over the result of the last.
+static QByteArray ReferencePrepare(QByteArray line) {
+    for (int v = 0; v < 256; ++v) {
+        const QByteArray token = "<" + QByteArray::number(v, 16).toUpper().rightJustified(2, '0') + ">";
+        line.replace(token, QByteArray(1, v == 0 ? ';' : char(v)));
+    }
+    return line;
+}
+
+class TestScript : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString WriteFile(const QString& name, const QByteArray& content) {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(content);
+        return path;
+    }
+
+private slots:
+    void encode_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("checksum");
+        QTest::addColumn<bool>("includeEtx");
+        QTest::addColumn<QByteArray>("wire");
+        const QByteArray frame("\x02"
+                               "AB\x03");
+        QTest::newRow("checksum without ETX") << frame << true << false
+                                              << QByteArray("\x02"
+                                                            "AB\x03\x03");
+        QTest::newRow("checksum with ETX") << frame << true << true
+                                           << QByteArray("\x02"
+                                                         "AB\x03\x00",
+                                                         5);
+        QTest::newRow("no checksum") << frame << false << false << frame;
+        QTest::newRow("include alone does nothing") << frame << false << true << frame;
+        QTest::newRow("placeholder in checksum") << QByteArray("\x02"
+                                                               "A;B\x03")
+                                                 << true << false
+                                                 << QByteArray("\x02"
+                                                               "A\x00"
+                                                               "B\x03\x03",
+                                                               6);
+        QTest::newRow("placeholder plain") << QByteArray(";x;") << false << false << QByteArray("\0x\0", 3);
+        QTest::newRow("no ETX no checksum") << QByteArray("\x02"
+                                                          "AB")
+                                            << true << true
+                                            << QByteArray("\x02"
+                                                          "AB");
+        QTest::newRow("two ETX, running sum") << QByteArray("\x02"
+                                                            "A\x03"
+                                                            "B\x03")
+                                              << true << false
+                                              << QByteArray("\x02"
+                                                            "A\x03"
+                                                            "A"
+                                                            "B\x03\x03");
+        QTest::newRow("two ETX with ETX") << QByteArray("\x02"
+                                                        "A\x03"
+                                                        "B\x03")
+                                          << true << true
+                                          << QByteArray("\x02"
+                                                        "A\x03\x42"
+                                                        "B\x03\x03");
+        QTest::newRow("first byte ETX") << QByteArray("\x03"
+                                                      "A")
+                                        << true << true
+                                        << QByteArray("\x03"
+                                                      "A");
+        QTest::newRow("first byte not summed") << QByteArray("\x7f"
+                                                             "A\x03")
+                                               << true << false
+                                               << QByteArray("\x7f"
+                                                             "A\x03"
+                                                             "A");
+        QTest::newRow("empty") << QByteArray() << true << false << QByteArray();
+    }
+    void encode() {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, checksum);
+        QFETCH(bool, includeEtx);
+        QFETCH(QByteArray, wire);
+        QCOMPARE(EncodeLineBytes(line, checksum, includeEtx), wire);
+    }
+
+    void plan_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<qint64>("delay");
+        QTest::newRow("data") << QByteArray("\x02O;K\x03") << int(LINE_DATA) << QByteArray("<02>O<00>K<03>")
+                              << qint64(500);
+        QTest::newRow("pause 3") << QByteArray("<p>3") << int(LINE_PAUSE) << QByteArray("3 second(s)")
+                                 << qint64(3000);
+        QTest::newRow("pause alone") << QByteArray("<p>") << int(LINE_PAUSE) << QByteArray(" second(s)")
+                                     << qint64(0);
+        QTest::newRow("pause blanks and junk") << QByteArray("<p>  12abc") << int(LINE_PAUSE)
+                                               << QByteArray("  12abc second(s)") << qint64(12000);
+        QTest::newRow("negative pause")
+            << QByteArray("<p>-2") << int(LINE_PAUSE) << QByteArray("-2 second(s)") << qint64(-2000);
+        QTest::newRow("huge pause") << QByteArray("<p>99999999999999999999") << int(LINE_PAUSE)
+                                    << QByteArray("99999999999999999999 second(s)")
+                                    << qint64(1099511627776000);
+        QTest::newRow("comment") << QByteArray("<c>Start \x02") << int(LINE_COMMENT)
+                                 << QByteArray("Start <02>") << qint64(500);
+        QTest::newRow("upper-case marker is data")
+            << QByteArray("<P>5") << int(LINE_DATA) << QByteArray("<P>5") << qint64(500);
+        QTest::newRow("marker not at start")
+            << QByteArray(" <p>5") << int(LINE_DATA) << QByteArray(" <p>5") << qint64(500);
+    }
+    void plan() {
+        QFETCH(QByteArray, line);
+        QFETCH(int, kind);
+        QFETCH(QByteArray, text);
+        QFETCH(qint64, delay);
+        const SLinePlan p = PlanLine(line);
+        QCOMPARE(int(p.kind), kind);
+        QCOMPARE(p.text, text);
+        QCOMPARE(p.nDelayMs, delay);
+    }
+
+    void continuousDelay() {
+        QCOMPARE(ContinuousDelay(-2000), 0);
+        QCOMPARE(ContinuousDelay(0), 0);
+        QCOMPARE(ContinuousDelay(3000), 3000);
+        QCOMPARE(ContinuousDelay(qint64(1) << 50), INT_MAX);
+    }
+
+    void tokens_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("prepared");
+        QTest::newRow("frame") << QByteArray("<02>ORDER 12<0D><03>") << QByteArray("\x02ORDER 12\r\x03");
+        QTest::newRow("nul placeholder") << QByteArray("<00>A") << QByteArray(";A");
+        QTest::newRow("3B is ;") << QByteArray("<3B>") << QByteArray(";");
+        QTest::newRow("literal ;") << QByteArray("a;b") << QByteArray("a;b");
+        QTest::newRow("lower-case hex stays") << QByteArray("<0d><0D>") << QByteArray("<0d>\r");
+        QTest::newRow("high bytes") << QByteArray("<A1><A2><FF><80>") << QByteArray("\xA1\xA2\xFF\x80");
+        QTest::newRow("cascade forward") << QByteArray("<3C>41>") << QByteArray("A");
+        QTest::newRow("no cascade backward") << QByteArray("<41>3C>") << QByteArray("A3C>");
+        QTest::newRow("passed value stays") << QByteArray("<3C>20>") << QByteArray("<20>");
+        QTest::newRow("hex digit cascade") << QByteArray("<<34>1>") << QByteArray("A");
+        QTest::newRow("gt cascade") << QByteArray("<41<3E>") << QByteArray("A");
+        QTest::newRow("no rescan within a pass") << QByteArray("<3C>3C>41>") << QByteArray("<3C>41>");
+        QTest::newRow("pause passes") << QByteArray("<p>5") << QByteArray("<p>5");
+        QTest::newRow("comment passes") << QByteArray("<c>Start <02>") << QByteArray("<c>Start \x02");
+        QTest::newRow("upper markers are text") << QByteArray("<P>5<C>") << QByteArray("<P>5<C>");
+        QTest::newRow("incomplete") << QByteArray("<0") << QByteArray("<0");
+        QTest::newRow("adjacent") << QByteArray("<01><02><03>") << QByteArray("\x01\x02\x03");
+        QTest::newRow("raw nul kept") << QByteArray("<\0X", 3) << QByteArray("<\0X", 3);
+    }
+    void tokens() {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, prepared);
+        QCOMPARE(PrepareScriptLine(line), prepared);
+        QCOMPARE(ReferencePrepare(line), prepared);
+    }
+
+    // Random lines rich in token characters agree with the literal 256 passes.
+    void matchesReferenceOnRandomLines() {
+        const char alphabet[] = "<<<>>>0123456789ABCDEFabc;p";
+        quint32 seed = 12345;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray line("<");
+            const int len = 1 + int(seed % 40);
+            for (int i = 0; i < len; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                line.append(alphabet[(seed >> 16) % (sizeof(alphabet) - 1)]);
+            }
+            QCOMPARE(PrepareScriptLine(line), ReferencePrepare(line));
+        }
+    }
+
+    void fileLines_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QList<QByteArray>>("lines");
+        const QList<QByteArray> two{"\x02"
+                                    "A",
+                                    "<p>3"};
+        QTest::newRow("LF") << QByteArray("<02>A\n<p>3\n") << two;
+        QTest::newRow("CRLF") << QByteArray("<02>A\r\n<p>3\r\n") << two;
+        QTest::newRow("no final end") << QByteArray("<02>A\r\n<p>3") << two;
+        QTest::newRow("remarks") << QByteArray("Heading\n\n <02>x\n<02>A\r\n\r\nremark <p>\n<p>3") << two;
+        QTest::newRow("only remarks") << QByteArray("one\n\n two\r\n") << QList<QByteArray>{};
+        QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
+        QTest::newRow("lone CR kept") << QByteArray("<41>\rB\n") << QList<QByteArray>{"A\rB"};
+        QTest::newRow("trailing CR at end") << QByteArray("<41>\r") << QList<QByteArray>{"A\r"};
+        QTest::newRow("raw high bytes") << QByteArray("<\x80\xff\n") << QList<QByteArray>{"<\x80\xff"};
+    }
+    void fileLines() {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<QByteArray>, lines);
+        const QString path = WriteFile("script.vlq", content);
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(path));
+        QCOMPARE(script.Lines(), lines);
+        QCOMPARE(script.GetLineCount(), lines.size());
+    }
+
+    void missingFileKeepsLines() {
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("a.vlq", "<41>\n<42>\n")));
+        QVERIFY(!script.LoadOrderFile(m_dir.filePath("absent.vlq")));
+        QVERIFY(!script.LoadOrderFile(m_dir.path())); // a folder
+        QCOMPARE(script.GetLineCount(), 2);
+    }
+
+    void secondLoadReplacesLinesKeepsIndex() {
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("a.vlq", "<41>\n<42>\n<43>\n")));
+        QByteArray line;
+        QVERIFY(script.GetNextLine(line, false));
+        QVERIFY(script.GetNextLine(line, false));
+        QVERIFY(script.LoadOrderFile(WriteFile("b.vlq", "<44>\n")));
+        QCOMPARE(script.Lines(), QList<QByteArray>{"D"});
+        QCOMPARE(script.GetLineIndex(), 1);
+    }
+
+    void caseInsensitiveLookup() {
+        const QString path = WriteFile("Foo.VLQ", "<41>\n");
+        QVERIFY(!path.isEmpty());
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(m_dir.filePath("foo.vlq")));
+        QCOMPARE(script.Lines(), QList<QByteArray>{"A"});
+        QVERIFY(!script.LoadOrderFile(m_dir.filePath("fo.vlq")));
+    }
+
+    // An entry that is not a regular file warns and loads as empty, at once: a FIFO would block the
+    // open, a device (or a link to one) could be read without end.
+    void specialFileWarns_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("socket") << "socket";
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("zero device") << "zero";
+        QTest::newRow("link to a zero device") << "link";
+    }
+    void specialFileWarns() {
+        QFETCH(QString, kind);
+        const QString path = m_dir.filePath(kind + ".vlq");
+        if (kind == "socket") {
+            if (!MakeSpecialFile(path, "socket"))
+                QSKIP("cannot make a socket here");
+        } else if (kind == "link") {
+            const QString device = m_dir.filePath("zero-device");
+            if (!QFile::exists(device) && !MakeSpecialFile(device, "zero"))
+                QSKIP("cannot make a device here");
+            QVERIFY(QFile::link(device, path));
+        } else if (!MakeSpecialFile(path, kind)) {
+            QSKIP("cannot make the special file here");
+        }
+
+        COrderScript script;
+        QString unreadable;
+        QVERIFY(script.LoadOrderFile(WriteFile("x.vlq", "<41>\n"), &unreadable));
+        QVERIFY(unreadable.isEmpty());
+        QVERIFY(script.LoadOrderFile(path, &unreadable));
+        QFile::remove(path);
+        QCOMPARE(script.GetLineCount(), 0); // an empty order, and the reason to tell
+        QCOMPARE(unreadable, QStringLiteral("Unable to read Order file \"%1\". ").arg(path));
+    }
+
+    void nextLine_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("startIndex");
+        QTest::addColumn<bool>("wrap");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("endIndex");
+        QTest::newRow("empty, wrap") << 0 << -1 << true << false << 0;
+        QTest::newRow("empty, no wrap") << 0 << -1 << false << false << 0;
+        QTest::newRow("first") << 3 << -1 << false << true << 0;
+        QTest::newRow("last wraps") << 3 << 2 << true << true << 0;
+        QTest::newRow("last stops") << 3 << 2 << false << false << 3;
+        QTest::newRow("past end stops further") << 3 << 3 << false << false << 4;
+        QTest::newRow("past end wraps") << 3 << 4 << true << true << 0;
+    }
+    void nextLine() {
+        QFETCH(int, count);
+        QFETCH(int, startIndex);
+        QFETCH(bool, wrap);
+        QFETCH(bool, result);
+        QFETCH(int, endIndex);
+        QByteArray content;
+        for (int i = 0; i < count; ++i)
+            content += "<" + QByteArray::number(0x41 + i, 16).toUpper() + ">\n";
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("n.vlq", content)));
+        QByteArray line;
+        while (script.GetLineIndex() < startIndex)
+            script.GetNextLine(line, false);
+        QCOMPARE(script.GetLineIndex(), startIndex);
+        line = "unchanged";
+        QCOMPARE(script.GetNextLine(line, wrap), result);
+        QCOMPARE(script.GetLineIndex(), endIndex);
+        QCOMPARE(line, result ? QByteArray(1, char(0x41 + endIndex)) : QByteArray("unchanged"));
+    }
+
+    // Large and hostile files load without crash, one character per byte.
+    void largeAndBinaryFiles() {
+        QByteArray junk;
+        quint32 seed = 7;
+        for (int i = 0; i < 2'000'000; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            junk.append(char(seed >> 24));
+        }
+        COrderScript script;
+        QVERIFY(script.LoadOrderFile(WriteFile("junk.vlq", junk)));
+        const QList<QByteArray> expected = PrepareScript(junk);
+        QCOMPARE(script.GetLineCount(), expected.size());
+
+        QByteArray longLine("<");
+        for (int i = 0; i < 5 * 1024 * 1024 / 4; ++i)
+            longLine += "<4" + QByteArray(1, "0123456789ABCDEF"[i % 16]) + ">";
+        QVERIFY(script.LoadOrderFile(WriteFile("long.vlq", longLine)));
+        QCOMPARE(script.GetLineCount(), 1);
+        QCOMPARE(script.Lines()[0].size(), 1 + 5 * 1024 * 1024 / 4);
+        QCOMPARE(script.Lines()[0].mid(1, 4), QByteArray("@ABC"));
+    }
+
+    void strip_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folderStripped");
+        QTest::addColumn<QString>("nameOnly");
+        QTest::newRow("plain") << "POS/Alpha.vlq"
+                               << "Alpha.vlq"
+                               << "Alpha";
+        QTest::newRow("backslash") << "C:\\x\\POS\\B.vlq"
+                                   << "B.vlq"
+                                   << "B";
+        QTest::newRow("mixed") << "a\\b/c.d.e"
+                               << "c.d.e"
+                               << "c.d";
+        QTest::newRow("dot first") << "POS/.vlq"
+                                   << ".vlq"
+                                   << ".vlq";
+        QTest::newRow("no dot") << "vlq"
+                                << "vlq"
+                                << "vlq";
+        QTest::newRow("trailing slash") << "POS/"
+                                        << ""
+                                        << "";
+        QTest::newRow("dot in folder") << "a.b/c"
+                                       << "c"
+                                       << "c";
+    }
+    void strip() {
+        QFETCH(QString, path);
+        QFETCH(QString, folderStripped);
+        QFETCH(QString, nameOnly);
+        QCOMPARE(StripFolder(path), folderStripped);
+        QCOMPARE(StripFolderAndExtension(path), nameOnly);
+    }
+
+    void enumerate() {
+        QTemporaryDir dir;
+        const QStringList files{"Alpha.vlq",   "beta.VLQ",  "Gamma.Vlq", "A.B.vlq",         ".vlq",
+                                "vlq",         "x.vlq.bak", "noext",     "Ümlaut name.vlq", "PC-POS 3.vlq",
+                                "pc-pos 3.vlq"};
+        for (const QString& name : files) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QDir(dir.path()).mkdir("Folder.vlq"));
+
+        CEmulatorApp app;
+        app.m_settings.m_strPosFolder = dir.path();
+        QStringList names;
+        app.EnumPosNames(names);
+        names.sort();
+        QStringList expected{"Alpha", "beta",        "Gamma",    "A.B",     ".vlq",
+                             "vlq",   "Ümlaut name", "PC-POS 3", "pc-pos 3"};
+        // Where names differ in case only (Windows), "pc-pos 3.vlq" opened the file "PC-POS 3.vlq" made.
+        if (QFileInfo::exists(dir.filePath("ALPHA.VLQ")))
+            expected.removeAll("pc-pos 3");
+        expected.sort();
+        QCOMPARE(names, expected);
+
+        QStringList again;
+        app.EnumPosNames(again);
+        again.sort();
+        QCOMPARE(again, names);
+
+        QFile added(dir.filePath("Late.vlq"));
+        QVERIFY(added.open(QIODevice::WriteOnly));
+        added.close();
+        QStringList later{"kept"};
+        app.EnumPosNames(later);
+        QCOMPARE(later.size(), names.size() + 2);
+        QCOMPARE(later.first(), QStringLiteral("kept"));
+        QVERIFY(later.contains("Late"));
+    }
+
+    void missingFolderIsEmpty() {
+        QStringList names;
+        EnumPosNamesIn(QStringLiteral("/nonexistent/POS"), names);
+        EnumPosNamesIn(QString(), names);
+        QVERIFY(names.isEmpty());
+    }
+
+    // Where an installed program works when started without a POS folder at hand.
+    void workFolder() {
+        QTemporaryDir dir;
+        const QString installed = dir.filePath("share/POS");
+        QVERIFY(QDir().mkpath(installed));
+        for (const char* name : {"PC-POS 3.vlq", "Lane.vlq", "notes.txt"}) {
+            QFile file(installed + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(name);
+        }
+        const QString home = dir.filePath("home");
+        QVERIFY(QDir().mkpath(home));
+        const QString work = home + "/POS Emulator";
+
+        QCOMPARE(ChooseWorkFolder(home, QString(), home), QString()); // not installed: stays
+        QVERIFY(!QFileInfo::exists(work));
+        QCOMPARE(ChooseWorkFolder(home, installed, home), work); // first run: samples copied
+        QCOMPARE(QDir(work + "/POS").entryList(QDir::Files), (QStringList{"Lane.vlq", "PC-POS 3.vlq"}));
+        QFile sample(work + "/POS/Lane.vlq");
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        QCOMPARE(sample.readAll(), QByteArray("Lane.vlq"));
+        sample.close();
+
+        QVERIFY(QFile::remove(work + "/POS/Lane.vlq")); // the operator's choice is kept
+        QCOMPARE(ChooseWorkFolder(home, installed, home), work);
+        QCOMPARE(QDir(work + "/POS").entryList(QDir::Files), QStringList{"PC-POS 3.vlq"});
+
+        QCOMPARE(ChooseWorkFolder(work, installed, home), QString()); // a folder with POS: stays
+        QVERIFY(QDir().mkpath(dir.filePath("elsewhere/POS")));
+        QCOMPARE(ChooseWorkFolder(dir.filePath("elsewhere"), installed, home), QString());
+        // Started in its installation folder (a Start menu entry): the user's folder, not the install's.
+        QCOMPARE(ChooseWorkFolder(dir.filePath("share"), installed, home), work);
+    }
+};
+
+POSEMU_TEST_MAIN(TestScript)
+#include "test_script.moc"
