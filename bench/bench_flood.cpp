@@ -1,9 +1,9 @@
 // A peer floods the window with 64-byte replies (no NUL) for 10 seconds: prints bytes and [Rx] lines
 // taken in per second, resident memory, and how late the window's event loop ran meanwhile.
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
 #include "bench_support.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/send_order_page.h"
 
 #include <QApplication>

@@ -2,11 +2,11 @@
 // takes, for one capture whose journal is 200 MB of bare line feeds (saved, then), for a journal of
 // 2 GiB of printable bytes without a line feed (told and kept), for 1,000 small left captures (declined, so
 // deleted), and for 10,000 saved into one folder (the dialogs shown, the time it takes).
-#include "ui/message_box.h"
 #include "bench_support.h"
 #include "capture/capture_journal.h"
 #include "ui/capture_save.h"
 #include "ui/file_dialog.h"
+#include "ui/message_box.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,9 +3,9 @@
 // comparison. Prints the absolute error of each interval against its delay.
 //   bench_pacing [lines at 500 ms] [lines at 10 ms]
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
 #include "bench_support.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/send_order_page.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "capture/capture_file.h"
-#include "capture/capture_list_model.h"
 #include "capture/capture_log.h"
 #include "test_support.h"
+#include "ui/capture_list_model.h"
 
 #include <QListView>
 #include <QScrollBar>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "capture/capture_journal.h"
-#include "capture/capture_list_model.h"
 #include "script/order_session.h"
+#include "ui/capture_list_model.h"
 #include "ui/config_page.h"
 #include "ui/small_dialogs.h"
 

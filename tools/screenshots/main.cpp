@@ -1,8 +1,8 @@
 // Draws the README's pictures offscreen: the setup wizard, and the main window after an order played
 // to the simulated OCS with its details shown.   pos-screenshots OUTPUT_FOLDER
 #include "app/emulator_app.h"
-#include "ui/message_box.h"
 #include "ui/main_dialog.h"
+#include "ui/message_box.h"
 #include "ui/pos_settings_page.h"
 #include "ui/send_order_page.h"
 #include "ui/setup_wizard.h"

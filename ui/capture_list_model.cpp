@@ -1,4 +1,4 @@
-#include "capture/capture_list_model.h"
+#include "ui/capture_list_model.h"
 
 #include <QFontMetrics>
 #include <QListView>
