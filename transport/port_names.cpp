@@ -13,6 +13,13 @@ QString PortsFolder() {
     return ProfileFolder() + QStringLiteral("/ports");
 }
 
+QString PortDeviceName(const QString& comName) {
+    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return QString();
+    const int number = AtoiLike(comName.mid(3));
+    return number < 1 ? QString() : PortDeviceOf(comName, number);
+}
+
 QString PortDeviceName(int portNumber) {
     return PortDeviceName(QStringLiteral("COM%1").arg(portNumber));
 }

@@ -15,6 +15,8 @@ QString PortsFolder();
 // entry of the ports folder named like the port, else /dev/ttyS(n-1). Empty for a name without a
 // number of 1 or more.
 QString PortDeviceName(const QString& comName);
+// The device a valid COM name stands for (COM and its number read), as the platform names it.
+QString PortDeviceOf(const QString& comName, int number);
 QString PortDeviceName(int portNumber);
 
 // Where udev lists serial adapters by names that last across replugs: POS_EMULATOR_SERIAL_BY_ID when

@@ -8,12 +8,8 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 
-QString PortDeviceName(const QString& comName) {
-    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-        return QString();
-    const int number = AtoiLike(comName.mid(3));
-    if (number < 1)
-        return QString();
+// A link in the ports folder, else the built-in port that Linux numbers from 0.
+QString PortDeviceOf(const QString& comName, int number) {
     const QString entry = PortsFolder() + QLatin1Char('/') + comName;
     const QFileInfo info(entry);
     if (info.exists() || info.isSymLink())

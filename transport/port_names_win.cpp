@@ -8,12 +8,8 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 
-QString PortDeviceName(const QString& comName) {
-    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-        return QString();
-    const int number = AtoiLike(comName.mid(3));
-    if (number < 1)
-        return QString();
+// Windows opens every COM name as it is.
+QString PortDeviceOf(const QString& comName, int) {
     return comName;
 }
 
