@@ -13,7 +13,7 @@ bool SSentLine::IsData() const {
 
 COrderSession::COrderSession(QObject* parent)
     : QObject(parent), m_port(this),
-      m_gather(m_port, [this](const QByteArray& text) { ShowReply(text, true); }) {
+      m_gather(m_port, [this](const QByteArray& text) { emit ReplyReceived(text, true); }) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &COrderSession::OnTick);
@@ -142,13 +142,9 @@ void COrderSession::DrainReplies() {
     for (const SReplyChunk& chunk : m_replies.Take()) {
         if (chunk.nGeneration != m_nCaptureGeneration)
             continue;
+        emit ReplyReceived(chunk.text, false);
         emit BytesReceived(chunk.text, chunk.nReceivedNs);
-        ShowReply(chunk.text, false);
     }
-}
-
-void COrderSession::ShowReply(const QByteArray& text, bool serial) {
-    emit ReplyReceived(text, serial);
 }
 
 void COrderSession::OnOcsDisconnect(const QString&, int, int) {

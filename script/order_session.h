@@ -112,7 +112,6 @@ private:
     void DrainReplies();
     void CloseClient();
     void Schedule(int delayMs);
-    void ShowReply(const QByteArray& text, bool serial);
 
     CAppSettings m_settings;
     COrderScript m_script;

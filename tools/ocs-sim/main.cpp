@@ -1,6 +1,7 @@
 // A simulated OCS: listens where the emulator connects, serves a pseudo-terminal behind a COM name,
 // answers ENQ with ACK and prints every frame it receives with its checksum verdicts.
 #include "frame_check.h"
+#include "sim_platform.h"
 #include "wire_recorder.h"
 
 #include "app/app_settings.h"
@@ -24,40 +25,6 @@
 #include <cstring>
 #include <map>
 #include <vector>
-
-#ifdef _WIN32
-// The TCP side only: Windows has no pseudo-terminals to serve a COM name with.
-using SimHandle = SocketHandle;
-constexpr SimHandle SIM_NO_HANDLE = SOCKET_INVALID;
-constexpr int MSG_NOSIGNAL = 0;
-inline int PollHandles(WSAPOLLFD* fds, size_t count, int timeoutMs) {
-    return ::WSAPoll(fds, ULONG(count), timeoutMs);
-}
-using SimPollFd = WSAPOLLFD;
-inline bool Interrupted() {
-    return false;
-}
-#else
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
-using SimHandle = int;
-constexpr SimHandle SIM_NO_HANDLE = -1;
-inline int PollHandles(pollfd* fds, size_t count, int timeoutMs) {
-    return ::poll(fds, count, timeoutMs);
-}
-using SimPollFd = pollfd;
-inline bool Interrupted() {
-    return errno == EINTR;
-}
-inline void closesocket(int fd) {
-    ::close(fd);
-}
-#endif
 
 namespace {
 
@@ -101,7 +68,7 @@ const char USAGE[] =
     "Ends on Ctrl+C.\n";
 
 struct SSource {
-    SimHandle fd = SIM_NO_HANDLE;
+    SocketHandle fd = SOCKET_INVALID;
     QByteArray name;
     QByteArray pending;
     qint64 nLastByteMs = 0;
@@ -116,19 +83,10 @@ void Print(const QByteArray& what, const QByteArray& text) {
     std::fflush(stdout);
 }
 
-void WriteAll(SimHandle fd, const QByteArray& data) {
+void WriteAll(SocketHandle fd, const QByteArray& data) {
     qsizetype done = 0;
     while (done < data.size()) {
-        const auto n = ::send(fd, data.constData() + done, int(data.size() - done), MSG_NOSIGNAL);
-#ifndef _WIN32
-        if (n < 0 && errno == ENOTSOCK) { // the pseudo-terminal
-            const ssize_t w = ::write(fd, data.constData() + done, size_t(data.size() - done));
-            if (w <= 0)
-                return;
-            done += w;
-            continue;
-        }
-#endif
+        const long n = SimWrite(fd, data.constData() + done, size_t(data.size() - done));
         if (n <= 0)
             return;
         done += n;
@@ -148,20 +106,14 @@ void FlushFrame(SSource& source, const QByteArray& reply) {
 // Takes bytes from a source; false when it has ended. An STX starts a new frame.
 bool ReadSource(SSource& source, bool isSocket, const QByteArray& reply) {
     char buffer[4096];
-#ifdef _WIN32
-    Q_UNUSED(isSocket);
-    const int n = ::recv(source.fd, buffer, int(sizeof(buffer)), 0);
-#else
-    const ssize_t n =
-        isSocket ? ::recv(source.fd, buffer, sizeof(buffer), 0) : ::read(source.fd, buffer, sizeof(buffer));
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+    const long n = SimRead(source.fd, isSocket, buffer, sizeof(buffer));
+    if (n == -2)
         return true;
-#endif
     if (n <= 0)
         return false;
     if (g_pRecorder)
         g_pRecorder->Received(source.name, g_clock.elapsed(), QByteArray(buffer, n));
-    for (ssize_t i = 0; i < n; ++i) {
+    for (long i = 0; i < n; ++i) {
         if (buffer[i] == 0x02)
             FlushFrame(source, reply);
         if (buffer[i] == 0x05)
@@ -209,18 +161,17 @@ bool WriteRecording(const CWireRecorder& recorder, const QString& path) {
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    UseUtf8Console();
-    QCoreApplication app(argc, argv);
+struct SSimOptions {
     QByteArray listenAddress = "127.0.0.1";
     int port = 48501;
     QString serialName;
     QByteArray reply;
     int gapMs = 50;
     QString recordPath;
-    const QStringList args = app.arguments();
+};
+
+// Reads the command line; -1 to go on, else the exit status (help and version shown, or an error).
+int ParseSimArgs(const QStringList& args, SSimOptions& o) {
     for (int i = 1; i < args.size(); ++i) {
         const QString& arg = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -231,27 +182,120 @@ int main(int argc, char** argv) {
             std::printf("ocs-sim %s\n", POSEMU_VERSION);
             return 0;
         } else if (arg == QLatin1String("--listen") && hasValue) {
-            listenAddress = args[++i].toLatin1();
+            o.listenAddress = args[++i].toLatin1();
         } else if (arg == QLatin1String("--port") && hasValue) {
-            port = args[++i].toInt();
+            o.port = args[++i].toInt();
         } else if (arg == QLatin1String("--serial") && hasValue) {
-            serialName = args[++i].toUpper();
+            o.serialName = args[++i].toUpper();
         } else if (arg == QLatin1String("--reply") && hasValue) {
-            reply = PrepareScriptLine(args[++i].toLatin1()).replace(';', '\0');
+            o.reply = PrepareScriptLine(args[++i].toLatin1()).replace(';', '\0');
         } else if (arg == QLatin1String("--gap") && hasValue) {
-            gapMs = std::max(1, args[++i].toInt());
+            o.gapMs = std::max(1, args[++i].toInt());
         } else if (arg == QLatin1String("--record") && hasValue) {
-            recordPath = args[++i];
+            o.recordPath = args[++i];
         } else {
             std::fprintf(stderr, "ocs-sim: unknown or incomplete option '%s'\n\n%s", qUtf8Printable(arg),
                          USAGE);
             return 2;
         }
     }
-    if (port <= 0 || port > 65535) {
+    if (o.port <= 0 || o.port > 65535) {
         std::fprintf(stderr, "ocs-sim: bad port\n");
         return 2;
     }
+    return -1;
+}
+
+// Takes connections and frames until Ctrl+C; the clients still connected are left in `clients`.
+void Serve(SocketHandle listener, SSource& serial, std::vector<SSource>& clients, const SSimOptions& o) {
+    const QByteArray& reply = o.reply;
+    const int gapMs = o.gapMs;
+    const QString& recordPath = o.recordPath;
+    while (!g_bStop) {
+        std::vector<SSimPoll> fds;
+        fds.push_back({listener, SIM_POLLIN, 0});
+        if (serial.fd != SOCKET_INVALID)
+            fds.push_back({serial.fd, SIM_POLLIN, 0});
+        for (const SSource& client : clients)
+            fds.push_back({client.fd, SIM_POLLIN, 0});
+        int timeout = 200;
+        auto consider = [&](const SSource& s) {
+            if (!s.pending.isEmpty())
+                timeout =
+                    std::min<int>(timeout, std::max<qint64>(0, s.nLastByteMs + gapMs - g_clock.elapsed()));
+        };
+        consider(serial);
+        for (const SSource& client : clients)
+            consider(client);
+        const int ready = SimPoll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && !SimInterrupted())
+            break;
+        if (ready > 0) {
+            if (fds[0].revents & SIM_POLLIN) {
+                sockaddr_storage peer{};
+                socklen_t len = sizeof(peer);
+                const SocketHandle fd = SimAccept(listener, &peer, &len);
+                if (fd != SOCKET_INVALID) {
+                    SSource client;
+                    client.fd = fd;
+                    char host[NI_MAXHOST] = "?";
+                    char service[NI_MAXSERV] = "?";
+                    ::getnameinfo(reinterpret_cast<sockaddr*>(&peer), len, host, sizeof(host), service,
+                                  sizeof(service), NI_NUMERICHOST | NI_NUMERICSERV);
+                    client.name =
+                        "TCP " +
+                        SocketAddressWithPort(QLatin1String(host), QByteArray(service).toInt()).toLatin1();
+                    Print(client.name, "connected");
+                    clients.push_back(client);
+                }
+            }
+            size_t index = 1;
+            if (serial.fd != SOCKET_INVALID) {
+                // A closed slave side gives POLLHUP on Linux; the slave we hold keeps it from happening.
+                if (fds[index].revents & SIM_POLLIN)
+                    ReadSource(serial, false, reply);
+                ++index;
+            }
+            for (size_t c = 0; c < clients.size() && index < fds.size(); ++index) {
+                if (fds[index].revents & (SIM_POLLIN | SIM_POLLHUP | SIM_POLLERR)) {
+                    if (!ReadSource(clients[c], true, reply)) {
+                        FlushFrame(clients[c], QByteArray());
+                        Print(clients[c].name, "disconnected");
+                        // The recording so far is kept at each end of a connection: a console closed
+                        // or a simulator killed later loses none of it.
+                        if (g_pRecorder)
+                            WriteRecording(*g_pRecorder, recordPath);
+                        SocketCloseHandle(clients[c].fd);
+                        clients.erase(clients.begin() + static_cast<long>(c));
+                        continue;
+                    }
+                }
+                ++c;
+            }
+        }
+        const qint64 now = g_clock.elapsed();
+        if (!serial.pending.isEmpty() && now - serial.nLastByteMs >= gapMs)
+            FlushFrame(serial, reply);
+        for (SSource& client : clients) {
+            if (!client.pending.isEmpty() && now - client.nLastByteMs >= gapMs)
+                FlushFrame(client, reply);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    UseUtf8Console();
+    QCoreApplication app(argc, argv);
+    SSimOptions options;
+    const int parsed = ParseSimArgs(app.arguments(), options);
+    if (parsed >= 0)
+        return parsed;
+    const QByteArray& listenAddress = options.listenAddress;
+    const int port = options.port;
+    const QString& serialName = options.serialName;
+    const QString& recordPath = options.recordPath;
     CWireRecorder recorder;
     if (!recordPath.isEmpty()) {
         // Found out now, not after a long recording.
@@ -277,8 +321,7 @@ int main(int argc, char** argv) {
                                        &address, &addressLength);
     const QByteArray shownAddress = SocketAddressWithPort(resolved.constFirst(), port).toLatin1();
 
-#ifdef _WIN32
-    if (!serialName.isEmpty()) {
+    if (!serialName.isEmpty() && !SimCanServeSerial()) {
         std::fprintf(stderr, "ocs-sim: --serial needs pseudo-terminals, which Windows does not have; use the "
                              "TCP side\n");
         return 2;
@@ -287,18 +330,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ocs-sim: cannot start the socket library\n");
         return 1;
     }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGBREAK, OnSignal); // Ctrl+Break, the one console event a single program can be sent
-    std::signal(SIGTERM, OnSignal);
-    const SimHandle listener = ::socket(family, SOCK_STREAM, 0);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    const SimHandle listener = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-#endif
+    SimCatchStopSignals(OnSignal);
+    const SocketHandle listener = SimOpenSocket(family);
     g_clock.start();
     const int yes = 1;
     ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof(yes));
@@ -312,132 +345,29 @@ int main(int argc, char** argv) {
 
     std::vector<SSource> clients;
     SSource serial;
-    QString published;
-#ifndef _WIN32
-    int slaveFd = -1;
+    CSimSerial serialPort;
     if (!serialName.isEmpty()) {
-        if (AtoiLike(serialName.mid(3)) < 1 || !serialName.startsWith(QLatin1String("COM"))) {
-            std::fprintf(stderr, "ocs-sim: '%s' is not a COM name\n", qUtf8Printable(serialName));
-            return 2;
+        QString error;
+        int status = 1;
+        if (!serialPort.Open(serialName, error, status)) {
+            std::fprintf(stderr, "ocs-sim: %s\n", qUtf8Printable(error));
+            return status;
         }
-        serial.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (serial.fd < 0 || ::grantpt(serial.fd) != 0 || ::unlockpt(serial.fd) != 0) {
-            std::fprintf(stderr, "ocs-sim: cannot create a pseudo-terminal: %s\n", std::strerror(errno));
-            return 1;
-        }
-        const QByteArray slavePath = ::ptsname(serial.fd);
-        // Holding the slave open keeps the master readable while the emulator closes and reopens it.
-        slaveFd = ::open(slavePath.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios tio{};
-        ::tcgetattr(slaveFd, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slaveFd, TCSANOW, &tio);
-        ::fcntl(serial.fd, F_SETFL, ::fcntl(serial.fd, F_GETFL) | O_NONBLOCK);
-        QDir().mkpath(PortsFolder());
-        published = PortsFolder() + QLatin1Char('/') + serialName;
-        QFile::remove(published);
-        if (::symlink(slavePath.constData(), QFile::encodeName(published).constData()) != 0) {
-            std::fprintf(stderr, "ocs-sim: cannot publish %s: %s\n", qUtf8Printable(published),
-                         std::strerror(errno));
-            return 1;
-        }
+        serial.fd = serialPort.Handle();
         serial.name = "SERIAL " + serialName.toLatin1();
-        Print("serial",
-              serialName.toLatin1() + " -> " + slavePath + " (" + QFile::encodeName(published) + ")");
+        Print("serial", serialPort.Description());
     }
-#endif
 
-    while (!g_bStop) {
-        std::vector<SimPollFd> fds;
-        fds.push_back({listener, POLLIN, 0});
-        if (serial.fd != SIM_NO_HANDLE)
-            fds.push_back({serial.fd, POLLIN, 0});
-        for (const SSource& client : clients)
-            fds.push_back({client.fd, POLLIN, 0});
-        int timeout = 200;
-        auto consider = [&](const SSource& s) {
-            if (!s.pending.isEmpty())
-                timeout =
-                    std::min<int>(timeout, std::max<qint64>(0, s.nLastByteMs + gapMs - g_clock.elapsed()));
-        };
-        consider(serial);
-        for (const SSource& client : clients)
-            consider(client);
-        const int ready = PollHandles(fds.data(), fds.size(), timeout);
-        if (ready < 0 && !Interrupted())
-            break;
-        if (ready > 0) {
-            if (fds[0].revents & POLLIN) {
-                sockaddr_storage peer{};
-                socklen_t len = sizeof(peer);
-#ifdef _WIN32
-                const SimHandle fd = ::accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
-#else
-                const SimHandle fd =
-                    ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-#endif
-                if (fd != SIM_NO_HANDLE) {
-                    SSource client;
-                    client.fd = fd;
-                    char host[NI_MAXHOST] = "?";
-                    char service[NI_MAXSERV] = "?";
-                    ::getnameinfo(reinterpret_cast<sockaddr*>(&peer), len, host, sizeof(host), service,
-                                  sizeof(service), NI_NUMERICHOST | NI_NUMERICSERV);
-                    client.name =
-                        "TCP " +
-                        SocketAddressWithPort(QLatin1String(host), QByteArray(service).toInt()).toLatin1();
-                    Print(client.name, "connected");
-                    clients.push_back(client);
-                }
-            }
-            size_t index = 1;
-            if (serial.fd != SIM_NO_HANDLE) {
-                // A closed slave side gives POLLHUP on Linux; the slave we hold keeps it from happening.
-                if (fds[index].revents & POLLIN)
-                    ReadSource(serial, false, reply);
-                ++index;
-            }
-            for (size_t c = 0; c < clients.size() && index < fds.size(); ++index) {
-                if (fds[index].revents & (POLLIN | POLLHUP | POLLERR)) {
-                    if (!ReadSource(clients[c], true, reply)) {
-                        FlushFrame(clients[c], QByteArray());
-                        Print(clients[c].name, "disconnected");
-                        // The recording so far is kept at each end of a connection: a console closed
-                        // or a simulator killed later loses none of it.
-                        if (g_pRecorder)
-                            WriteRecording(*g_pRecorder, recordPath);
-                        closesocket(clients[c].fd);
-                        clients.erase(clients.begin() + static_cast<long>(c));
-                        continue;
-                    }
-                }
-                ++c;
-            }
-        }
-        const qint64 now = g_clock.elapsed();
-        if (!serial.pending.isEmpty() && now - serial.nLastByteMs >= gapMs)
-            FlushFrame(serial, reply);
-        for (SSource& client : clients) {
-            if (!client.pending.isEmpty() && now - client.nLastByteMs >= gapMs)
-                FlushFrame(client, reply);
-        }
-    }
+    Serve(listener, serial, clients, options);
 
     for (SSource& client : clients) {
         FlushFrame(client, QByteArray());
-        closesocket(client.fd);
+        SocketCloseHandle(client.fd);
     }
-    closesocket(listener);
-#ifdef _WIN32
-    SocketCleanup();
-#else
-    if (serial.fd != SIM_NO_HANDLE) {
+    SocketCloseHandle(listener);
+    if (serial.fd != SOCKET_INVALID)
         FlushFrame(serial, QByteArray());
-        QFile::remove(published);
-        ::close(serial.fd);
-        ::close(slaveFd);
-    }
-#endif
+    SocketCleanup();
     Print("stopped", "");
     if (g_pRecorder && !WriteRecording(recorder, recordPath))
         return 1;

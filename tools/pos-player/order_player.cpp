@@ -94,6 +94,83 @@ const char CONNECT_FAILED[] = "Unable to connect to OCS";
 const char LINK_LOST[] = "Connection Error!";
 constexpr int REOPEN_CHECK_MS = 500;
 
+// --tcp HOST or HOST:PORT (an IPv6 address in brackets before a port), so that jobs on one host can
+// each reach a simulator of their own, and CI services by their names. The name is resolved now.
+bool ParseTcpTarget(const QString& text, SPlayerOptions& options, QString& error) {
+    QString host = text;
+    QString port;
+    bool hasPort = false;
+    if (text.startsWith(QLatin1Char('['))) {
+        const int close = text.indexOf(QLatin1Char(']'));
+        host = text.mid(1, close - 1);
+        if (close < 0 || (close + 1 < text.size() && text.at(close + 1) != QLatin1Char(':'))) {
+            error = QStringLiteral("--tcp takes HOST, HOST:PORT or [IPv6 address]:PORT");
+            return false;
+        }
+        hasPort = close + 1 < text.size();
+        port = text.mid(close + 2);
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        const int colon = text.indexOf(QLatin1Char(':'));
+        host = text.left(colon);
+        port = text.mid(colon + 1);
+        hasPort = true;
+    }
+    if (hasPort) {
+        bool ok = false;
+        options.nTcpPort = port.toInt(&ok);
+        if (!ok || options.nTcpPort < 1 || options.nTcpPort > 65535) {
+            error = QStringLiteral("--tcp takes HOST or HOST:PORT, PORT 1 to 65535");
+            return false;
+        }
+    }
+    QString why;
+    options.tcpAddresses = SocketResolve(host, &why);
+    if (host.isEmpty() || options.tcpAddresses.isEmpty()) {
+        error = QStringLiteral("--tcp: '%1' cannot be resolved: %2")
+                    .arg(host, host.isEmpty() ? QStringLiteral("no host given") : why);
+        return false;
+    }
+    options.strTcpHost = host;
+    options.settings.m_strIpAddress = options.tcpAddresses.constFirst();
+    return true;
+}
+
+// One of the serial line choices, as the Communications page lists them, in any letter case.
+bool ParseChoice(const SSerialChoice& choice, const QString& text, CAppSettings& s, QString& error) {
+    const QStringList items = QString::fromLatin1(choice.pszItems).split(QLatin1Char('\n'));
+    for (const QString& item : items) {
+        if (item.compare(text, Qt::CaseInsensitive) == 0) {
+            s.*choice.pstrField = item;
+            return true;
+        }
+    }
+    error = QLatin1String(choice.pszOption) + QStringLiteral(" takes one of: ") +
+            items.join(QStringLiteral(", "));
+    return false;
+}
+
+// What the options must say together.
+bool CheckPlayerOptions(const SPlayerOptions& options, QString& error) {
+    const CAppSettings& s = options.settings;
+    if (options.strScript.isEmpty()) {
+        error = QStringLiteral("no POS definition file given");
+        return false;
+    }
+    if (s.m_bUseNetwork == s.m_bUseSerial) {
+        error = QStringLiteral("give one of --tcp ADDRESS and --serial COMn");
+        return false;
+    }
+    if (options.bReconnect && !s.m_bUseSerial) {
+        error = QStringLiteral("--reconnect works with --serial only");
+        return false;
+    }
+    if (!options.strJUnit.isEmpty() && options.expect.isEmpty()) {
+        error = QStringLiteral("--junit reports judged replies: give --expect too");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error) {
@@ -165,57 +242,13 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
         } else if (choice) {
             if (!value(text))
                 return false;
-            const QStringList items = QString::fromLatin1(choice->pszItems).split(QLatin1Char('\n'));
-            int match = -1;
-            for (int k = 0; match < 0 && k < items.size(); ++k) {
-                if (items[k].compare(text, Qt::CaseInsensitive) == 0)
-                    match = k;
-            }
-            if (match < 0) {
-                error = arg + QStringLiteral(" takes one of: ") + items.join(QStringLiteral(", "));
+            if (!ParseChoice(*choice, text, s, error))
                 return false;
-            }
-            s.*choice->pstrField = items[match];
         } else if (arg == QLatin1String("--tcp")) {
             if (!value(text))
                 return false;
-            // HOST or HOST:PORT (an IPv6 address in brackets before a port), so that jobs on one host can
-            // each reach a simulator of their own, and CI services by their names.
-            QString host = text;
-            QString port;
-            bool hasPort = false;
-            if (text.startsWith(QLatin1Char('['))) {
-                const int close = text.indexOf(QLatin1Char(']'));
-                host = text.mid(1, close - 1);
-                if (close < 0 || (close + 1 < text.size() && text.at(close + 1) != QLatin1Char(':'))) {
-                    error = QStringLiteral("--tcp takes HOST, HOST:PORT or [IPv6 address]:PORT");
-                    return false;
-                }
-                hasPort = close + 1 < text.size();
-                port = text.mid(close + 2);
-            } else if (text.count(QLatin1Char(':')) == 1) {
-                const int colon = text.indexOf(QLatin1Char(':'));
-                host = text.left(colon);
-                port = text.mid(colon + 1);
-                hasPort = true;
-            }
-            if (hasPort) {
-                bool ok = false;
-                options.nTcpPort = port.toInt(&ok);
-                if (!ok || options.nTcpPort < 1 || options.nTcpPort > 65535) {
-                    error = QStringLiteral("--tcp takes HOST or HOST:PORT, PORT 1 to 65535");
-                    return false;
-                }
-            }
-            QString why;
-            options.tcpAddresses = SocketResolve(host, &why);
-            if (host.isEmpty() || options.tcpAddresses.isEmpty()) {
-                error = QStringLiteral("--tcp: '%1' cannot be resolved: %2")
-                            .arg(host, host.isEmpty() ? QStringLiteral("no host given") : why);
+            if (!ParseTcpTarget(text, options, error))
                 return false;
-            }
-            options.strTcpHost = host;
-            s.m_strIpAddress = options.tcpAddresses.constFirst();
             s.m_bUseNetwork = 1;
         } else if (arg == QLatin1String("--checksum") || arg == QLatin1String("--no-checksum")) {
             checksum = arg == QLatin1String("--checksum") ? 1 : 0;
@@ -258,22 +291,8 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             error = QStringLiteral("--detect takes no other option");
         return args.size() == 1;
     }
-    if (options.strScript.isEmpty()) {
-        error = QStringLiteral("no POS definition file given");
+    if (!CheckPlayerOptions(options, error))
         return false;
-    }
-    if (s.m_bUseNetwork == s.m_bUseSerial) {
-        error = QStringLiteral("give one of --tcp ADDRESS and --serial COMn");
-        return false;
-    }
-    if (options.bReconnect && !s.m_bUseSerial) {
-        error = QStringLiteral("--reconnect works with --serial only");
-        return false;
-    }
-    if (!options.strJUnit.isEmpty() && options.expect.isEmpty()) {
-        error = QStringLiteral("--junit reports judged replies: give --expect too");
-        return false;
-    }
     s.m_strPosInterface = StripFolderAndExtension(options.strScript);
     s.m_bCalcChecksum = checksum >= 0 ? checksum : PosUsesChecksum(s.m_strPosInterface) ? 1 : 0;
     s.m_bIncludeEtx = includeEtx >= 0 ? includeEtx : 0;
