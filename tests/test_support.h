@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -102,6 +103,11 @@ inline QByteArray StoredEntries() {
     for (const QString& key : store->allKeys())
         entries += key.toUtf8() + '=' + store->value(key).toString().toUtf8() + '\n';
     return entries;
+}
+
+// The tests run on Windows (or under Wine): for checks whose expected value differs there.
+inline bool OnWindows() {
+    return QSysInfo::productType() == QLatin1String("windows");
 }
 
 // What a console program printed, with the line ends of POSIX (Windows prints CR LF).

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <vector>
 
 // What the simulator does differently by platform (sim_platform_posix.cpp, sim_platform_win.cpp).
 
@@ -12,6 +13,9 @@ void SimCatchStopSignals(void (*handler)(int));
 // A listening or accepted socket, not inherited by programs started later.
 SocketHandle SimOpenSocket(int family);
 SocketHandle SimAccept(SocketHandle listener, sockaddr_storage* peer, socklen_t* length);
+constexpr short SIM_POLLIN = 0x0001;
+constexpr short SIM_POLLERR = 0x0008;
+constexpr short SIM_POLLHUP = 0x0010;
 // Waits for any of the handles (fd, events, revents as poll has them); -1 on an error.
 struct SSimPoll {
     SocketHandle fd;
@@ -19,6 +23,20 @@ struct SSimPoll {
     short revents;
 };
 int SimPoll(SSimPoll* fds, size_t count, int timeoutMs);
+// SimPoll over the platform's own poll and its flag values.
+template <typename Native, typename Poll>
+int SimPollWith(SSimPoll* fds, size_t count, Poll poll, short in, short err, short hup) {
+    std::vector<Native> native(count);
+    for (size_t i = 0; i < count; ++i)
+        native[i] = {fds[i].fd, short(fds[i].events & SIM_POLLIN ? in : 0), 0};
+    const int ready = poll(native.data());
+    for (size_t i = 0; i < count; ++i) {
+        const short r = native[i].revents;
+        fds[i].revents =
+            short((r & in ? SIM_POLLIN : 0) | (r & err ? SIM_POLLERR : 0) | (r & hup ? SIM_POLLHUP : 0));
+    }
+    return ready;
+}
 // The wait was cut short by a signal: not an error.
 bool SimInterrupted();
 // Reads from a socket, or from the serial side (isSocket false); 0 at its end, -1 on an error, and
@@ -26,9 +44,6 @@ bool SimInterrupted();
 long SimRead(SocketHandle fd, bool isSocket, char* buffer, size_t size);
 // Writes what it can; the count written, or -1.
 long SimWrite(SocketHandle fd, const char* data, size_t size);
-constexpr short SIM_POLLIN = 0x0001;
-constexpr short SIM_POLLERR = 0x0008;
-constexpr short SIM_POLLHUP = 0x0010;
 
 // Whether --serial can be served here (not on Windows: no pseudo-terminals).
 bool SimCanServeSerial();

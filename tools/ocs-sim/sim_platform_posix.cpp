@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
-#include <vector>
 
 bool SimCanServeSerial() {
     return true;
@@ -34,16 +33,9 @@ SocketHandle SimAccept(SocketHandle listener, sockaddr_storage* peer, socklen_t*
 }
 
 int SimPoll(SSimPoll* fds, size_t count, int timeoutMs) {
-    std::vector<pollfd> native(count);
-    for (size_t i = 0; i < count; ++i)
-        native[i] = {fds[i].fd, short(fds[i].events & SIM_POLLIN ? POLLIN : 0), 0};
-    const int ready = ::poll(native.data(), count, timeoutMs);
-    for (size_t i = 0; i < count; ++i) {
-        const short r = native[i].revents;
-        fds[i].revents = short((r & POLLIN ? SIM_POLLIN : 0) | (r & POLLERR ? SIM_POLLERR : 0) |
-                               (r & POLLHUP ? SIM_POLLHUP : 0));
-    }
-    return ready;
+    return SimPollWith<pollfd>(
+        fds, count, [&](pollfd* native) { return ::poll(native, count, timeoutMs); }, POLLIN, POLLERR,
+        POLLHUP);
 }
 
 bool SimInterrupted() {

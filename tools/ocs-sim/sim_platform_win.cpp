@@ -1,7 +1,6 @@
 #include "sim_platform.h"
 
 #include <csignal>
-#include <vector>
 
 bool SimCanServeSerial() {
     return false;
@@ -22,16 +21,9 @@ SocketHandle SimAccept(SocketHandle listener, sockaddr_storage* peer, socklen_t*
 }
 
 int SimPoll(SSimPoll* fds, size_t count, int timeoutMs) {
-    std::vector<WSAPOLLFD> native(count);
-    for (size_t i = 0; i < count; ++i)
-        native[i] = {fds[i].fd, short(fds[i].events & SIM_POLLIN ? POLLIN : 0), 0};
-    const int ready = ::WSAPoll(native.data(), ULONG(count), timeoutMs);
-    for (size_t i = 0; i < count; ++i) {
-        const short r = native[i].revents;
-        fds[i].revents = short((r & POLLIN ? SIM_POLLIN : 0) | (r & POLLERR ? SIM_POLLERR : 0) |
-                               (r & POLLHUP ? SIM_POLLHUP : 0));
-    }
-    return ready;
+    return SimPollWith<WSAPOLLFD>(
+        fds, count, [&](WSAPOLLFD* native) { return ::WSAPoll(native, ULONG(count), timeoutMs); }, POLLIN,
+        POLLERR, POLLHUP);
 }
 
 bool SimInterrupted() {
