@@ -52,7 +52,7 @@ CAppSettings Serial(const char* port, int checksum = 0, int includeEtx = 0) {
     s.m_strBaud = QStringLiteral("19200");
     s.m_strParity = QStringLiteral("None");
     s.m_strDataBits = QStringLiteral("8");
-    s.m_strStopBits = QStringLiteral("1");
+    s.m_strStopBits = QStringLiteral("2");
     s.m_strFlowControl = QStringLiteral("None");
     s.m_bCalcChecksum = checksum;
     s.m_bIncludeEtx = includeEtx;
@@ -374,7 +374,8 @@ private slots:
         CTestPty pty("COM3");
         QVERIFY(session.Open(Serial("COM3", 1, 1)));
         QCOMPARE(heard.nConnected, 1);
-        QCOMPARE(pty.SlaveSettings().nBaud, 19200);
+        QCOMPARE(pty.SlaveSettings().nBaud, 19200); // the settings' texts reach the device
+        QVERIFY(pty.SlaveSettings().bTwoStopBits);
         CPeerReader reader(pty.Master());
         QTRY_COMPARE(reader.Data(), QByteArray("\x02S\x03\x50"));
         WriteBytes(pty.Master(), QByteArray("\x06"

@@ -569,28 +569,6 @@ private slots:
                               "ms: none\n"));
     }
 
-    // Over a serial line (a pseudo-terminal behind COM5) with its settings and serial replies.
-    void serialLine() {
-        SKIP_WITHOUT_PTY();
-        WritePos("PC-POS Serial", "<02>S<03>\n<02>T<03>\n");
-        CTestPty pty("COM5");
-        QProcess player;
-        StartPlayer(player, {"PC-POS Serial", "--serial", "COM5", "--baud", "19200", "--stop-bits", "2"});
-        QCOMPARE(ReadFor(pty.Master(), 4, 5000), QByteArray("\x02S\x03S"));
-        const SLineSettings line = pty.SlaveSettings();
-        QCOMPARE(line.nBaud, 19200);
-        QVERIFY(line.bTwoStopBits); // a pseudo-terminal keeps 8 data bits and no parity whatever is set
-        WriteBytes(pty.Master(), QByteArray("\x06"
-                                            "A\0B",
-                                            4));
-        QCOMPARE(ReadFor(pty.Master(), 4, 5000), QByteArray("\x02T\x03T"));
-        QVERIFY(player.waitForFinished(10000));
-        QCOMPARE(player.exitCode(), 0);
-        const QByteArray out = TextOutput(player.readAllStandardOutput());
-        QVERIFY2(out.contains("SERIAL:   <06>A<00>B\n"), out.constData());
-        QVERIFY(out.contains("SERIAL    <02>T<03>\n"));
-    }
-
     // --detect finds an OCS that answers on COM3 at 19200 only, and says how to reach it.
     void detect() {
         SKIP_WITHOUT_PTY();
