@@ -38,16 +38,16 @@ starts() {
 
 unzip -q "$zip" -d "$work/unpacked"
 folder=$(echo "$work"/unpacked/*)
-wine "$folder/pos-player.exe" --help | grep -q -- "--passes N"
-wine "$folder/ocs-sim.exe" --help | grep -q -- "--listen HOST"
+wine "$folder/pos-player.exe" --help | grep -- "--passes N" > /dev/null
+wine "$folder/ocs-sim.exe" --help | grep -- "--listen HOST" > /dev/null
 # Shipped without debug information; that comes in a zip of its own.
 for exe in "$folder"/*.exe; do
-  if x86_64-w64-mingw32-objdump -h "$exe" | grep -q '\.debug_info'; then
+  if x86_64-w64-mingw32-objdump -h "$exe" | grep '\.debug_info' > /dev/null; then
     echo "$(basename "$exe") ships with its debug information"
     exit 1
   fi
 done
-unzip -l "$debug_zip" | grep -q "pos-player.exe.debug" || { echo "no pos-player.exe.debug in $debug_zip"; exit 1; }
+unzip -l "$debug_zip" | grep "pos-player.exe.debug" > /dev/null || { echo "no pos-player.exe.debug in $debug_zip"; exit 1; }
 starts "$folder/pos-emulator.exe"
 echo "zip: unpacked in another folder, the three programs start ($(du -k "$zip" | cut -f1) KiB)"
 

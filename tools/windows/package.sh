@@ -45,7 +45,7 @@ debug=$stage/$name-debug
 mkdir -p "$debug"
 (cd "$root" && find . -type f \( -name '*.exe' -o -name '*.dll' \) | sort) | while read -r f; do
   f=${f#./}
-  if x86_64-w64-mingw32-objdump -h "$root/$f" | grep -q '\.debug_info'; then
+  if x86_64-w64-mingw32-objdump -h "$root/$f" | grep '\.debug_info' > /dev/null; then
     mkdir -p "$debug/$(dirname "$f")"
     x86_64-w64-mingw32-objcopy --only-keep-debug "$root/$f" "$debug/$f.debug"
     x86_64-w64-mingw32-objcopy --strip-debug --add-gnu-debuglink="$debug/$f.debug" "$root/$f"
