@@ -27,6 +27,11 @@ inline int TestTimeout(int ms) {
 #undef QTRY_COMPARE
 #define QTRY_COMPARE(expr, expected) QTRY_COMPARE_WITH_TIMEOUT(expr, expected, TestTimeout(5000))
 
+// The tests run on Windows (or under Wine): for checks whose expected value differs there.
+inline bool OnWindows() {
+    return QSysInfo::productType() == QLatin1String("windows");
+}
+
 // The offscreen platform cannot pass size limits on to a window system, and says so on every resize.
 // Call from initTestCase(), after the test library has put its own handler in place.
 inline QtMessageHandler& PreviousMessageHandler() {
@@ -57,17 +62,17 @@ inline void PrepareTestEnvironment() {
     qputenv("POS_EMULATOR_SERIAL_BY_ID", home + "/serial-by-id");
     if (qgetenv("QT_QPA_PLATFORM").isEmpty())
         qputenv("QT_QPA_PLATFORM", "offscreen");
-#ifdef _WIN32
     // Windows keeps the profile in the user's registry key and the journals in the user's data folder,
     // wherever HOME points: the tests run one at a time in a Wine prefix of their own
     // (tools/windows/test.sh, which sets POSEMU_TEST_HOME), from an empty key and data folder.
+    if (!OnWindows())
+        return;
     if (qgetenv("POSEMU_TEST_HOME").isEmpty())
         qFatal("run the Windows tests through tools/windows/test.sh: they empty the profile");
     OpenProfileStore()->clear();
     QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
          QStringLiteral("/Veltrin Applications"))
         .removeRecursively();
-#endif
 }
 
 // Puts INI text in the profile store: as the file itself where the store is one; on Windows the
@@ -76,23 +81,22 @@ inline bool WriteProfileText(const QByteArray& text) {
     auto store = OpenProfileStore();
     store->clear();
     store->sync();
-#ifdef _WIN32
-    QTemporaryFile ini;
-    if (!ini.open() || ini.write(text) != text.size() || !ini.flush())
-        return false;
-    QSettings entries(ini.fileName(), QSettings::IniFormat);
-    for (const QString& key : entries.allKeys())
-        store->setValue(key, entries.value(key));
-    store->sync();
-    return store->status() == QSettings::NoError;
-#else
+    if (OnWindows()) {
+        QTemporaryFile ini;
+        if (!ini.open() || ini.write(text) != text.size() || !ini.flush())
+            return false;
+        QSettings entries(ini.fileName(), QSettings::IniFormat);
+        for (const QString& key : entries.allKeys())
+            store->setValue(key, entries.value(key));
+        store->sync();
+        return store->status() == QSettings::NoError;
+    }
     const QString path = store->fileName();
     store.reset();
     QFile::remove(path);
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-#endif
 }
 
 // Every entry of the profile store as "key=value" lines, read back through QSettings (the registry
@@ -105,11 +109,6 @@ inline QByteArray StoredEntries() {
     return entries;
 }
 
-// The tests run on Windows (or under Wine): for checks whose expected value differs there.
-inline bool OnWindows() {
-    return QSysInfo::productType() == QLatin1String("windows");
-}
-
 // What a console program printed, with the line ends of POSIX (Windows prints CR LF).
 inline QByteArray TextOutput(QByteArray printed) {
     return printed.replace("\r\n", "\n");
@@ -117,11 +116,10 @@ inline QByteArray TextOutput(QByteArray printed) {
 
 // Ends a program the test started: as Ctrl+C would where a signal can be sent, else at once.
 inline void StopProgram(QProcess& process) {
-#ifdef _WIN32
-    process.kill();
-#else
-    process.terminate();
-#endif
+    if (OnWindows())
+        process.kill();
+    else
+        process.terminate();
 }
 
 // A program of the build, by its path from the tests' folder.
@@ -192,34 +190,30 @@ private:
 #endif
 
 // What a test cannot do on Windows is skipped there, with the reason (listed in the README too).
-#ifdef _WIN32
-#define SKIP_ON_WINDOWS(reason) QSKIP(reason)
-#else
 #define SKIP_ON_WINDOWS(reason)                                                                              \
     do {                                                                                                     \
+        if (OnWindows())                                                                                     \
+            QSKIP(reason);                                                                                   \
     } while (false)
-#endif
 
 // Sends Ctrl+C (Ctrl+Break to the program's own group on Windows). Wine's console cannot pass an
 // event from one program to another, so there the case skips; anywhere else not sending fails it.
-#ifdef _WIN32
 #define INTERRUPT(process)                                                                                   \
     do {                                                                                                     \
-        if (!SendInterrupt(process))                                                                         \
-            QSKIP("this console cannot send Ctrl+Break to another program (Wine)");                          \
+        if (!SendInterrupt(process)) {                                                                       \
+            if (OnWindows())                                                                                 \
+                QSKIP("this console cannot send Ctrl+Break to another program (Wine)");                      \
+            QFAIL("Ctrl+C not sent");                                                                        \
+        }                                                                                                    \
     } while (false)
-#else
-#define INTERRUPT(process) QVERIFY(SendInterrupt(process))
-#endif
 
 // The pid of a program that has ended.
 inline qint64 GonePid() {
     QProcess gone;
-#ifdef _WIN32
-    gone.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("exit")});
-#else
-    gone.start(QStringLiteral("true"), {});
-#endif
+    if (OnWindows())
+        gone.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("exit")});
+    else
+        gone.start(QStringLiteral("true"), {});
     gone.waitForStarted();
     const qint64 pid = gone.processId();
     gone.waitForFinished();
@@ -228,11 +222,10 @@ inline qint64 GonePid() {
 
 // Starts a program that is none of ours and waits until it is killed.
 inline bool StartOtherProgram(QProcess& process) {
-#ifdef _WIN32
-    process.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("pause")});
-#else
-    process.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-#endif
+    if (OnWindows())
+        process.start(QStringLiteral("cmd.exe"), {QStringLiteral("/c"), QStringLiteral("pause")});
+    else
+        process.start(QStringLiteral("sleep"), {QStringLiteral("30")});
     return process.waitForStarted();
 }
 
