@@ -196,13 +196,16 @@ private slots:
         Control<QPushButton>(&page, IDC_COMM_EXPAND)->click();  // the details, where Detect Now is
         auto* detect = Control<QPushButton>(&page, IDC_COMM_DETECT_NOW);
         CAccessibleRecorder recorder;
-        page.OnDetectNow(); // every COM name is masked: nothing answers
+        page.OnDetectNow();   // every COM name is masked: nothing answers
+        QThread::msleep(300); // the fast failures all wait for this thread at once, as under Wine
         QTRY_COMPARE(m_boxes.size(), 1);
         const QStringList said = recorder.Announced();
         QCOMPARE(said.value(0), QStringLiteral("Searching the serial ports for an OCS | Detect Now"));
-        QCOMPARE(said.value(1), QStringLiteral("Trying COM1 at 9600 baud"));
-        QCOMPARE(said.value(2), QStringLiteral("Trying COM1 at 19200 baud"));
-        QCOMPARE(said.filter("Trying COM").size(), 22);
+        QStringList tried;
+        for (int n = 1; n <= 11; ++n)
+            tried << QStringLiteral("Trying COM%1 at 9600 baud").arg(n)
+                  << QStringLiteral("Trying COM%1 at 19200 baud").arg(n);
+        QCOMPARE(said.mid(1, 22), tried); // in the order tried, also when they all come at once
         QCOMPARE(m_boxes.value(0).strCaption, QStringLiteral("OCS Not Found"));
         if (storedNetwork) {
             QCOMPARE(said.last(), QStringLiteral("The connection is Network again"));

@@ -218,8 +218,10 @@ void CCommSettingsPage::OnDetectNow() {
             [this, progress](const QString& port, const QString& baud, int index) {
                 const QString trying = QStringLiteral("Trying %1 at %2 baud").arg(port, baud);
                 progress->setLabelText(trying);
-                progress->setValue(index);
                 Announce(this, trying);
+                // A modal dialog's setValue runs the event loop, and with it the next ports' calls:
+                // said before it, the ports are heard in the order they are tried.
+                progress->setValue(index);
             });
     connect(
         m_pSearch, &COcsSearch::Finished, this,
