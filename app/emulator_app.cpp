@@ -14,7 +14,7 @@ std::unique_ptr<QSettings> OpenProfileStore() {
                                        QString::fromLatin1(PROFILE_APPLICATION));
 }
 
-CEmulatorApp::CEmulatorApp() : m_ocsDetector(QByteArray(1, 0x06), QByteArray(1, 0x05), 5000, 5) {}
+CEmulatorApp::CEmulatorApp() : m_ocsDetector(DefaultOcsDetector()) {}
 
 void CEmulatorApp::LoadSettings() {
     LoadProfileSettings(m_settings);

@@ -15,6 +15,10 @@ COcsDetector::COcsDetector(const QByteArray& reply, const QByteArray& query, uns
                            int attempts)
     : m_strReply(reply), m_strQuery(query), m_nTimeout(timeoutMs), m_nAttempts(attempts) {}
 
+COcsDetector DefaultOcsDetector() {
+    return COcsDetector(QByteArray(1, 0x06), QByteArray(1, 0x05), 5000, 5);
+}
+
 bool COcsDetector::TakeReply(QByteArray& carried, const QByteArray& read) const {
     carried += read; // NUL bytes before the ACK do not hide it
     const qsizetype found = carried.indexOf(m_strReply);

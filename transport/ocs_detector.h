@@ -33,6 +33,9 @@ private:
     int m_nAttempts;
 };
 
+// The OCS's own exchange: ENQ answered by ACK within 5 s, five times in a row.
+COcsDetector DefaultOcsDetector();
+
 // How long a probe waits at most before it looks at its cancel flag again.
 constexpr unsigned int PROBE_SLICE_MS = 100;
 

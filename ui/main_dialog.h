@@ -123,7 +123,7 @@ private:
     void ConnectSession();
     void EnableSettingsPages(bool enable);
     void EndWaitCursor();
-    void HandleConnectOutcome(int error);
+    void HandleConnectOutcome();
     QPoint PageOrigin() const;
     void RaiseAbovePages();
     void StepDetailsAnimation(bool expand);

@@ -31,7 +31,7 @@ void CMainDialog::ConnectSession() {
         EnableSettingsPages(false);
         AnnounceOrderStarted();
     });
-    connect(&m_session, &COrderSession::ConnectFailed, this, [this] { HandleConnectOutcome(1); });
+    connect(&m_session, &COrderSession::ConnectFailed, this, &CMainDialog::HandleConnectOutcome);
     connect(&m_session, &COrderSession::LinkLost, this, [this](const QString& reason) {
         CloseConnection();
         // The link ended in the middle of an order: say so, the lamps alone do not.
@@ -78,9 +78,7 @@ bool CMainDialog::OpenConnection() {
     return true;
 }
 
-void CMainDialog::HandleConnectOutcome(int error) {
-    if (error == 0)
-        return;
+void CMainDialog::HandleConnectOutcome() {
     m_pageSendOrder->SetStatusText(QStringLiteral("Connection Error!"));
     m_nRxIndicator = IND_ALARM_ON;
     m_nTxIndicator = IND_ALARM_ON;

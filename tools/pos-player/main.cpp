@@ -3,12 +3,10 @@
 #include "interrupt_watch.h"
 #include "order_player.h"
 
-#include "transport/thread_handoff.h"
+#include "transport/ocs_detector.h"
 
 #include <QCoreApplication>
-#include <atomic>
 #include <cstdio>
-#include <thread>
 
 int main(int argc, char** argv) {
     UseUtf8Console();
@@ -34,20 +32,11 @@ int main(int argc, char** argv) {
         return PLAYER_NO_LINK;
     }
     if (options.bDetect) {
-        // The search runs on a worker, so that Ctrl+C, seen on this thread, can end it.
-        std::atomic<bool> cancel{false};
-        int status = PLAYER_NO_LINK;
-        CThreadHandoff done;
-        std::thread worker([&] {
-            status = DetectOcs(stdout, stderr, &cancel);
-            done.Post([] { QCoreApplication::quit(); });
-        });
-        {
-            const CInterruptWatch interrupts(&done, [&cancel] { cancel = true; });
-            app.exec();
-        }
-        worker.join();
-        return status;
+        COcsSearch search(DefaultOcsDetector());
+        ReportSearch(search, stdout, stderr, [](int status) { QCoreApplication::exit(status); });
+        const CInterruptWatch interrupts(&search, [&search] { search.Cancel(); });
+        search.Start();
+        return app.exec();
     }
     COrderPlayer player(options, stdout, stderr);
     QObject::connect(

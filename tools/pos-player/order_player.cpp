@@ -1,6 +1,5 @@
 #include "order_player.h"
 
-#include "app/emulator_app.h"
 #include "capture/capture_file.h"
 #include "capture/capture_journal.h"
 #include "capture/capture_log.h"
@@ -617,26 +616,26 @@ void COrderPlayer::End(int status) {
     emit Finished(m_nStatus);
 }
 
-int DetectOcs(FILE* out, FILE* err, const std::atomic<bool>* cancel) {
-    const CEmulatorApp app; // the window's detector: its query, reply, time-out and attempts
-    const SDetectResult result = SearchForOcs(
-        app.m_ocsDetector,
-        [err](const QString& port, const QString& baud) {
-            std::fprintf(err, "Trying %s at %s baud\n", qUtf8Printable(port), qUtf8Printable(baud));
-            std::fflush(err);
-        },
-        cancel);
-    if (!result.bFound) {
-        std::fprintf(err, "pos-player: %s\n", result.bCancelled ? "search interrupted" : "OCS Not Found");
-        return result.bCancelled ? PLAYER_INTERRUPTED : PLAYER_NO_LINK;
-    }
-    CAppSettings found;
-    ApplyDetectResult(found, result);
-    std::fprintf(
-        out, "OCS found on %s: --serial %s --baud %s --parity %s --data-bits %s --stop-bits %s --flow %s\n",
-        qUtf8Printable(found.m_strPort), qUtf8Printable(found.m_strPort), qUtf8Printable(found.m_strBaud),
-        qUtf8Printable(found.m_strParity), qUtf8Printable(found.m_strDataBits),
-        qUtf8Printable(found.m_strStopBits), qUtf8Printable(found.m_strFlowControl));
-    std::fflush(out);
-    return PLAYER_OK;
+void ReportSearch(COcsSearch& search, FILE* out, FILE* err, const std::function<void(int status)>& done) {
+    QObject::connect(&search, &COcsSearch::Trying, &search, [err](const QString& port, const QString& baud) {
+        std::fprintf(err, "Trying %s at %s baud\n", qUtf8Printable(port), qUtf8Printable(baud));
+        std::fflush(err);
+    });
+    QObject::connect(&search, &COcsSearch::Finished, &search, [out, err, done](const SDetectResult& result) {
+        if (!result.bFound) {
+            std::fprintf(err, "pos-player: %s\n", result.bCancelled ? "search interrupted" : "OCS Not Found");
+            done(result.bCancelled ? PLAYER_INTERRUPTED : PLAYER_NO_LINK);
+            return;
+        }
+        CAppSettings found;
+        ApplyDetectResult(found, result);
+        std::fprintf(
+            out,
+            "OCS found on %s: --serial %s --baud %s --parity %s --data-bits %s --stop-bits %s --flow %s\n",
+            qUtf8Printable(found.m_strPort), qUtf8Printable(found.m_strPort), qUtf8Printable(found.m_strBaud),
+            qUtf8Printable(found.m_strParity), qUtf8Printable(found.m_strDataBits),
+            qUtf8Printable(found.m_strStopBits), qUtf8Printable(found.m_strFlowControl));
+        std::fflush(out);
+        done(PLAYER_OK);
+    });
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 // Exit status of the player.
@@ -43,13 +44,15 @@ struct SPlayerOptions {
     bool bVersion = false;
 };
 
+class COcsSearch;
+
 // Reads the command line (without the program name); false with a one-line error when it is wrong.
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error);
 // The --help text, with what is true on the platform it runs on.
 QByteArray PlayerUsageText();
-// --detect: searches the serial ports as the window's Detect Now does, printing each try to err and
-// what was found to out; PLAYER_OK when found, else PLAYER_NO_LINK. Ctrl+C ends the search.
-int DetectOcs(FILE* out, FILE* err, const std::atomic<bool>* cancel = nullptr);
+// --detect: prints the search's tries to err and what it found to out; done gets PLAYER_OK when found,
+// PLAYER_NO_LINK when not, PLAYER_INTERRUPTED when cancelled.
+void ReportSearch(COcsSearch& search, FILE* out, FILE* err, const std::function<void(int status)>& done);
 
 // Plays a POS definition file to an OCS the way the window's continuous play does, printing each
 // capture line as it happens: the command line's face of the order session. Ends the event loop
