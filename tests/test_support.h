@@ -109,6 +109,11 @@ inline QByteArray StoredEntries() {
     return entries;
 }
 
+// A command line written as one text, its arguments apart by single spaces.
+inline QStringList Args(const char* spaced) {
+    return QString::fromUtf8(spaced).split(QLatin1Char(' '));
+}
+
 // What a console program printed, with the line ends of POSIX (Windows prints CR LF).
 inline QByteArray TextOutput(QByteArray printed) {
     return printed.replace("\r\n", "\n");
