@@ -18,6 +18,17 @@ static QByteArray ReferencePrepare(QByteArray line) {
     return line;
 }
 
+// Bytes written as the scripts write them, "<02>AB<03>", each <XX> one byte (<00> a zero byte).
+static QByteArray Bytes(const char* text) {
+    QByteArray bytes;
+    for (const char* c = text; *c; ++c) {
+        const bool token = c[0] == '<' && c[1] && c[2] && c[3] == '>';
+        bytes += token ? char(QByteArray(c + 1, 2).toInt(nullptr, 16)) : *c;
+        c += token ? 3 : 0;
+    }
+    return bytes;
+}
+
 class TestScript : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -37,57 +48,21 @@ private slots:
         QTest::addColumn<bool>("checksum");
         QTest::addColumn<bool>("includeEtx");
         QTest::addColumn<QByteArray>("wire");
-        const QByteArray frame("\x02"
-                               "AB\x03");
-        QTest::newRow("checksum without ETX") << frame << true << false
-                                              << QByteArray("\x02"
-                                                            "AB\x03\x03");
-        QTest::newRow("checksum with ETX") << frame << true << true
-                                           << QByteArray("\x02"
-                                                         "AB\x03\x00",
-                                                         5);
-        QTest::newRow("no checksum") << frame << false << false << frame;
-        QTest::newRow("include alone does nothing") << frame << false << true << frame;
-        QTest::newRow("placeholder in checksum") << QByteArray("\x02"
-                                                               "A;B\x03")
-                                                 << true << false
-                                                 << QByteArray("\x02"
-                                                               "A\x00"
-                                                               "B\x03\x03",
-                                                               6);
-        QTest::newRow("placeholder plain") << QByteArray(";x;") << false << false << QByteArray("\0x\0", 3);
-        QTest::newRow("no ETX no checksum") << QByteArray("\x02"
-                                                          "AB")
-                                            << true << true
-                                            << QByteArray("\x02"
-                                                          "AB");
-        QTest::newRow("two ETX, running sum") << QByteArray("\x02"
-                                                            "A\x03"
-                                                            "B\x03")
-                                              << true << false
-                                              << QByteArray("\x02"
-                                                            "A\x03"
-                                                            "A"
-                                                            "B\x03\x03");
-        QTest::newRow("two ETX with ETX") << QByteArray("\x02"
-                                                        "A\x03"
-                                                        "B\x03")
-                                          << true << true
-                                          << QByteArray("\x02"
-                                                        "A\x03\x42"
-                                                        "B\x03\x03");
-        QTest::newRow("first byte ETX") << QByteArray("\x03"
-                                                      "A")
-                                        << true << true
-                                        << QByteArray("\x03"
-                                                      "A");
-        QTest::newRow("first byte not summed") << QByteArray("\x7f"
-                                                             "A\x03")
-                                               << true << false
-                                               << QByteArray("\x7f"
-                                                             "A\x03"
-                                                             "A");
-        QTest::newRow("empty") << QByteArray() << true << false << QByteArray();
+        const auto row = [](const char* tag, const char* line, bool checksum, bool etx, const char* wire) {
+            QTest::newRow(tag) << Bytes(line) << checksum << etx << Bytes(wire);
+        };
+        row("checksum without ETX", "<02>AB<03>", true, false, "<02>AB<03><03>");
+        row("checksum with ETX", "<02>AB<03>", true, true, "<02>AB<03><00>");
+        row("no checksum", "<02>AB<03>", false, false, "<02>AB<03>");
+        row("include alone does nothing", "<02>AB<03>", false, true, "<02>AB<03>");
+        row("placeholder in checksum", "<02>A;B<03>", true, false, "<02>A<00>B<03><03>");
+        row("placeholder plain", ";x;", false, false, "<00>x<00>");
+        row("no ETX no checksum", "<02>AB", true, true, "<02>AB");
+        row("two ETX, running sum", "<02>A<03>B<03>", true, false, "<02>A<03>AB<03><03>");
+        row("two ETX with ETX", "<02>A<03>B<03>", true, true, "<02>A<03><42>B<03><03>");
+        row("first byte ETX", "<03>A", true, true, "<03>A");
+        row("first byte not summed", "<7F>A<03>", true, false, "<7F>A<03>A");
+        row("empty", "", true, false, "");
     }
     void encode() {
         QFETCH(QByteArray, line);
@@ -102,25 +77,18 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<qint64>("delay");
-        QTest::newRow("data") << QByteArray("\x02O;K\x03") << int(LINE_DATA) << QByteArray("<02>O<00>K<03>")
-                              << qint64(500);
-        QTest::newRow("pause 3") << QByteArray("<p>3") << int(LINE_PAUSE) << QByteArray("3 second(s)")
-                                 << qint64(3000);
-        QTest::newRow("pause alone") << QByteArray("<p>") << int(LINE_PAUSE) << QByteArray(" second(s)")
-                                     << qint64(0);
-        QTest::newRow("pause blanks and junk") << QByteArray("<p>  12abc") << int(LINE_PAUSE)
-                                               << QByteArray("  12abc second(s)") << qint64(12000);
-        QTest::newRow("negative pause")
-            << QByteArray("<p>-2") << int(LINE_PAUSE) << QByteArray("-2 second(s)") << qint64(-2000);
-        QTest::newRow("huge pause") << QByteArray("<p>99999999999999999999") << int(LINE_PAUSE)
-                                    << QByteArray("99999999999999999999 second(s)")
-                                    << qint64(1099511627776000);
-        QTest::newRow("comment") << QByteArray("<c>Start \x02") << int(LINE_COMMENT)
-                                 << QByteArray("Start <02>") << qint64(500);
-        QTest::newRow("upper-case marker is data")
-            << QByteArray("<P>5") << int(LINE_DATA) << QByteArray("<P>5") << qint64(500);
-        QTest::newRow("marker not at start")
-            << QByteArray(" <p>5") << int(LINE_DATA) << QByteArray(" <p>5") << qint64(500);
+        const auto row = [](const char* line, int kind, const char* text, qint64 delay) {
+            QTest::newRow(line) << Bytes(line) << kind << QByteArray(text) << delay;
+        };
+        row("<02>O;K<03>", LINE_DATA, "<02>O<00>K<03>", 500);
+        row("<p>3", LINE_PAUSE, "3 second(s)", 3000);
+        row("<p>", LINE_PAUSE, " second(s)", 0);
+        row("<p>  12abc", LINE_PAUSE, "  12abc second(s)", 12000);
+        row("<p>-2", LINE_PAUSE, "-2 second(s)", -2000);
+        row("<p>99999999999999999999", LINE_PAUSE, "99999999999999999999 second(s)", 1099511627776000);
+        row("<c>Start <02>", LINE_COMMENT, "Start <02>", 500);
+        row("<P>5", LINE_DATA, "<P>5", 500);   // an upper-case marker is data
+        row(" <p>5", LINE_DATA, " <p>5", 500); // so is one not at the start
     }
     void plan() {
         QFETCH(QByteArray, line);
