@@ -69,16 +69,12 @@ private slots:
         IgnoreBrokenPipes();
         MaskAllComPorts();
         QStringList args{"--listen", "127.0.0.18", "--reply", "<06>OK<00>"};
-#ifndef _WIN32 // the simulator serves a COM name with a pseudo-terminal
-        args << "--serial"
-             << "COM9";
-#endif
+        if (!OnWindows()) // the simulator serves a COM name with a pseudo-terminal
+            args << "--serial" << QStringLiteral("COM9");
         m_sim.start(BuiltProgram(OCS_SIM_PATH), args);
         QVERIFY(m_sim.waitForStarted());
         QVERIFY(WaitForOutput("listening"));
-#ifndef _WIN32
-        QVERIFY(WaitForOutput("serial"));
-#endif
+        QVERIFY(OnWindows() || WaitForOutput("serial"));
     }
 
     void help() {
@@ -169,45 +165,38 @@ private slots:
         QTest::addColumn<QByteArray>("lines"); // the file after its remark
         QTest::addColumn<int>("checksum");
         QTest::addColumn<QStringList>("warnings");
+        const auto tcp = [](qint64 atMs, const char* bytes) {
+            return SChunk{"tcp", atMs, ScriptBytes(bytes)};
+        };
         QTest::newRow("no ETX: frames end on gaps")
-            << QList<SChunk>{{"tcp", 0, "ABC"}, {"tcp", 49, "DE"}, {"tcp", 99, "FG"}, {"tcp", 1200, "\x05"}}
+            << QList<SChunk>{tcp(0, "ABC"), tcp(49, "DE"), tcp(99, "FG"), tcp(1200, "<05>")}
             << QByteArray("<41>BCDE\n<46>G\n<05>\n") << int(RECORDED_NO_CHECKSUM) << QStringList{};
         QTest::newRow("checksum, ETX excluded; pauses")
-            << QList<SChunk>{{"tcp", 0,
-                              "\x02"
-                              "AB\x03\x03"},
-                             {"tcp", 1249, "\x02Z\x03Z"}, // 749 beyond the line's 500 ms: no pause
-                             {"tcp", 2499, "\x02Z\x03Z"}, // 750 beyond: one second
-                             {"tcp", 5499, "\x02Z\x03Z"}} // 2500 beyond: rounds up
+            << QList<SChunk>{tcp(0, "<02>AB<03><03>"),
+                             tcp(1249, "<02>Z<03>Z"), // 749 beyond the line's 500 ms: no pause
+                             tcp(2499, "<02>Z<03>Z"), // 750 beyond: one second
+                             tcp(5499, "<02>Z<03>Z")} // 2500 beyond: rounds up
             << QByteArray("<02>AB<03>\n<02>Z<03>\n<p>1\n<02>Z<03>\n<p>3\n<02>Z<03>\n")
             << int(RECORDED_CHECKSUM_WITHOUT_ETX) << QStringList{};
         QTest::newRow("checksum, ETX included; frames in one burst")
             << QList<SChunk>{{"serial", 0, "\x05"},
-                             {"serial", 100,
-                              "\x02"
-                              "A\x03\x42\x02"
-                              "B\x03\x41"}}
+                             {"serial", 100, ScriptBytes("<02>A<03><42><02>B<03><41>")}}
             << QByteArray("<05>\n<02>A<03>\n<02>B<03>\n") << int(RECORDED_CHECKSUM_WITH_ETX) << QStringList{};
         QTest::newRow("a wrong checksum stays as received")
-            << QList<SChunk>{{"tcp", 0,
-                              "\x02"
-                              "A\x03\x41"},
-                             {"tcp", 600,
-                              "\x02"
-                              "B\x03\x7f"}}
+            << QList<SChunk>{tcp(0, "<02>A<03><41>"), tcp(600, "<02>B<03><7F>")}
             << QByteArray("<02>A<03>\n<41>\n<02>B<03>\n<7F>\n") << int(RECORDED_NO_CHECKSUM) << QStringList{};
         QTest::newRow("semicolon warns, NUL and < written as tokens")
-            << QList<SChunk>{{"tcp", 0, QByteArray("a<b\0c", 5)}, {"tcp", 600, "x;y"}}
+            << QList<SChunk>{tcp(0, "a<3C>b<00>c"), tcp(600, "x;y")}
             << QByteArray("<61><3C>b<00>c\n<78><3B>y\n") << int(RECORDED_NO_CHECKSUM)
             << QStringList{"line 3: the byte 0x3B (;) is played as 0x00, the script format reads it as NUL"};
+        const QStringList readBack{
+            "line 2: the script format reads these bytes back as others; the line does not play as received"};
         QTest::newRow("text the format would read as a token warns")
-            << QList<SChunk>{{"tcp", 0, "<41>"}} << QByteArray("<3C>41>\n") << int(RECORDED_NO_CHECKSUM)
-            << QStringList{"line 2: the script format reads these bytes back as others; the line does not "
-                           "play as received"};
+            << QList<SChunk>{tcp(0, "<3C>41>")} << QByteArray("<3C>41>\n") << int(RECORDED_NO_CHECKSUM)
+            << readBack;
         QTest::newRow("a frame the format reads as a pause warns")
-            << QList<SChunk>{{"tcp", 0, "<p>5"}} << QByteArray("<3C>p>5\n") << int(RECORDED_NO_CHECKSUM)
-            << QStringList{"line 2: the script format reads these bytes back as others; the line does not "
-                           "play as received"};
+            << QList<SChunk>{tcp(0, "<p>5")} << QByteArray("<3C>p>5\n") << int(RECORDED_NO_CHECKSUM)
+            << readBack;
         QTest::newRow("two sources, each its own frames")
             << QList<SChunk>{{"tcp a", 0, "A1"},
                              {"tcp b", 10, "B1"},

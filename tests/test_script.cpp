@@ -18,17 +18,6 @@ static QByteArray ReferencePrepare(QByteArray line) {
     return line;
 }
 
-// Bytes written as the scripts write them, "<02>AB<03>", each <XX> one byte (<00> a zero byte).
-static QByteArray Bytes(const char* text) {
-    QByteArray bytes;
-    for (const char* c = text; *c; ++c) {
-        const bool token = c[0] == '<' && c[1] && c[2] && c[3] == '>';
-        bytes += token ? char(QByteArray(c + 1, 2).toInt(nullptr, 16)) : *c;
-        c += token ? 3 : 0;
-    }
-    return bytes;
-}
-
 class TestScript : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -49,7 +38,7 @@ private slots:
         QTest::addColumn<bool>("includeEtx");
         QTest::addColumn<QByteArray>("wire");
         const auto row = [](const char* tag, const char* line, bool checksum, bool etx, const char* wire) {
-            QTest::newRow(tag) << Bytes(line) << checksum << etx << Bytes(wire);
+            QTest::newRow(tag) << ScriptBytes(line) << checksum << etx << ScriptBytes(wire);
         };
         row("checksum without ETX", "<02>AB<03>", true, false, "<02>AB<03><03>");
         row("checksum with ETX", "<02>AB<03>", true, true, "<02>AB<03><00>");
@@ -78,7 +67,7 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<qint64>("delay");
         const auto row = [](const char* line, int kind, const char* text, qint64 delay) {
-            QTest::newRow(line) << Bytes(line) << kind << QByteArray(text) << delay;
+            QTest::newRow(line) << ScriptBytes(line) << kind << QByteArray(text) << delay;
         };
         row("<02>O;K<03>", LINE_DATA, "<02>O<00>K<03>", 500);
         row("<p>3", LINE_PAUSE, "3 second(s)", 3000);

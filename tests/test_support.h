@@ -109,6 +109,17 @@ inline QByteArray StoredEntries() {
     return entries;
 }
 
+// Bytes written as the scripts write them, "<02>AB<03>", each <XX> one byte (<00> a zero byte).
+inline QByteArray ScriptBytes(const char* text) {
+    QByteArray bytes;
+    for (const char* c = text; *c; ++c) {
+        const bool token = c[0] == '<' && c[1] && c[2] && c[3] == '>';
+        bytes += token ? char(QByteArray(c + 1, 2).toInt(nullptr, 16)) : *c;
+        c += token ? 3 : 0;
+    }
+    return bytes;
+}
+
 // A command line written as one text, its arguments apart by single spaces.
 inline QStringList Args(const char* spaced) {
     return QString::fromUtf8(spaced).split(QLatin1Char(' '));
