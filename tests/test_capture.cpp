@@ -95,9 +95,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("capture.txt");
         QCOMPARE(WriteCaptureFile(path, "abc\r\n"), CAPTURE_WRITTEN);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("abc\r\n"));
+        QCOMPARE(ReadAll(path), QByteArray("abc\r\n"));
         QString error;
         QCOMPARE(WriteCaptureFile(dir.path(), "x", &error), CAPTURE_CANNOT_OPEN); // a folder
         QVERIFY(!error.isEmpty());
@@ -139,9 +137,8 @@ private slots:
         QString error;
         QCOMPARE(WriteCaptureFile(path, "abc\r\n", &error), CAPTURE_CANNOT_OPEN); // returns at once
         QVERIFY(!error.isEmpty());
-        if (!kind.isEmpty()) {
+        if (!kind.isEmpty())
             QVERIFY(IsSpecialFile(path));
-        }
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
                  kind.isEmpty() ? 0 : 1);
     }
@@ -153,11 +150,7 @@ private slots:
         const QString folder = dir.filePath("locked");
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + "/capture.txt";
-        {
-            QFile old(path);
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("an older and longer capture\r\n");
-        }
+        { QVERIFY(WriteFile(path, "an older and longer capture\r\n")); }
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                       QFile::ReadOther | QFile::ExeOther));
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
@@ -169,9 +162,7 @@ private slots:
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QCOMPARE(written, CAPTURE_WRITTEN);
         QCOMPARE(refused, CAPTURE_CANNOT_OPEN);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("new\r\n"));
+        QCOMPARE(ReadAll(path), QByteArray("new\r\n"));
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
     }
 
@@ -219,9 +210,7 @@ private slots:
             QFile left(path), none;
             QVERIFY(left.open(QIODevice::ReadOnly));
             QCOMPARE(WriteCaptureFile(dir.filePath("left.txt"), left, none), CAPTURE_WRITTEN);
-            QFile saved(dir.filePath("left.txt"));
-            QVERIFY(saved.open(QIODevice::ReadOnly));
-            QCOMPARE(saved.readAll(), FormatCaptureFile(lines, CCaptureLines()));
+            QCOMPARE(ReadAll(dir.filePath("left.txt")), FormatCaptureFile(lines, CCaptureLines()));
         }
         lines.Clear();
         QCOMPARE(lines.Count(), 0);
@@ -275,15 +264,11 @@ private slots:
         rx.Append(FormatRxLine(QByteArray("\x06OK\0hidden", 10), false,
                                QDateTime(QDate(2026, 1, 1), QTime(7, 5, 10))));
         rx.Append(FormatRxLine("\x15\xff", true, QDateTime(QDate(2026, 1, 1), QTime(7, 5, 12))));
-        QFile expected(QFINDTESTDATA("data/capture_expected.txt"));
-        QVERIFY(expected.open(QIODevice::ReadOnly));
-        const QByteArray bytes = expected.readAll();
+        const QByteArray bytes = ReadAll(QFINDTESTDATA("data/capture_expected.txt"));
         QCOMPARE(FormatCaptureFile(tx, rx), bytes);
         const QString path = dir.filePath("DataCapture.txt");
         QCOMPARE(WriteCaptureFile(path, tx, rx), CAPTURE_WRITTEN);
-        QFile saved(path);
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        QCOMPARE(saved.readAll(), bytes);
+        QCOMPARE(ReadAll(path), bytes);
     }
 
     // A journal cut short or changed under the program: the save fails and names the journal, an

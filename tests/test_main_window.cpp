@@ -66,9 +66,7 @@ class TestMainWindow : public QObject {
     std::unique_ptr<CTestListener> m_peer;
 
     void WritePos(const QString& name, const QByteArray& content) {
-        QFile file(m_dir.filePath("POS/" + name + ".vlq"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        QVERIFY(WriteFile(m_dir.filePath("POS/" + name + ".vlq"), content));
     }
     CMainDialog& Open() {
         m_dlg = std::make_unique<CMainDialog>(m_app.get());
@@ -778,9 +776,7 @@ private slots:
 
         chosen = m_dir.filePath("capture.txt");
         dlg.OnSaveCapture();
-        QFile file(chosen);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray content = file.readAll();
+        const QByteArray content = ReadAll(chosen);
         QCOMPARE(content, FormatCaptureFile(dlg.TxModel().Lines(), dlg.RxModel().Lines()));
         QVERIFY(content.contains("NETWORK   <02>A\r\n"));
         QVERIFY(content.endsWith("NETWORK:  <06>\r\n"));
@@ -945,9 +941,7 @@ private slots:
         const QByteArray expected = FormatCaptureFile(dlg.TxModel().Lines(), dlg.RxModel().Lines());
         const qsizetype savedLines = dlg.RxModel().Lines().Count();
         SetSaveFileHandler(nullptr);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), expected);
+        QCOMPARE(ReadAll(path), expected);
 
         QTRY_VERIFY_WITH_TIMEOUT(RxTextShown(dlg.RxModel()).size() >= sent.size(), 30000);
         flood.join();

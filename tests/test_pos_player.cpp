@@ -113,9 +113,7 @@ class TestPosPlayer : public QObject {
     QTemporaryDir m_dir;
 
     void WritePos(const QString& name, const QByteArray& content) {
-        QFile file(m_dir.filePath("POS/" + name + ".vlq"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+        QVERIFY(WriteFile(m_dir.filePath("POS/" + name + ".vlq"), content));
     }
     static void StartPlayer(QProcess& player, const QStringList& args) {
         player.setWorkingDirectory(QDir::currentPath());
@@ -302,9 +300,7 @@ private slots:
 
         QVERIFY(!fromWindow.Join().isEmpty());
         QCOMPARE(fromPlayer.Join(), fromWindow.Join());
-        QFile file(capture);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray playerCapture = file.readAll();
+        const QByteArray playerCapture = ReadAll(capture);
         QCOMPARE(WithoutTimes(playerCapture), WithoutTimes(windowCapture));
         // What it printed is the capture's [Tx] section as it happened.
         const QByteArray printed = TextOutput(player.readAllStandardOutput());
@@ -336,9 +332,7 @@ private slots:
         const QByteArray out = TextOutput(player.readAllStandardOutput());
         QVERIFY2(out.contains("NETWORK:  <06>OK<00>hidden\n"), out.constData());
         QCOMPARE(out.count("COMMENT:  between"), 2);
-        QFile file(capture);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray content = file.readAll();
+        const QByteArray content = ReadAll(capture);
         QVERIFY(content.contains("NETWORK:  <06>OK<00>hidden\r\n"));
         QCOMPARE(content.count("NETWORK   <02>1<03>\r\n"), 2);
     }
@@ -439,9 +433,8 @@ private slots:
         QVERIFY2(err.startsWith(message), err.constData());
         if (message.isEmpty())
             QVERIFY(TextOutput(player.readAllStandardOutput()).contains("--passes N"));
-        for (const QString& fifo : fifos) {
+        for (const QString& fifo : fifos)
             QVERIFY(IsSpecialFile(fifo));
-        }
         if (reported) {
             const QStringList errors = ReadReport(report).errors;
             QVERIFY2(errors.size() == 1 && ReadReport(report).bErrorCounted, qPrintable(errors.join(" | ")));
@@ -459,9 +452,7 @@ private slots:
         // A capture file that could not be written leaves the capture for POS Emulator to offer.
         QCOMPARE(CCaptureJournal::FindAbandoned().size(), size_t(player.exitCode() == 6 ? 1 : 0));
         if (peer == QLatin1String("drop")) { // what was captured up to the drop is kept
-            QFile file(m_dir.filePath("dropped.txt"));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QVERIFY(file.readAll().contains("NETWORK   A\r\n"));
+            QVERIFY(ReadAll(m_dir.filePath("dropped.txt")).contains("NETWORK   A\r\n"));
         }
     }
 
@@ -697,9 +688,7 @@ private slots:
         QCOMPARE(boxes[0].strText, QStringLiteral("POS Emulator did not close normally last time. Save the "
                                                   "capture it was holding?"));
         QCOMPARE(boxes[0].buttons, CMessageBox::Yes | CMessageBox::No);
-        QFile file(saved);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray capture = file.readAll();
+        const QByteArray capture = ReadAll(saved);
         for (int k = 1; received.contains("\x02L" + QByteArray::number(k) + "\x03"); ++k)
             QVERIFY2(capture.contains("NETWORK   <02>L" + QByteArray::number(k) + "<03>\r\n"),
                      capture.constData());
@@ -763,9 +752,7 @@ private slots:
         ClosePeer(fb);
         for (const auto& [name, letters] :
              {std::pair{"first.txt", "ABCD"}, std::pair{"second.txt", "QRST"}}) {
-            QFile file(m_dir.filePath(name));
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray capture = file.readAll();
+            const QByteArray capture = ReadAll(m_dir.filePath(name));
             QCOMPARE(capture.count("NETWORK   "), 4);
             for (const char* c = letters; *c; ++c)
                 QVERIFY(capture.contains(QByteArray("NETWORK   ") + *c + "\r\n"));
@@ -839,9 +826,7 @@ private slots:
                  simOut.constData());
         QVERIFY(simOut.contains(statement));
         QVERIFY(!simOut.contains("warning"));
-        QFile file(recording);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray learned = file.readAll();
+        const QByteArray learned = ReadAll(recording);
         QVERIFY2(learned.startsWith("Recorded by ocs-sim on "), learned.constData());
         QVERIFY2(learned.contains("\n<p>1\n<05>\n"), learned.constData());
 

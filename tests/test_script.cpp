@@ -371,11 +371,8 @@ private slots:
         QTemporaryDir dir;
         const QString installed = dir.filePath("share/POS");
         QVERIFY(QDir().mkpath(installed));
-        for (const char* name : {"PC-POS 3.vlq", "Lane.vlq", "notes.txt"}) {
-            QFile file(installed + "/" + name);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(name);
-        }
+        for (const char* name : {"PC-POS 3.vlq", "Lane.vlq", "notes.txt"})
+            QVERIFY(::WriteFile(installed + "/" + name, name));
         const QString home = dir.filePath("home");
         QVERIFY(QDir().mkpath(home));
         const QString work = home + "/POS Emulator";
@@ -384,10 +381,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(work));
         QCOMPARE(ChooseWorkFolder(home, installed, home), work); // first run: samples copied
         QCOMPARE(QDir(work + "/POS").entryList(QDir::Files), (QStringList{"Lane.vlq", "PC-POS 3.vlq"}));
-        QFile sample(work + "/POS/Lane.vlq");
-        QVERIFY(sample.open(QIODevice::ReadOnly));
-        QCOMPARE(sample.readAll(), QByteArray("Lane.vlq"));
-        sample.close();
+        QCOMPARE(ReadAll(work + "/POS/Lane.vlq"), QByteArray("Lane.vlq"));
 
         QVERIFY(QFile::remove(work + "/POS/Lane.vlq")); // the operator's choice is kept
         QCOMPARE(ChooseWorkFolder(home, installed, home), work);

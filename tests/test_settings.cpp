@@ -73,9 +73,7 @@ private slots:
         QCOMPARE(type(L"\\Communications", L"Baud Selection"), DWORD(REG_SZ));
         QCOMPARE(type(L"\\Point of Sale", L"POS Interface"), DWORD(REG_SZ));
 #else
-        QFile file(store->fileName());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray text = file.readAll();
+        const QByteArray text = ReadAll(store->fileName());
         QVERIFY(text.contains("[General]"));
         QVERIFY(text.contains("[Communications]"));
 #endif
@@ -123,9 +121,7 @@ private slots:
         app.LoadSettings();
         QCOMPARE(app.m_settings.m_strBaud, QStringLiteral("9600"));
         app.SaveSettings();
-        QFile stored(OpenProfileStore()->fileName());
-        QVERIFY(stored.open(QIODevice::ReadOnly));
-        const QByteArray text = stored.readAll();
+        const QByteArray text = ReadAll(OpenProfileStore()->fileName());
         QVERIFY(!text.contains("@Variant("));
         QVERIFY(text.contains("Baud%20Selection=9600"));
     }

@@ -42,11 +42,7 @@ class TestSettingsPages : public QObject {
     std::unique_ptr<CEmulatorApp> m_app;
     QList<SMessageBox> m_boxes;
 
-    void Touch(const QString& name) {
-        QFile file(m_dir.filePath("POS/" + name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<41>\n");
-    }
+    void Touch(const QString& name) { QVERIFY(WriteFile(m_dir.filePath("POS/" + name), "<41>\n")); }
 
 private slots:
     void initTestCase() {

@@ -313,17 +313,11 @@ private slots:
         QVERIFY(base.mkpath("20260101-000000-99999-0"));
         for (const auto& [name, text] : {std::pair{"tx.journal", "07:00:00    NETWORK   <02>A<03>\n"},
                                          std::pair{"rx.journal", "07:00:00    NETWORK:  <06>\npartial"}}) {
-            QFile file(base.filePath(QStringLiteral("20260101-000000-99999-0/") + name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text);
+            QVERIFY(WriteFile(base.filePath(QStringLiteral("20260101-000000-99999-0/") + name), text));
         }
         CCaptureJournal running; // a program that runs now: its journals are not offered
         QVERIFY(running.Create(nullptr));
-        {
-            QFile file(running.TxPath());
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("07:00:00    NETWORK   <02>RUNNING<03>\n");
-        }
+        { QVERIFY(WriteFile(running.TxPath(), "07:00:00    NETWORK   <02>RUNNING<03>\n")); }
         const QString target = m_dir.filePath("left.txt");
         QFile::remove(target);
         QStringList order;
@@ -347,9 +341,7 @@ private slots:
         QCOMPARE(order, expected);
         QCOMPARE(QFileInfo::exists(target), saved);
         if (saved) {
-            QFile file(target);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray capture = file.readAll();
+            const QByteArray capture = ReadAll(target);
             QVERIFY(capture.contains("NETWORK   <02>A<03>\r\n"));
             QVERIFY(capture.endsWith("NETWORK:  <06>\r\n")); // a line never written whole is left out
             QVERIFY(!capture.contains("RUNNING"));
