@@ -150,7 +150,7 @@ private slots:
         const QString folder = dir.filePath("locked");
         QVERIFY(QDir().mkpath(folder));
         const QString path = folder + "/capture.txt";
-        { QVERIFY(WriteFile(path, "an older and longer capture\r\n")); }
+        QVERIFY(WriteFile(path, "an older and longer capture\r\n"));
         QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                       QFile::ReadOther | QFile::ExeOther));
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |

@@ -317,7 +317,7 @@ private slots:
         }
         CCaptureJournal running; // a program that runs now: its journals are not offered
         QVERIFY(running.Create(nullptr));
-        { QVERIFY(WriteFile(running.TxPath(), "07:00:00    NETWORK   <02>RUNNING<03>\n")); }
+        QVERIFY(WriteFile(running.TxPath(), "07:00:00    NETWORK   <02>RUNNING<03>\n"));
         const QString target = m_dir.filePath("left.txt");
         QFile::remove(target);
         QStringList order;
