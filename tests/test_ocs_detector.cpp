@@ -108,12 +108,17 @@ private slots:
         QFETCH(bool, found);
         QFETCH(int, enqCount);
         CTestPty pty("COM2");
-        CSerialPeer peer(
-            pty, [&](int index, int) { return index < answers.size() ? answers[index] : QByteArray(); });
+        const int ownBaud = pty.SlaveSettings().nBaud;
+        std::atomic<int> otherBaud{0};
+        CSerialPeer peer(pty, [&](int index, int baud) {
+            otherBaud = baud == 9600 ? otherBaud.load() : baud;
+            return index < answers.size() ? answers[index] : QByteArray();
+        });
         const COcsDetector detector(ACK, ENQ, 300, 5);
         QCOMPARE(detector.Probe("COM2", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0), found);
         QCOMPARE(peer.EnqCount(), enqCount);
-        QCOMPARE(pty.SlaveSettings().nBaud, 9600);
+        QCOMPARE(otherBaud.load(), 0);                // asked at the candidate's rate
+        QCOMPARE(pty.SlaveSettings().nBaud, ownBaud); // and given its own back
     }
 
     void absentPortsCostNothing() {
@@ -193,27 +198,70 @@ private slots:
         QCOMPARE(peer.EnqCount(), 0);
     }
 
-    // A device that streams bytes without end (a GPS receiver, a board printing a log) holds a probe
-    // no longer than its time-out.
-    void streamingDeviceEndsProbe() {
+    // A device that sends without being asked (a GPS receiver, a board printing a log, line noise with
+    // ACKs in it) is passed over at once, and ACKs sent before the probe asked anything count for
+    // nothing. The device keeps its own line settings.
+    void unaskedBytes_data() {
+        QTest::addColumn<QByteArray>("stream"); // sent again and again; empty: the ACKs wait, then quiet
+        QTest::addColumn<bool>("unasked");
+        QTest::newRow("streaming a log") << QByteArray("UUUU") << true;
+        QTest::newRow("random bytes with ACKs") << ScriptBytes("<91><06>x<06><F3><06><06>") << true;
+        QTest::newRow("old ACKs waiting") << QByteArray() << false;
+    }
+    void unaskedBytes() {
         SKIP_WITHOUT_PTY();
+        QFETCH(QByteArray, stream);
         CTestPty pty("COM2");
+        const int ownBaud = pty.SlaveSettings().nBaud;
+        WriteBytes(pty.Master(), QByteArray(5, 0x06));
         std::atomic<bool> stop{false};
-        std::thread stream([&] {
-            while (!stop) {
-                WriteBytes(pty.Master(), "UUUU");
+        std::thread streamer([&] {
+            while (!stop && !stream.isEmpty()) {
+                WriteBytes(pty.Master(), stream);
                 QByteArray drained;
                 ReadWithin(pty.Master(), 5, drained);
             }
         });
         const COcsDetector detector(ACK, ENQ, 300, 5);
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(!detector.Probe("COM2", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0));
-        const qint64 took = clock.elapsed();
+        bool unasked = false;
+        const bool found =
+            detector.Probe("COM2", 9600, 8, PROBE_PARITY_NONE, PROBE_STOPBITS_ONE, 0, nullptr, &unasked);
         stop = true;
-        stream.join();
-        QVERIFY2(took < TestTimeout(3000), qPrintable(QString::number(took)));
+        streamer.join();
+        QVERIFY(!found);
+        QTEST(unasked, "unasked");
+        QCOMPARE(pty.SlaveSettings().nBaud, ownBaud);
+    }
+
+    // A streaming adapter ahead of the OCS's: skipped, said so, and the OCS on the next one is found.
+    void searchSkipsStreamingPort() {
+        SKIP_WITHOUT_PTY();
+        CTestPty noisy("COM3"), ocsPort("COM4");
+        CSerialPeer ocs(ocsPort, [](int, int baud) { return baud == 19200 ? ACK : QByteArray(); });
+        std::atomic<bool> stop{false};
+        std::thread streamer([&] { // a few hundred milliseconds' worth, which nobody reads
+            for (int n = 0; n < 60 && !stop; ++n) {
+                WriteBytes(noisy.Master(), "$GPGGA,123519,4807.038,N\r\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        QStringList said;
+        const SDetectResult result = SearchForOcs(
+            COcsDetector(ACK, ENQ, 300, 5),
+            [&](const QString& port, const QString& baud) { said << port + " " + baud; }, nullptr,
+            [&](const QString& port) { said << SkippedPortText(port); });
+        stop = true;
+        streamer.join();
+        QVERIFY(result.bFound);
+        QCOMPARE(result.strPort, QStringLiteral("COM4"));
+        QCOMPARE(result.skipped, QStringList{"COM3"});
+        QCOMPARE(said, (QStringList{"COM1 9600", "COM1 19200", "COM2 9600", "COM2 19200", "COM3 9600",
+                                    "COM3 sends data nobody asked for: not an OCS, skipped", "COM4 9600",
+                                    "COM4 19200"}));
+        QVERIFY2(
+            DescribeDetectResult(result).startsWith("COM4 (") &&
+                DescribeDetectResult(result).endsWith(") at 19200 baud, parity Odd, 8 data bits, 1 stop bit"),
+            qPrintable(DescribeDetectResult(result)));
     }
 
     // A search on its worker tells each try on this thread, and Cancel ends it at once, nothing found.

@@ -365,9 +365,13 @@ private slots:
         // Each try is said as it happens, before the result.
         QVERIFY(recorder.Announced().contains("Trying COM1 at 9600 baud"));
         QCOMPARE(m_boxes[0].strCaption, QStringLiteral("OCS Found"));
-        QCOMPARE(m_boxes[0].strText,
-                 QStringLiteral("An OCS unit has been found. \n\nYour connection settings "
-                                "have been changed to match the detected OCS's settings."));
+        // The design's text, then where and how it answered.
+        const QString text = m_boxes[0].strText;
+        QVERIFY2(
+            text.startsWith("An OCS unit has been found. \n\nYour connection settings have been changed to "
+                            "match the detected OCS's settings.\n\nFound on COM3 (/dev/") &&
+                text.endsWith(") at 19200 baud, parity Odd, 8 data bits, 1 stop bit."),
+            qPrintable(text));
         QVERIFY(page.IsSerialSelected());
         QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentText(), QStringLiteral("COM3"));
         QCOMPARE(Control<QComboBox>(&page, IDC_COMM_BAUD)->currentText(), QStringLiteral("19200"));

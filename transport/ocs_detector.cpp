@@ -7,6 +7,7 @@
 #include "transport/thread_handoff.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <algorithm>
 #include <thread>
 #include <vector>
@@ -30,13 +31,27 @@ bool COcsDetector::TakeReply(QByteArray& carried, const QByteArray& read) const 
 
 bool COcsDetector::Probe(const QString& port, unsigned int baud, unsigned char dataBits, unsigned char parity,
                          unsigned char stopBits, int /*flowControl: none is the only one used*/,
-                         const std::atomic<bool>* cancel) const {
+                         const std::atomic<bool>* cancel, bool* unasked) const {
+    if (unasked)
+        *unasked = false;
     CProbePort device;
     if (!device.Open(PortDeviceName(port), baud, dataBits, parity, stopBits,
-                     std::min(m_nTimeout, PROBE_SLICE_MS)))
+                     std::min({m_nTimeout, PROBE_SLICE_MS, PROBE_QUIET_MS})))
         return false;
-    QByteArray carried;
+    device.Discard();
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < qint64(PROBE_QUIET_MS)) {
+        if (!device.Read(256).isEmpty()) {
+            if (unasked)
+                *unasked = true;
+            return false;
+        }
+    }
     for (int attempt = 0; attempt < m_nAttempts; ++attempt) {
+        // Only what answers this query counts: an ACK in older input proves nothing.
+        device.Discard();
+        QByteArray carried;
         device.Write(m_strQuery);
         QElapsedTimer clock;
         clock.start();
@@ -80,7 +95,7 @@ int SearchTryCount() {
 }
 
 SDetectResult SearchForOcs(const COcsDetector& detector, const DetectProgress& trying,
-                           const std::atomic<bool>* cancel) {
+                           const std::atomic<bool>* cancel, const DetectSkipped& skipped) {
     SDetectResult result;
     for (const int n : ProbeOrder()) {
         const QString port = QStringLiteral("COM%1").arg(n);
@@ -91,8 +106,16 @@ SDetectResult SearchForOcs(const COcsDetector& detector, const DetectProgress& t
             }
             if (trying)
                 trying(port, QString::fromLatin1(candidate.pszBaud));
-            if (!detector.Probe(port, candidate.nBaud, 8, candidate.nParity, PROBE_STOPBITS_ONE, 0, cancel))
-                continue;
+            bool unasked = false;
+            if (!detector.Probe(port, candidate.nBaud, 8, candidate.nParity, PROBE_STOPBITS_ONE, 0, cancel,
+                                &unasked)) {
+                if (!unasked)
+                    continue;
+                result.skipped << port; // its other settings are not tried either
+                if (skipped)
+                    skipped(port);
+                break;
+            }
             result.bFound = true;
             result.strPort = port;
             result.strBaud = QString::fromLatin1(candidate.pszBaud);
@@ -102,6 +125,22 @@ SDetectResult SearchForOcs(const COcsDetector& detector, const DetectProgress& t
     }
     result.bCancelled = cancel && cancel->load();
     return result;
+}
+
+QString DescribeDetectResult(const SDetectResult& result) {
+    const QString adapter = PortAdapter(result.strPort);
+    // The device itself, not the link in the ports folder that names it.
+    const QString device = QFileInfo(PortDeviceName(result.strPort)).canonicalFilePath();
+    const QString where = !adapter.isEmpty() ? QStringLiteral(" (the adapter %1)").arg(adapter)
+                          : !device.isEmpty() && device != result.strPort
+                              ? QStringLiteral(" (%1)").arg(device)
+                              : QString();
+    return QStringLiteral("%1%2 at %3 baud, parity %4, 8 data bits, 1 stop bit")
+        .arg(result.strPort, where, result.strBaud, result.strParity);
+}
+
+QString SkippedPortText(const QString& port) {
+    return QStringLiteral("%1 sends data nobody asked for: not an OCS, skipped").arg(port);
 }
 
 void ApplyDetectResult(CAppSettings& settings, const SDetectResult& result) {
@@ -150,7 +189,8 @@ void COcsSearch::Start() {
                     const int at = index++;
                     handoff->Post([this, port, baud, at] { emit Trying(port, baud, at); });
                 },
-                &shared->bCancel);
+                &shared->bCancel,
+                [&](const QString& port) { handoff->Post([this, port] { emit Skipped(port); }); });
             handoff->Post([this, handoff, result] {
                 m_bRunning = false;
                 handoff->deleteLater();

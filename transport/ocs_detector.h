@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -16,11 +17,14 @@ class COcsDetector {
 public:
     COcsDetector(const QByteArray& reply, const QByteArray& query, unsigned int timeoutMs, int attempts);
 
-    // True when the device behind the COM name answered every exchange with these line settings. An
-    // exchange that gets no reply within the time-out fails, also while other bytes keep coming; a
-    // cancel set meanwhile ends the probe within PROBE_SLICE_MS.
+    // True when the device behind the COM name answered every exchange with these line settings. Each
+    // exchange starts from a drained input and fails when no reply comes within the time-out of its
+    // query, also while other bytes keep coming. A device that sends anything in the quiet moment
+    // before the first query is no OCS (an OCS speaks when asked): false, with *unasked set. A cancel
+    // set meanwhile ends the probe within PROBE_SLICE_MS. The device gets its line settings back.
     bool Probe(const QString& port, unsigned int baud, unsigned char dataBits, unsigned char parity,
-               unsigned char stopBits, int flowControl, const std::atomic<bool>* cancel = nullptr) const;
+               unsigned char stopBits, int flowControl, const std::atomic<bool>* cancel = nullptr,
+               bool* unasked = nullptr) const;
 
     // One step of the reply search: appends what was read (every byte, 0x00 too) to the carried text
     // and looks for the reply. On a match the text keeps what followed the reply less one character.
@@ -38,6 +42,8 @@ COcsDetector DefaultOcsDetector();
 
 // How long a probe waits at most before it looks at its cancel flag again.
 constexpr unsigned int PROBE_SLICE_MS = 100;
+// How long a probe listens before its first query: a streaming device sends something by then.
+constexpr unsigned int PROBE_QUIET_MS = 150;
 
 // What a search for the OCS found: the port and line settings it answered on.
 struct SDetectResult {
@@ -46,17 +52,27 @@ struct SDetectResult {
     QString strPort;
     QString strBaud;
     QString strParity;
+    QStringList skipped; // ports that sent bytes unasked: no OCS there
 };
 
 class CAppSettings;
 // Each try before it is probed: the port and the baud rate.
 using DetectProgress = std::function<void(const QString& port, const QString& baud)>;
 
+// A port passed over because it sends bytes nobody asked for.
+using DetectSkipped = std::function<void(const QString& port)>;
+
 // Probes COM1..COM11 (adapters first) at each candidate setting until the OCS answers.
 SDetectResult SearchForOcs(const COcsDetector& detector, const DetectProgress& trying = DetectProgress(),
-                           const std::atomic<bool>* cancel = nullptr);
+                           const std::atomic<bool>* cancel = nullptr,
+                           const DetectSkipped& skipped = DetectSkipped());
 // How many tries a whole search makes.
 int SearchTryCount();
+// Where and how the OCS answered, for people: "COM4 (the adapter usb-FTDI_...) at 19200 baud, parity
+// Odd, 8 data bits, 1 stop bit".
+QString DescribeDetectResult(const SDetectResult& result);
+// What is said of a port passed over.
+QString SkippedPortText(const QString& port);
 // The serial settings take the ones that worked.
 void ApplyDetectResult(CAppSettings& settings, const SDetectResult& result);
 
@@ -73,6 +89,7 @@ public:
 
 signals:
     void Trying(const QString& port, const QString& baud, int index);
+    void Skipped(const QString& port);
     void Finished(const SDetectResult& result);
 
 private:

@@ -50,6 +50,7 @@ bool CProbePort::Open(const QString& device, unsigned int baud, unsigned char da
     termios tio{};
     if (::tcgetattr(m_hHandle, &tio) != 0)
         return false;
+    m_saved = QByteArray(reinterpret_cast<const char*>(&tio), sizeof(tio));
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
@@ -69,6 +70,8 @@ bool CProbePort::Open(const QString& device, unsigned int baud, unsigned char da
 }
 CProbePort::~CProbePort() {
     if (m_hHandle >= 0) {
+        if (m_saved.size() == sizeof(termios))
+            ::tcsetattr(m_hHandle, TCSANOW, reinterpret_cast<const termios*>(m_saved.constData()));
         ::ioctl(m_hHandle, TIOCNXCL); // the device may stay open elsewhere
         ::close(m_hHandle);
     }
@@ -86,6 +89,9 @@ void CProbePort::Write(const QByteArray& data) {
         if (n > 0)
             done += n;
     }
+}
+void CProbePort::Discard() {
+    ::tcflush(int(m_hHandle), TCIFLUSH);
 }
 QByteArray CProbePort::Read(int maxBytes) {
     pollfd pfd{int(m_hHandle), POLLIN, 0};

@@ -23,6 +23,7 @@ bool CProbePort::Open(const QString& device, unsigned int baud, unsigned char da
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     GetCommState(Native(m_hHandle), &dcb);
+    m_saved = QByteArray(reinterpret_cast<const char*>(&dcb), sizeof(dcb));
     dcb.BaudRate = baud;
     dcb.ByteSize = dataBits;
     dcb.Parity = parity;
@@ -34,12 +35,18 @@ bool CProbePort::Open(const QString& device, unsigned int baud, unsigned char da
     return SetCommState(Native(m_hHandle), &dcb) != 0;
 }
 CProbePort::~CProbePort() {
-    if (Native(m_hHandle) != INVALID_HANDLE_VALUE)
-        CloseHandle(Native(m_hHandle));
+    if (Native(m_hHandle) == INVALID_HANDLE_VALUE)
+        return;
+    if (m_saved.size() == sizeof(DCB))
+        SetCommState(Native(m_hHandle), reinterpret_cast<DCB*>(m_saved.data()));
+    CloseHandle(Native(m_hHandle));
 }
 void CProbePort::Write(const QByteArray& data) {
     DWORD written = 0;
     WriteFile(Native(m_hHandle), data.constData(), static_cast<DWORD>(data.size()), &written, nullptr);
+}
+void CProbePort::Discard() {
+    PurgeComm(Native(m_hHandle), PURGE_RXCLEAR);
 }
 QByteArray CProbePort::Read(int maxBytes) {
     QByteArray buffer(maxBytes, 0);

@@ -223,6 +223,10 @@ void CCommSettingsPage::OnDetectNow() {
                 // said before it, the ports are heard in the order they are tried.
                 progress->setValue(index);
             });
+    connect(m_pSearch, &COcsSearch::Skipped, progress, [this, progress](const QString& port) {
+        progress->setLabelText(SkippedPortText(port));
+        Announce(this, SkippedPortText(port));
+    });
     connect(
         m_pSearch, &COcsSearch::Finished, this,
         [this, progress, serialBefore](const SDetectResult& result) {
@@ -243,7 +247,8 @@ void CCommSettingsPage::OnDetectFinished(const SDetectResult& result, bool seria
         ApplyDetectResult(m_pApp->m_settings, result);
         ShowMessageBox(nullptr,
                        QStringLiteral("An OCS unit has been found. \n\nYour connection settings have been "
-                                      "changed to match the detected OCS's settings."),
+                                      "changed to match the detected OCS's settings.\n\nFound on ") +
+                           DescribeDetectResult(result) + QLatin1Char('.'),
                        QStringLiteral("OCS Found"), CMessageBox::Ok, CMessageBox::Information);
     } else {
         ShowMessageBox(

@@ -621,6 +621,10 @@ void ReportSearch(COcsSearch& search, FILE* out, FILE* err, const std::function<
         std::fprintf(err, "Trying %s at %s baud\n", qUtf8Printable(port), qUtf8Printable(baud));
         std::fflush(err);
     });
+    QObject::connect(&search, &COcsSearch::Skipped, &search, [err](const QString& port) {
+        std::fprintf(err, "%s\n", qUtf8Printable(SkippedPortText(port)));
+        std::fflush(err);
+    });
     QObject::connect(&search, &COcsSearch::Finished, &search, [out, err, done](const SDetectResult& result) {
         if (!result.bFound) {
             std::fprintf(err, "pos-player: %s\n", result.bCancelled ? "search interrupted" : "OCS Not Found");
