@@ -5,7 +5,11 @@
 
 namespace {
 const char LINK_LOST_TEXT[] = "Connection Error!";
+
+QString LinkLostText(const QString& detail) {
+    return QString::fromLatin1(LINK_LOST_TEXT) + QLatin1Char(' ') + detail;
 }
+} // namespace
 
 bool SSentLine::IsData() const {
     return nKind == TXLINE_SERIAL || nKind == TXLINE_NETWORK;
@@ -62,7 +66,7 @@ bool COrderSession::Open(const CAppSettings& settings, QString* why) {
         ApplyPortSettings(m_port, m_settings);
         if (m_port.OpenPort() < 1) {
             if (why)
-                *why = QStringLiteral("the serial port cannot be opened");
+                *why = m_port.OpenProblem();
             return false;
         }
         ++m_nLinkGeneration;
@@ -75,7 +79,7 @@ bool COrderSession::Open(const CAppSettings& settings, QString* why) {
     }
     if (!m_settings.m_bUseNetwork) {
         if (why)
-            *why = QStringLiteral("no connection is chosen");
+            *why = QStringLiteral("Choose Serial or Network on the Communications page.");
         return false;
     }
     ++m_nLinkGeneration;
@@ -153,7 +157,7 @@ void COrderSession::OnOcsDisconnect(const QString&, int, int) {
         if (generation != m_nLinkGeneration)
             return;
         Close();
-        emit LinkLost(QString::fromLatin1(LINK_LOST_TEXT));
+        emit LinkLost(LinkLostText(QStringLiteral("The OCS closed the connection.")));
     });
 }
 
@@ -282,7 +286,7 @@ bool COrderSession::SendBytes(const QByteArray& bytes) {
         // The OCS has stopped taking data, or has gone: waiting on would freeze the caller.
         if (m_client.Send(&byte, 1) != TCP_OK) {
             Close();
-            emit LinkLost(QString::fromLatin1(LINK_LOST_TEXT));
+            emit LinkLost(LinkLostText(QStringLiteral("The OCS stopped taking data.")));
             return false;
         }
     }
@@ -299,7 +303,7 @@ void COrderSession::SerialFailed() {
     m_port.ClosePort();
     m_bSerialOpen = false;
     m_bSerialDown = true;
-    emit LinkLost(QString::fromLatin1(LINK_LOST_TEXT));
+    emit LinkLost(LinkLostText(QStringLiteral("%1 went away (unplugged?).").arg(m_settings.m_strPort)));
 }
 
 bool COrderSession::Reopen() {

@@ -405,9 +405,15 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::newRow("no POS chosen") << "" << false << 2 << "Warning: Go to POS Settings to select POS";
         QTest::newRow("file deleted") << "Deleted" << true << 2 << "Error: Unable to find POS data";
-        QTest::newRow("no transport") << "Plain" << false << 0 << "Unable to Initiate Comms!";
-        QTest::newRow("serial port absent") << "Plain" << false << 1 << "Unable to Initiate Comms!";
-        QTest::newRow("POS file a FIFO") << "Fifo" << false << 0 << "Unable to Initiate Comms!";
+        // The design's words, then why and what to do.
+        const QString noLink =
+            "Unable to Initiate Comms! Choose Serial or Network on the Communications page.";
+        QTest::newRow("no transport") << "Plain" << false << 0 << noLink;
+        QTest::newRow("serial port absent")
+            << "Plain" << false << 1
+            << QString("Unable to Initiate Comms! COM1%1: no such device (not plugged in?)")
+                   .arg(OnWindows() ? "" : " (/nonexistent/no-such-device)");
+        QTest::newRow("POS file a FIFO") << "Fifo" << false << 0 << noLink;
     }
     void refusedRuns() {
         QFETCH(QString, pos);
@@ -502,8 +508,9 @@ private slots:
         QVERIFY(!AccessibleState(run).disabled && !AccessibleState(stop).disabled); // both usable
         recorder.Clear();
         ResetAndClose(fd); // the OCS goes away
-        QTRY_COMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
-        QCOMPARE(recorder.Announced().last(), QStringLiteral("Connection Error! | Status"));
+        const QString lost = "Connection Error! The OCS closed the connection.";
+        QTRY_COMPARE(Page().StatusText(), lost);
+        QCOMPARE(recorder.Announced().last(), lost + " | Status");
     }
 
     // With the details hidden they are out of the tab chain and out of a screen reader's view; the
@@ -658,10 +665,15 @@ private slots:
         QTRY_COMPARE(reader.Data().left(1), QByteArray("A"));
         pty.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsConnected(), TestTimeout(5000));
-        QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
+        QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error! COM4 went away (unplugged?)."));
+        QCOMPARE(Lines(dlg.TxModel()).last(),
+                 QStringLiteral("COMMENT:  Connection Error!")); // where it ended
         Page().OnStop();
         Page().OnRun();
-        QCOMPARE(Page().StatusText(), QStringLiteral("Unable to Initiate Comms!"));
+        QCOMPARE(
+            Page().StatusText(),
+            QStringLiteral("Unable to Initiate Comms! COM4 (/nonexistent/no-such-device): no such device "
+                           "(not plugged in?)"));
         QVERIFY(Lines(dlg.TxModel()).contains("SERIAL    A"));
         pty = std::make_unique<CTestPty>("COM4");
         Page().OnRun();

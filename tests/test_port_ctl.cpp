@@ -3,6 +3,7 @@
 #include "transport/port_ctl.h"
 #include "transport/port_names.h"
 
+#include <QSerialPort>
 #include <QSignalSpy>
 
 class TestPortCtl : public QObject {
@@ -141,29 +142,68 @@ private slots:
         QVERIFY(port.GetBytesWaiting() > 0);
     }
 
+    // What cannot be opened is refused, and the reason names the port, the device and why.
     void refusesToOpen_data() {
         QTest::addColumn<int>("number");
-        QTest::addColumn<int>("parity");
-        QTest::addColumn<int>("dataBits");
-        QTest::addColumn<int>("stopBits");
-        QTest::newRow("unknown parity") << 5 << -1 << 8 << 0;
-        QTest::newRow("unknown stop bits") << 5 << 0 << 8 << -1;
-        QTest::newRow("9 data bits") << 5 << 0 << 9 << 0;
-        QTest::newRow("4 data bits") << 5 << 0 << 4 << 0;
-        QTest::newRow("port 0") << 0 << 0 << 8 << 0;
-        QTest::newRow("entry pointing nowhere") << 6 << 0 << 8 << 0;
+        QTest::addColumn<QList<int>>("line"); // parity, data bits, stop bits
+        QTest::addColumn<QString>("device");  // what COM5 stands for
+        QTest::addColumn<QString>("problem");
+        const auto row = [](const char* tag, int number, const QList<int>& line, const char* device,
+                            const char* problem) {
+            QTest::newRow(tag) << number << line << QString(device) << QString(problem);
+        };
+        const char* unusable = "COM5: the line settings cannot be used";
+        row("unknown parity", 5, {-1, 8, 0}, "pty", unusable);
+        row("unknown stop bits", 5, {0, 8, -1}, "pty", unusable);
+        row("9 data bits", 5, {0, 9, 0}, "pty", unusable);
+        row("4 data bits", 5, {0, 4, 0}, "pty", unusable);
+        row("port 0", 0, {0, 8, 0}, "pty", "the port is not a COM name");
+        row("entry pointing nowhere", 6, {0, 8, 0}, "pty",
+            "COM6 (/nonexistent/no-such-device): no such device (not plugged in?)");
+        row("a regular file", 5, {0, 8, 0}, "file", "not a serial device");
+        row("a device that is no terminal", 5, {0, 8, 0}, "/dev/null",
+            "COM5 (/dev/null): not a serial device");
+        row("held by another program", 5, {0, 8, 0}, "held", "in use by another program");
     }
     void refusesToOpen() {
         SKIP_WITHOUT_PTY();
         QFETCH(int, number);
-        QFETCH(int, parity);
-        QFETCH(int, dataBits);
-        QFETCH(int, stopBits);
+        QFETCH(QList<int>, line);
+        QFETCH(QString, device);
+        QFETCH(QString, problem);
         CTestPty pty("COM5");
+        CPortCtl holder;
+        QTemporaryDir dir;
+        if (device == "file") {
+            QVERIFY(WriteFile(dir.filePath("plain"), "x"));
+            CTestPty::Publish("COM5", QFile::encodeName(dir.filePath("plain")));
+        } else if (device.startsWith('/')) {
+            CTestPty::Publish("COM5", QFile::encodeName(device));
+        } else if (device == "held") {
+            Configure(holder, 5, 9600, 0, 8, 0, 0, 0);
+            QCOMPARE(holder.OpenPort(), 1);
+        }
         CPortCtl port;
-        Configure(port, number, 9600, parity, dataBits, stopBits, 0, 0);
+        Configure(port, number, 9600, line[0], line[1], line[2], 0, 0);
         QCOMPARE(port.OpenPort(), 0);
         QVERIFY(!port.IsOpen());
+        const QString start = number == 0 ? QStringLiteral("the") : QStringLiteral("COM%1").arg(number);
+        QVERIFY2(port.OpenProblem().endsWith(problem) && port.OpenProblem().startsWith(start),
+                 qPrintable(port.OpenProblem()));
+        if (device == "pty" && number == 5 && problem.endsWith(')')) // the device itself is named
+            QVERIFY(port.OpenProblem().startsWith("COM5 (" + QString::fromLatin1(pty.SlavePath()) + "): "));
+    }
+
+    // A device this user may not open: the way out is said (root passes every check: it tries as
+    // another user).
+    void deniedToThisUser() {
+        SKIP_WITHOUT_PTY();
+        if (!CanDropPrivileges())
+            QSKIP("needs root, to try as another user");
+        CTestPty pty;
+        const QString device = QString::fromLatin1(pty.SlavePath());
+        QCOMPARE(AsUnprivileged([&] { return PortOpenProblem(device, QSerialPort::PermissionError, "x"); }),
+                 QStringLiteral("permission denied (add your user to the dialout group)"));
     }
 
     void deviceVanishes() {

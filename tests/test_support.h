@@ -291,6 +291,9 @@ inline void IgnoreBrokenPipes() {}
 template <class F> auto AsUnprivileged(F act) {
     return act();
 }
+inline bool CanDropPrivileges() {
+    return false;
+}
 // Hard links are not made here: the case skips.
 inline bool MakeHardLink(const QString&, const QString&) {
     return false;
@@ -397,6 +400,11 @@ inline bool MakeSpecialFile(const QString& path, const QString& kind) {
     }
     const dev_t numbers = makedev(1, kind == QLatin1String("zero") ? 5 : 3);
     return ::mknod(native.constData(), S_IFCHR | 0666, numbers) == 0;
+}
+
+// Root can take another user's identity for a moment (AsUnprivileged); others cannot.
+inline bool CanDropPrivileges() {
+    return ::geteuid() == 0;
 }
 
 // Runs `act` as a user the folder's permissions hold back: root passes every permission check, so a

@@ -3,6 +3,7 @@
 #include "app/app_settings.h"
 #include "transport/port_names.h"
 
+#include <QFileInfo>
 #include <QSerialPort>
 
 CPortCtl::CPortCtl(QObject* parent) : QObject(parent), m_pPort(new QSerialPort(this)) {
@@ -22,12 +23,17 @@ int CPortCtl::OpenPort() {
                                                      QSerialPort::TwoStop};
     if (m_pPort->isOpen())
         m_pPort->close();
+    const QString name = QStringLiteral("COM%1").arg(m_nPortNumber);
     if (m_nParity < 0 || m_nParity > 4 || m_nStopBits < 0 || m_nStopBits > 2 || m_nDataBits < 5 ||
-        m_nDataBits > 8 || m_nBaudRate <= 0)
+        m_nDataBits > 8 || m_nBaudRate <= 0) {
+        m_strProblem = name + QStringLiteral(": the line settings cannot be used");
         return 0;
+    }
     const QString device = PortDeviceName(m_nPortNumber);
-    if (device.isEmpty())
+    if (device.isEmpty()) {
+        m_strProblem = QStringLiteral("the port is not a COM name");
         return 0;
+    }
     m_pPort->setPortName(device);
     m_pPort->setBaudRate(m_nBaudRate);
     m_pPort->setDataBits(static_cast<QSerialPort::DataBits>(m_nDataBits));
@@ -36,9 +42,19 @@ int CPortCtl::OpenPort() {
     m_pPort->setFlowControl(m_bHardwareFlow   ? QSerialPort::HardwareControl
                             : m_bSoftwareFlow ? QSerialPort::SoftwareControl
                                               : QSerialPort::NoFlowControl);
-    if (!m_pPort->open(QIODevice::ReadWrite))
+    if (!m_pPort->open(QIODevice::ReadWrite)) {
+        // The device itself rather than the link in the ports folder that names it.
+        const QFileInfo info(device);
+        const QString shown = info.exists()      ? info.canonicalFilePath()
+                              : info.isSymLink() ? info.symLinkTarget()
+                                                 : device;
+        m_strProblem = (shown == name ? name : QStringLiteral("%1 (%2)").arg(name, shown)) +
+                       QStringLiteral(": ") +
+                       PortOpenProblem(device, m_pPort->error(), m_pPort->errorString());
         return 0;
+    }
     m_pPort->clearError();
+    m_strProblem.clear();
     return 1;
 }
 

@@ -33,6 +33,8 @@ public:
 
     bool IsOpen() const;
     QString DeviceName() const;
+    // Why the last OpenPort failed: "COM3 (/dev/ttyUSB0): in use by another program".
+    QString OpenProblem() const { return m_strProblem; }
 
 signals:
     void DataWaiting();
@@ -49,6 +51,7 @@ private:
     int m_nStopBits = PORT_STOPBITS_ONE;
     int m_bSoftwareFlow = 0;
     int m_bHardwareFlow = 0;
+    QString m_strProblem;
 };
 
 // Puts the serial settings of the record (the texts the Communications page offers) on the port.

@@ -19,6 +19,11 @@ QString PortDeviceName(const QString& comName);
 QString PortDeviceOf(const QString& comName, int number);
 QString PortDeviceName(int portNumber);
 
+// Why a device could not be opened as a serial port, in the user's words: "no such device (not plugged
+// in?)", "permission denied (...)", "in use by another program", "not a serial device", else the
+// system's text. The error is the serial port's (QSerialPort::SerialPortError).
+QString PortOpenProblem(const QString& device, int serialPortError, const QString& systemText);
+
 // Where udev lists serial adapters by names that last across replugs: POS_EMULATOR_SERIAL_BY_ID when
 // set, else /dev/serial/by-id.
 QString SerialByIdFolder();

@@ -5,8 +5,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // A link in the ports folder, else the built-in port that Linux numbers from 0.
 QString PortDeviceOf(const QString& comName, int number) {
@@ -15,6 +20,24 @@ QString PortDeviceOf(const QString& comName, int number) {
     if (info.exists() || info.isSymLink())
         return entry;
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+// Told by what the device is, and what the system lets this user do with it; nothing is opened, so a
+// program that holds the port is not disturbed.
+QString PortOpenProblem(const QString& device, int serialPortError, const QString& systemText) {
+    const QByteArray path = QFile::encodeName(device);
+    struct stat info {};
+    if (::stat(path.constData(), &info) != 0)
+        return errno == EACCES ? QStringLiteral("permission denied")
+                               : QStringLiteral("no such device (not plugged in?)");
+    if (!S_ISCHR(info.st_mode) || serialPortError == QSerialPort::UnsupportedOperationError ||
+        systemText.contains(QLatin1String("Inappropriate ioctl")))
+        return QStringLiteral("not a serial device");
+    if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0) // as this program runs
+        return QStringLiteral("permission denied (add your user to the dialout group)");
+    if (serialPortError == QSerialPort::PermissionError) // EBUSY, or the lock of another program
+        return QStringLiteral("in use by another program");
+    return systemText;
 }
 
 namespace {

@@ -5,12 +5,22 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
 
 // Windows opens every COM name as it is.
 QString PortDeviceOf(const QString& comName, int) {
     return comName;
+}
+
+// Windows answers a port another program holds with "access denied".
+QString PortOpenProblem(const QString&, int serialPortError, const QString& systemText) {
+    if (serialPortError == QSerialPort::DeviceNotFoundError)
+        return QStringLiteral("no such device (not plugged in?)");
+    if (serialPortError == QSerialPort::PermissionError)
+        return QStringLiteral("in use by another program");
+    return systemText;
 }
 
 void AssignAdapterPorts() {}

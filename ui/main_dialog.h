@@ -36,7 +36,7 @@ public:
     ~CMainDialog() override;
 
     // Order engine.
-    bool OpenConnection();
+    bool OpenConnection(QString* why = nullptr);
     void CloseConnection();
     void OnOrderTimer();
     bool StepOnce();

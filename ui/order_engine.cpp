@@ -34,6 +34,8 @@ void CMainDialog::ConnectSession() {
     connect(&m_session, &COrderSession::ConnectFailed, this, &CMainDialog::HandleConnectOutcome);
     connect(&m_session, &COrderSession::LinkLost, this, [this](const QString& reason) {
         CloseConnection();
+        // The capture shows where the link ended, after the last line that went out whole.
+        AddTxLine("Connection Error!", TXLINE_COMMENT);
         // The link ended in the middle of an order: say so, the lamps alone do not.
         m_pageSendOrder->SetStatusText(reason);
     });
@@ -70,8 +72,8 @@ void CMainDialog::EndWaitCursor() {
     }
 }
 
-bool CMainDialog::OpenConnection() {
-    if (!m_session.Open(m_pApp->m_settings))
+bool CMainDialog::OpenConnection(QString* why) {
+    if (!m_session.Open(m_pApp->m_settings, why))
         return false;
     m_modelRx.Clear();
     m_modelTx.Clear();

@@ -49,6 +49,7 @@ CSendOrderPage::CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidge
 
 void CSendOrderPage::SetStatusText(const QString& text) {
     AnnounceStatus(m_pStatus, text);
+    m_pStatus->setToolTip(text); // the whole of a text longer than the line
 }
 QWidget* CSendOrderPage::RunButton() const {
     return m_pRun;
@@ -132,11 +133,12 @@ void CSendOrderPage::OnRun() {
         return;
     if (!LoadSelectedScript())
         return;
-    if (m_pMain->OpenConnection()) {
+    QString why;
+    if (m_pMain->OpenConnection(&why)) {
         SetButtonStates(false, true);
         SetStatusText(QString());
     } else {
-        SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
+        SetStatusText(QStringLiteral("Unable to Initiate Comms! ") + why);
         SetButtonStates(true, false);
     }
 }
@@ -157,9 +159,10 @@ void CSendOrderPage::OnRunStep() {
         if (!LoadSelectedScript())
             return;
         m_pMain->Session().SetStepMode(true);
-        if (!m_pMain->OpenConnection()) {
+        QString why;
+        if (!m_pMain->OpenConnection(&why)) {
             m_pMain->Session().SetStepMode(false);
-            SetStatusText(QStringLiteral("Unable to Initiate Comms!"));
+            SetStatusText(QStringLiteral("Unable to Initiate Comms! ") + why);
             return;
         }
         SetButtonStates(true, true);

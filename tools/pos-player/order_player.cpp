@@ -406,10 +406,11 @@ void COrderPlayer::Start() {
     const CAppSettings& s = m_options.settings;
     if (s.m_bUseSerial)
         AssignAdapterPorts(); // an adapter plugged in gets its COM name, as the window gives it
-    if (m_session.Open(s))
+    QString why;
+    if (m_session.Open(s, &why))
         return;
     if (s.m_bUseSerial) {
-        Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms!"));
+        Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms! ") + why);
         return;
     }
     NoConnection();
@@ -555,12 +556,12 @@ void COrderPlayer::Fail(int status, const QString& message) {
 void COrderPlayer::OnLinkLost(const QString& reason) {
     if (m_bEnding || m_bWaitingForPort)
         return;
+    AddTx(LINK_LOST, TXLINE_COMMENT); // where the link ended, after the last line that went out whole
     if (!m_session.UsesSerial() || !m_options.bReconnect) {
         Fail(PLAYER_LINK_LOST, reason);
         return;
     }
     m_bWaitingForPort = true;
-    AddTx(LINK_LOST, TXLINE_COMMENT);
     std::fprintf(m_err, "pos-player: %s went away; waiting for it to come back (Ctrl+C ends)\n",
                  qUtf8Printable(m_options.settings.m_strPort));
     std::fflush(m_err);
