@@ -179,9 +179,9 @@ int CAppSettings::GetStopBitsIndex() const {
 }
 
 const SSerialChoice SERIAL_CHOICES[5] = {
-    {"--baud", SERIAL_BAUD_ITEMS, &CAppSettings::m_strBaud},
-    {"--parity", SERIAL_PARITY_ITEMS, &CAppSettings::m_strParity},
-    {"--data-bits", SERIAL_DATABITS_ITEMS, &CAppSettings::m_strDataBits},
-    {"--stop-bits", SERIAL_STOPBITS_ITEMS, &CAppSettings::m_strStopBits},
-    {"--flow", SERIAL_FLOW_ITEMS, &CAppSettings::m_strFlowControl},
+    {"--baud", SERIAL_BAUD_ITEMS, &CAppSettings::m_strBaud, SERIAL_STANDARD_BAUDS},
+    {"--parity", SERIAL_PARITY_ITEMS, &CAppSettings::m_strParity, nullptr},
+    {"--data-bits", SERIAL_DATABITS_ITEMS, &CAppSettings::m_strDataBits, nullptr},
+    {"--stop-bits", SERIAL_STOPBITS_ITEMS, &CAppSettings::m_strStopBits, nullptr},
+    {"--flow", SERIAL_FLOW_ITEMS, &CAppSettings::m_strFlowControl, nullptr},
 };

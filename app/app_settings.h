@@ -78,9 +78,12 @@ constexpr char SERIAL_PARITY_ITEMS[] = "None\nOdd\nEven\nMark\nSpace";
 constexpr char SERIAL_DATABITS_ITEMS[] = "5\n6\n7\n8";
 constexpr char SERIAL_STOPBITS_ITEMS[] = "1\n1.5\n2";
 constexpr char SERIAL_FLOW_ITEMS[] = "None\nHardware\nSoftware";
+// The rates pos-player takes; the window keeps and uses any rate stored, though its list offers two.
+constexpr char SERIAL_STANDARD_BAUDS[] = "1200\n2400\n4800\n9600\n19200\n38400\n57600\n115200";
 struct SSerialChoice {
     const char* pszOption; // pos-player's option
     const char* pszItems;  // the list's items, separated by '\n'
     QString CAppSettings::*pstrField;
+    const char* pszTaken; // what pos-player takes, when more than the list offers
 };
 extern const SSerialChoice SERIAL_CHOICES[5];

@@ -173,7 +173,14 @@ private slots:
                 "give one of --tcp ADDRESS and --serial COMn");
         refused("no file", "--tcp 127.0.0.1", "no POS definition file given");
         refused("two files", "A B --tcp 127.0.0.1", "only one POS definition file can be played");
-        refused("bad baud", "X --serial COM1 --baud 115200", "--baud takes one of: 9600, 19200");
+        ok("a standard rate beyond the list's", Args("X --serial COM1 --baud 38400 --parity Even"), {0, 0, 38400, 1});
+        refused("bad baud", "X --serial COM1 --baud 12345",
+                "--baud takes one of: 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200");
+        if (OnWindows())
+            ok("1.5 stop bits", Args("X --serial COM1 --stop-bits 1.5 --parity Even"), {0, 0, 9600, 1});
+        else
+            refused("1.5 stop bits", "X --serial COM1 --stop-bits 1.5",
+                    "--stop-bits 1.5 cannot be set on this system's serial ports: give 1 or 2");
         refused("value missing", "X --tcp", "--tcp needs a value");
         refused("negative passes", "X --tcp 127.0.0.1 --passes -1",
                 "--passes takes a whole number, 0 or more");
@@ -596,6 +603,37 @@ private slots:
         QCOMPARE(out.contains("COMMENT:  COM3\n"), comesBack);
         err += TextOutput(player.readAllStandardError());
         QCOMPARE(err.count("went away"), 1);
+        MaskAllComPorts();
+        QVERIFY(byId.removeRecursively());
+    }
+
+    // --reconnect with the adapter not plugged in at the start (named when it was last seen): the
+    // player says why once, waits, and plays the whole order once the adapter is there.
+    void reconnectWaitsForAbsentDevice() {
+        SKIP_WITHOUT_PTY();
+        WritePos("Later", "<41>\n<42>\n");
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        const QString adapter = byId.filePath("usb-FTDI_FT232R_USB_UART_B20K5678-if00-port0");
+        CTestPty::Publish("COM3", QFile::encodeName(adapter));
+        QProcess player;
+        StartPlayer(player, Args("Later --serial COM3 --reconnect"));
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += TextOutput(player.readAllStandardError())).contains("waiting"),
+                                 5000);
+        QCOMPARE(err, "pos-player: COM3 (" + adapter.toUtf8() +
+                          "): no such device (not plugged in?); waiting for it (Ctrl+C ends)\n");
+        QTest::qWait(1200); // a few checks find nothing
+        CTestPty pty;
+        QVERIFY(QFile::link(QString::fromLatin1(pty.SlavePath()), adapter));
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty.Master(), 50, received), received.contains('B')), 10000);
+        QVERIFY(player.waitForFinished(10000));
+        QCOMPARE(player.exitCode(), 0);
+        QCOMPARE(received, QByteArray("AB"));
+        err += TextOutput(player.readAllStandardError());
+        QCOMPARE(err.count("waiting"), 1);
+        QVERIFY(err.contains("pos-player: COM3 is there; the order starts\n"));
         MaskAllComPorts();
         QVERIFY(byId.removeRecursively());
     }

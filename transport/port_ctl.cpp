@@ -29,6 +29,10 @@ int CPortCtl::OpenPort() {
         m_strProblem = name + QStringLiteral(": the line settings cannot be used");
         return 0;
     }
+    if (m_nStopBits == PORT_STOPBITS_ONE_AND_HALF && !SerialTakesOneAndHalfStopBits()) {
+        m_strProblem = name + QStringLiteral(": 1.5 stop bits cannot be set on this system's serial ports");
+        return 0;
+    }
     const QString device = PortDeviceName(m_nPortNumber);
     if (device.isEmpty()) {
         m_strProblem = QStringLiteral("the port is not a COM name");

@@ -26,7 +26,8 @@ QString PortDeviceName(int portNumber) {
 
 QString SerialByIdFolder() {
     const QString folder = qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID");
-    return folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : folder;
+    // Absolute, so that the links made to it hold from any folder.
+    return folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : QDir(folder).absolutePath();
 }
 
 std::vector<SPresentPort> PresentComPorts() {

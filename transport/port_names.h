@@ -19,6 +19,9 @@ QString PortDeviceName(const QString& comName);
 QString PortDeviceOf(const QString& comName, int number);
 QString PortDeviceName(int portNumber);
 
+// Whether the serial ports here take 1.5 stop bits (Windows does; POSIX terminals have 1 or 2).
+bool SerialTakesOneAndHalfStopBits();
+
 // Why a device could not be opened as a serial port, in the user's words: "no such device (not plugged
 // in?)", "permission denied (...)", "in use by another program", "not a serial device", else the
 // system's text. The error is the serial port's (QSerialPort::SerialPortError).

@@ -22,6 +22,10 @@ QString PortDeviceOf(const QString& comName, int number) {
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
+bool SerialTakesOneAndHalfStopBits() {
+    return false;
+}
+
 // Told by what the device is, and what the system lets this user do with it; nothing is opened, so a
 // program that holds the port is not disturbed.
 QString PortOpenProblem(const QString& device, int serialPortError, const QString& systemText) {
@@ -30,8 +34,7 @@ QString PortOpenProblem(const QString& device, int serialPortError, const QStrin
     if (::stat(path.constData(), &info) != 0)
         return errno == EACCES ? QStringLiteral("permission denied")
                                : QStringLiteral("no such device (not plugged in?)");
-    if (!S_ISCHR(info.st_mode) || serialPortError == QSerialPort::UnsupportedOperationError ||
-        systemText.contains(QLatin1String("Inappropriate ioctl")))
+    if (!S_ISCHR(info.st_mode) || systemText.contains(QLatin1String("Inappropriate ioctl")))
         return QStringLiteral("not a serial device");
     if (::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0) // as this program runs
         return QStringLiteral("permission denied (add your user to the dialout group)");

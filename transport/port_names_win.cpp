@@ -14,6 +14,10 @@ QString PortDeviceOf(const QString& comName, int) {
     return comName;
 }
 
+bool SerialTakesOneAndHalfStopBits() {
+    return true;
+}
+
 // Windows answers a port another program holds with "access denied".
 QString PortOpenProblem(const QString&, int serialPortError, const QString& systemText) {
     if (serialPortError == QSerialPort::DeviceNotFoundError)

@@ -34,13 +34,16 @@ QByteArray PlayerUsageText() {
                            : " (COM1..COM14, as on the Communications page; a USB\n"
                              "                     adapter gets the lowest free name from COM3 up the first "
                              "time it is seen)\n") +
-        "  --baud RATE        9600 (default) or 19200\n"
+        "  --baud RATE        9600 (default), 19200, or another standard rate from 1200 to 115200\n"
         "  --parity NAME      None (default), Odd, Even, Mark or Space\n"
         "  --data-bits N      5, 6, 7 or 8 (default)\n"
-        "  --stop-bits N      1 (default), 1.5 or 2\n"
+        "  --stop-bits N      " +
+        QByteArray(SerialTakesOneAndHalfStopBits() ? "1 (default), 1.5 or 2\n"
+                                                   : "1 (default) or 2 (1.5 on Windows only)\n") +
         "  --flow NAME        None (default), Hardware or Software\n"
-        "  --reconnect        serial: when the device goes away (an adapter unplugged), wait for it,\n"
-        "                     checking every 500 ms, and go on with the next line once it is back\n"
+        "  --reconnect        serial: when the device is not there at the start or goes away (an\n"
+        "                     adapter unplugged), wait for it, checking every 500 ms, and start, or go\n"
+        "                     on with the next line, once it is there\n"
         "  --checksum, --no-checksum\n"
         "                     send (or not) a checksum byte after each ETX\n"
         "  --include-etx, --no-include-etx\n"
@@ -136,12 +139,19 @@ bool ParseTcpTarget(const QString& text, SPlayerOptions& options, QString& error
 
 // One of the serial line choices, as the Communications page lists them, in any letter case.
 bool ParseChoice(const SSerialChoice& choice, const QString& text, CAppSettings& s, QString& error) {
-    const QStringList items = QString::fromLatin1(choice.pszItems).split(QLatin1Char('\n'));
+    const QStringList items =
+        QString::fromLatin1(choice.pszTaken ? choice.pszTaken : choice.pszItems).split(QLatin1Char('\n'));
     for (const QString& item : items) {
-        if (item.compare(text, Qt::CaseInsensitive) == 0) {
-            s.*choice.pstrField = item;
-            return true;
+        if (item.compare(text, Qt::CaseInsensitive) != 0)
+            continue;
+        if (choice.pstrField == &CAppSettings::m_strStopBits && item == QLatin1String("1.5") &&
+            !SerialTakesOneAndHalfStopBits()) {
+            error =
+                QStringLiteral("--stop-bits 1.5 cannot be set on this system's serial ports: give 1 or 2");
+            return false;
         }
+        s.*choice.pstrField = item;
+        return true;
     }
     error = QLatin1String(choice.pszOption) + QStringLiteral(" takes one of: ") +
             items.join(QStringLiteral(", "));
@@ -409,6 +419,13 @@ void COrderPlayer::Start() {
     QString why;
     if (m_session.Open(s, &why))
         return;
+    if (s.m_bUseSerial && m_options.bReconnect) { // not there yet: waited for as after an unplug
+        m_bWaitingForStart = true;
+        std::fprintf(m_err, "pos-player: %s; waiting for it (Ctrl+C ends)\n", qUtf8Printable(why));
+        std::fflush(m_err);
+        m_reopenTimer.start();
+        return;
+    }
     if (s.m_bUseSerial) {
         Fail(PLAYER_NO_LINK, QStringLiteral("Unable to Initiate Comms! ") + why);
         return;
@@ -569,9 +586,21 @@ void COrderPlayer::OnLinkLost(const QString& reason) {
 }
 
 void COrderPlayer::TryReopen() {
-    if (m_bEnding || !QFileInfo::exists(PortDeviceName(m_options.settings.m_strPort)))
+    if (m_bEnding)
         return;
-    m_session.Reopen(); // there, but not ready yet: the next check tries again
+    if (m_bWaitingForStart) {
+        AssignAdapterPorts(); // an adapter seen for the first time gets its name now
+        if (!m_session.Open(m_options.settings))
+            return; // not there, or not ready yet: the next check tries again
+        m_bWaitingForStart = false;
+        m_reopenTimer.stop();
+        std::fprintf(m_err, "pos-player: %s is there; the order starts\n",
+                     qUtf8Printable(m_options.settings.m_strPort));
+        std::fflush(m_err);
+        return;
+    }
+    if (QFileInfo::exists(PortDeviceName(m_options.settings.m_strPort)))
+        m_session.Reopen(); // there, but not ready yet: the next check tries again
 }
 
 void COrderPlayer::End(int status) {

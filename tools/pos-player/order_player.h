@@ -110,5 +110,6 @@ private:
     QTimer m_judgeTimer;
     bool m_bAwaitingReplies = false; // every pass played; the last lines' replies may still come
     QTimer m_reopenTimer;
-    bool m_bWaitingForPort = false; // --reconnect: the device went away, the order waits for it
+    bool m_bWaitingForPort = false;  // --reconnect: the device went away, the order waits for it
+    bool m_bWaitingForStart = false; // --reconnect: the device was not there at the start
 };
