@@ -173,7 +173,8 @@ private slots:
                 "give one of --tcp ADDRESS and --serial COMn");
         refused("no file", "--tcp 127.0.0.1", "no POS definition file given");
         refused("two files", "A B --tcp 127.0.0.1", "only one POS definition file can be played");
-        ok("a standard rate beyond the list's", Args("X --serial COM1 --baud 38400 --parity Even"), {0, 0, 38400, 1});
+        ok("a standard rate beyond the list's", Args("X --serial COM1 --baud 38400 --parity Even"),
+           {0, 0, 38400, 1});
         refused("bad baud", "X --serial COM1 --baud 12345",
                 "--baud takes one of: 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200");
         if (OnWindows())
@@ -553,6 +554,26 @@ private slots:
                  QByteArray("OCS found on COM3: --serial COM3 --baud 19200 --parity Odd --data-bits 8 "
                             "--stop-bits 1 --flow None\n"));
         QVERIFY(TextOutput(player.readAllStandardError()).contains("Trying COM3 at 19200 baud\n"));
+    }
+
+    // --list-ports names each COM name's device and adapter and says whether it is there; an adapter
+    // plugged in just now gets its name first.
+    void listPorts() {
+        SKIP_WITHOUT_PTY();
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        QVERIFY(QFile::remove(PortsFolder() + "/COM3"));
+        CTestPty adapter;
+        QVERIFY(QFile::link(QString::fromLatin1(adapter.SlavePath()),
+                            byId.filePath("usb-Prolific_PL2303_Serial_BX4F-if00-port0")));
+        const SRun run = Play({"--list-ports"});
+        QCOMPARE(run.nExit, 0);
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.size(), PORT_LAST_NAME + 1); // and the last line's end
+        QCOMPARE(lines[2], "COM3\t" + adapter.SlavePath() + "\tProlific PL2303 Serial BX4F\tpresent");
+        QCOMPARE(lines[3], QByteArray("COM4\t/nonexistent/no-such-device\t\tnot connected"));
+        MaskAllComPorts();
+        QVERIFY(byId.removeRecursively());
     }
 
     // --reconnect: the adapter is unplugged in the middle of a pass; the player waits for it and goes

@@ -80,7 +80,8 @@ private slots:
         CCommSettingsPage page(m_app.get(), nullptr);
         page.ShowPage(true);
         QComboBox* list = Control<QComboBox>(&page, IDC_COMM_PORT);
-        QCOMPARE(list->toolTip(), QStringLiteral("COM3 is /dev/ttyS2 on this machine"));
+        QVERIFY2(list->toolTip().startsWith("COM3 ") && list->toolTip().contains(" /dev/ttyS2"),
+                 qPrintable(list->toolTip()));
         CTestPty adapter;
         const QString id = "usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0";
         QVERIFY(QFile::link(QString::fromLatin1(adapter.SlavePath()), byId.filePath(id)));
@@ -92,6 +93,10 @@ private slots:
             page.ShowPage(true);
         }
         QCOMPARE(list->toolTip(), "COM3 is the USB adapter " + id + " on this machine");
+        // Each item shows what it names; the value stays the name.
+        QCOMPARE(list->itemText(2), QStringLiteral("COM3 - FTDI FT232R USB UART A10K1234"));
+        QCOMPARE(list->itemText(3), QStringLiteral("COM4 - not connected"));
+        QCOMPARE(list->currentData().toString(), QStringLiteral("COM3"));
         QCOMPARE(QFile::symLinkTarget(PortsFolder() + "/COM3"), byId.filePath(id));
         QCOMPARE(Items(list).size(), 14); // the items stay COM1..COM14
         QVERIFY(byId.removeRecursively());
@@ -234,7 +239,7 @@ private slots:
         QVERIFY(page.IsSerialSelected());
         QVERIFY(Control<QCheckBox>(&page, IDC_COMM_AUTODETECT)->isChecked());
         QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->toolTip(),
-                 QStringLiteral("COM1 is %1 on this machine").arg(PortDeviceName("COM1")));
+                 QStringLiteral("COM1 stands for %1, which is not connected").arg(PortDeviceShown("COM1")));
         // The checked Serial radio differs from the stored 0: any change marks the page.
         QCOMPARE(page.m_bModified, 0);
         Control<QComboBox>(&page, IDC_COMM_BAUD)->activated(0);
@@ -271,11 +276,12 @@ private slots:
         s.m_strIpAddress = "not an address ";
         CCommSettingsPage page(m_app.get(), nullptr);
         QVERIFY(page.IsNetworkSelected());
-        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentText(), QStringLiteral("COM3"));
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->currentData().toString(), QStringLiteral("COM3"));
         QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_BAUD)), (QStringList{"9600", "19200", "38400"}));
         QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PARITY)->currentText(), QString());
         QCOMPARE(page.m_bModified, 0);
-        QVERIFY(Control<QComboBox>(&page, IDC_COMM_PORT)->toolTip().contains(PortDeviceName("COM3")));
+        QCOMPARE(Control<QComboBox>(&page, IDC_COMM_PORT)->toolTip(),
+                 QStringLiteral("COM3 stands for %1, which is not connected").arg(PortDeviceShown("COM3")));
         page.LoadFromSettings(); // appended items stay, and are not appended twice
         QCOMPARE(Items(Control<QComboBox>(&page, IDC_COMM_BAUD)).size(), 3);
         page.SaveToSettings();

@@ -1,7 +1,9 @@
 #include "app/emulator_app.h"
 #include "capture/capture_journal.h"
 #include "res/resource_ids.h"
+#include "test_peer.h"
 #include "test_support.h"
+#include "transport/port_names.h"
 #include "ui/comm_settings_page.h"
 #include "ui/dialog_builder.h"
 #include "ui/file_dialog.h"
@@ -88,6 +90,30 @@ private slots:
         const QColor right = header.pixelColor(header.width() - 5, 5);
         QVERIFY(right.blue() > right.red() + 40); // the header's gradient turns blue towards the right
         QVERIFY(header.pixelColor(2, 5).lightness() > 245);
+    }
+
+    // The serial step: a stored port that is not there gives way to the USB adapter plugged in.
+    void serialStepPrefersPresentAdapter() {
+        SKIP_WITHOUT_PTY();
+        MaskAllComPorts();
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        QVERIFY(QFile::remove(PortsFolder() + "/COM3"));
+        CTestPty adapter;
+        QVERIFY(
+            QFile::link(QString::fromLatin1(adapter.SlavePath()), byId.filePath("usb-FTDI_X1-if00-port0")));
+        CEmulatorApp app;
+        app.LoadSettings(); // COM1, masked: not there
+        CSetupWizard wizard(&app);
+        wizard.show();
+        wizard.OnNext();
+        wizard.OnNext();
+        auto* ports = Control<QComboBox>(wizard.m_pageComm, IDC_COMM_PORT);
+        QCOMPARE(ports->currentData().toString(), QStringLiteral("COM3"));
+        QCOMPARE(ports->currentText(), QStringLiteral("COM3 - FTDI X1"));
+        QCOMPARE(app.m_settings.m_strPort, QStringLiteral("COM1")); // stored when the wizard finishes
+        MaskAllComPorts();
+        QVERIFY(byId.removeRecursively());
     }
 
     // Each page change says the new step and page and puts the focus on the page's first control; the

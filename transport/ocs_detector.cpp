@@ -7,7 +7,6 @@
 #include "transport/thread_handoff.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <algorithm>
 #include <thread>
 #include <vector>
@@ -129,8 +128,7 @@ SDetectResult SearchForOcs(const COcsDetector& detector, const DetectProgress& t
 
 QString DescribeDetectResult(const SDetectResult& result) {
     const QString adapter = PortAdapter(result.strPort);
-    // The device itself, not the link in the ports folder that names it.
-    const QString device = QFileInfo(PortDeviceName(result.strPort)).canonicalFilePath();
+    const QString device = PortDeviceShown(result.strPort);
     const QString where = !adapter.isEmpty() ? QStringLiteral(" (the adapter %1)").arg(adapter)
                           : !device.isEmpty() && device != result.strPort
                               ? QStringLiteral(" (%1)").arg(device)

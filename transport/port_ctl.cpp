@@ -3,7 +3,6 @@
 #include "app/app_settings.h"
 #include "transport/port_names.h"
 
-#include <QFileInfo>
 #include <QSerialPort>
 
 CPortCtl::CPortCtl(QObject* parent) : QObject(parent), m_pPort(new QSerialPort(this)) {
@@ -47,11 +46,7 @@ int CPortCtl::OpenPort() {
                             : m_bSoftwareFlow ? QSerialPort::SoftwareControl
                                               : QSerialPort::NoFlowControl);
     if (!m_pPort->open(QIODevice::ReadWrite)) {
-        // The device itself rather than the link in the ports folder that names it.
-        const QFileInfo info(device);
-        const QString shown = info.exists()      ? info.canonicalFilePath()
-                              : info.isSymLink() ? info.symLinkTarget()
-                                                 : device;
+        const QString shown = PortDeviceShown(name);
         m_strProblem = (shown == name ? name : QStringLiteral("%1 (%2)").arg(name, shown)) +
                        QStringLiteral(": ") +
                        PortOpenProblem(device, m_pPort->error(), m_pPort->errorString());

@@ -24,6 +24,13 @@ QString PortDeviceName(int portNumber) {
     return PortDeviceName(QStringLiteral("COM%1").arg(portNumber));
 }
 
+QString PortDeviceShown(const QString& comName) {
+    const QFileInfo device(PortDeviceName(comName));
+    return device.exists()      ? device.canonicalFilePath()
+           : device.isSymLink() ? device.symLinkTarget()
+                                : device.filePath();
+}
+
 QString SerialByIdFolder() {
     const QString folder = qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID");
     // Absolute, so that the links made to it hold from any folder.
@@ -42,6 +49,45 @@ std::vector<SPresentPort> PresentComPorts() {
     std::sort(ports.begin(), ports.end(),
               [](const SPresentPort& a, const SPresentPort& b) { return a.nNumber < b.nNumber; });
     return ports;
+}
+
+QString AdapterLabel(const QString& id) {
+    static const QRegularExpression wrapping(
+        QStringLiteral("\\A(usb|pci|platform)-|-if[0-9]+(-port[0-9]+)?\\z"));
+    return QString(id).remove(wrapping).replace(QLatin1Char('_'), QLatin1Char(' '));
+}
+
+namespace {
+// What the system says a port is (Windows), or empty.
+QString SystemDescription(const QString& comName) {
+    for (const SPresentPort& port : PresentComPorts()) {
+        if (QStringLiteral("COM%1").arg(port.nNumber).compare(comName, Qt::CaseInsensitive) == 0)
+            return port.strDescription;
+    }
+    return QString();
+}
+} // namespace
+
+QString PortItemText(const QString& comName) {
+    if (!PortPresent(comName))
+        return comName + QStringLiteral(" - not connected");
+    const QString adapter = PortAdapter(comName);
+    const QString what = adapter.isEmpty() ? SystemDescription(comName) : AdapterLabel(adapter);
+    return what.isEmpty() ? comName : comName + QStringLiteral(" - ") + what;
+}
+
+QStringList PortListing() {
+    QStringList lines;
+    for (const SPresentPort& port : OfferedComPorts()) {
+        const QString name = QStringLiteral("COM%1").arg(port.nNumber);
+        const QString adapter = PortAdapter(name);
+        const QString shown = PortDeviceShown(name);
+        lines << QStringLiteral("%1\t%2\t%3\t%4")
+                     .arg(name, shown.isEmpty() ? name : shown,
+                          adapter.isEmpty() ? port.strDescription : AdapterLabel(adapter),
+                          PortPresent(name) ? QStringLiteral("present") : QStringLiteral("not connected"));
+    }
+    return lines;
 }
 
 std::vector<SPresentPort> OfferedComPorts() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 // The highest COM name the program offers (the Communications page lists COM1..COM14).
@@ -18,6 +19,8 @@ QString PortDeviceName(const QString& comName);
 // The device a valid COM name stands for (COM and its number read), as the platform names it.
 QString PortDeviceOf(const QString& comName, int number);
 QString PortDeviceName(int portNumber);
+// The device itself, for people: where a link in the ports folder leads rather than the link.
+QString PortDeviceShown(const QString& comName);
 
 // Whether the serial ports here take 1.5 stop bits (Windows does; POSIX terminals have 1 or 2).
 bool SerialTakesOneAndHalfStopBits();
@@ -46,6 +49,17 @@ struct SPresentPort {
     int nNumber;
     QString strDescription; // as the system describes the device
 };
+// Whether the device behind a COM name is there now.
+bool PortPresent(const QString& comName);
+// An adapter's name in SerialByIdFolder() as people read it: "usb-FTDI_FT232R_USB_UART_A10K1234-if00-
+// port0" is "FTDI FT232R USB UART A10K1234".
+QString AdapterLabel(const QString& id);
+// A COM name as the lists show it: "COM3 - FTDI FT232R USB UART A10K1234", "COM6 - not connected", or
+// the name alone for a port that is there and needs no word (a built-in one).
+QString PortItemText(const QString& comName);
+// One line a name for --list-ports: name, device, adapter or description, and whether it is there.
+QStringList PortListing();
+
 // The COM ports the system has (on Windows: COM1 up to COM255), lowest first; none elsewhere, where
 // devices are not named COMn.
 std::vector<SPresentPort> PresentComPorts();

@@ -22,6 +22,14 @@ QString PortDeviceOf(const QString& comName, int number) {
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
+// A character device behind the name: a regular file or a FIFO is no port.
+bool PortPresent(const QString& comName) {
+    const QString device = PortDeviceName(comName);
+    struct stat info {};
+    return !device.isEmpty() && ::stat(QFile::encodeName(device).constData(), &info) == 0 &&
+           S_ISCHR(info.st_mode);
+}
+
 bool SerialTakesOneAndHalfStopBits() {
     return false;
 }

@@ -14,6 +14,13 @@ QString PortDeviceOf(const QString& comName, int) {
     return comName;
 }
 
+bool PortPresent(const QString& comName) {
+    const std::vector<SPresentPort> present = PresentComPorts();
+    return std::any_of(present.begin(), present.end(), [&comName](const SPresentPort& port) {
+        return QStringLiteral("COM%1").arg(port.nNumber).compare(comName, Qt::CaseInsensitive) == 0;
+    });
+}
+
 bool SerialTakesOneAndHalfStopBits() {
     return true;
 }

@@ -26,6 +26,20 @@ const CCommSettingsPage::SListBinding CCommSettingsPage::LISTS[6] = {
 };
 
 namespace {
+// A list's value: the stored text its item stands for (the port list shows more than the name).
+QString ListValue(const QComboBox* list) {
+    const QVariant value = list->currentData();
+    return value.isValid() ? value.toString() : list->currentText();
+}
+int FindListValue(const QComboBox* list, const QString& value) {
+    for (int i = 0; i < list->count(); ++i) {
+        const QVariant data = list->itemData(i);
+        if ((data.isValid() ? data.toString() : list->itemText(i)).compare(value, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
 // The serial details, shown in the expanded view and hidden in the collapsed one.
 const int DETAIL_IDS[] = {
     IDC_COMM_SERIAL_GROUP, IDC_COMM_AUTODETECT,      IDC_COMM_DETECT_NOW, IDC_COMM_PORT_LABEL,
@@ -92,6 +106,7 @@ CCommSettingsPage::CCommSettingsPage(CEmulatorApp* app, QWidget* parent)
         if (!port.strDescription.isEmpty())
             ports->setItemData(index, port.strDescription, Qt::ToolTipRole);
     }
+    LabelPorts();
     LoadFromSettings();
     m_pExpand->setToolTip(QStringLiteral("Click to show/hide details"));
     m_pDetectNow->setToolTip(QStringLiteral("Click to auto-detect serial settings"));
@@ -112,10 +127,12 @@ void CCommSettingsPage::LoadFromSettings() {
     for (const SListBinding& binding : LISTS) {
         QComboBox* list = List(binding.nId);
         const QString& stored = s.*binding.pField;
-        int index = FindStringExact(list, stored);
+        int index = FindListValue(list, stored);
         if (index < 0) {
             list->addItem(stored); // stays for the life of the page
             index = list->count() - 1;
+            if (binding.nId == IDC_COMM_PORT)
+                LabelPorts();
         }
         list->setCurrentIndex(index);
     }
@@ -133,7 +150,7 @@ void CCommSettingsPage::SaveToSettings() {
     s.m_bUseNetwork = IsNetworkSelected() ? 1 : 0;
     s.m_bAutodetect = m_pAutodetect->isChecked() ? 1 : 0;
     for (const SListBinding& binding : LISTS)
-        s.*binding.pField = List(binding.nId)->currentText();
+        s.*binding.pField = ListValue(List(binding.nId));
     s.m_strIpAddress = m_pIpAddress->text();
     m_bModified = 0;
 }
@@ -153,7 +170,7 @@ void CCommSettingsPage::OnSettingChanged() {
         (IsSerialSelected() ? 1 : 0) != s.m_bUseSerial || (IsNetworkSelected() ? 1 : 0) != s.m_bUseNetwork ||
         (m_pAutodetect->isChecked() ? 1 : 0) != s.m_bAutodetect || m_pIpAddress->text() != s.m_strIpAddress;
     for (const SListBinding& binding : LISTS)
-        differs = differs || List(binding.nId)->currentText() != s.*binding.pField;
+        differs = differs || ListValue(List(binding.nId)) != s.*binding.pField;
     if (differs)
         m_bModified = 1;
     UpdateControlStates();
@@ -273,21 +290,49 @@ void CCommSettingsPage::OnDetectFinished(const SDetectResult& result, bool seria
         (IsSerialSelected() ? m_pSerial : m_pNetwork)->setFocus(Qt::OtherFocusReason);
 }
 
-// Which device the COM name stands for on this machine.
+// Which device the COM name stands for on this machine, and whether it is there.
 void CCommSettingsPage::ShowPortDevice() {
-    const QString name = List(IDC_COMM_PORT)->currentText();
-    const QString device = PortDeviceName(name);
+    const QString name = ListValue(List(IDC_COMM_PORT));
+    const QString device = PortDeviceShown(name);
     const QString adapter = PortAdapter(name);
+    const QString what = adapter.isEmpty() ? device : QStringLiteral("the USB adapter ") + adapter;
     List(IDC_COMM_PORT)
         ->setToolTip(device.isEmpty() ? QStringLiteral("%1 names no serial device").arg(name)
-                     : adapter.isEmpty()
-                         ? QStringLiteral("%1 is %2 on this machine").arg(name, device)
-                         : QStringLiteral("%1 is the USB adapter %2 on this machine").arg(name, adapter));
+                     : PortPresent(name)
+                         ? QStringLiteral("%1 is %2 on this machine").arg(name, what)
+                         : QStringLiteral("%1 stands for %2, which is not connected").arg(name, what));
+}
+
+// Each name shows its adapter, or that its device is not there; the value stays the name.
+void CCommSettingsPage::LabelPorts() {
+    QComboBox* ports = List(IDC_COMM_PORT);
+    for (int i = 0; i < ports->count(); ++i) {
+        const QVariant data = ports->itemData(i);
+        const QString name = data.isValid() ? data.toString() : ports->itemText(i);
+        ports->setItemData(i, name);
+        ports->setItemText(i, PortItemText(name));
+    }
+}
+
+void CCommSettingsPage::PreferPresentAdapter() {
+    QComboBox* ports = List(IDC_COMM_PORT);
+    if (PortPresent(ListValue(ports)))
+        return;
+    for (const int n : AdapterPortNumbers()) {
+        const QString name = QStringLiteral("COM%1").arg(n);
+        const int index = FindListValue(ports, name);
+        if (PortPresent(name) && index >= 0) {
+            ports->setCurrentIndex(index);
+            OnSettingChanged();
+            return;
+        }
+    }
 }
 
 // An adapter plugged in while the program runs gets its name when the page or the list is looked at.
 void CCommSettingsPage::OnPageShow() {
     AssignAdapterPorts();
+    LabelPorts();
     ShowPortDevice();
 }
 

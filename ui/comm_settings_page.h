@@ -29,6 +29,9 @@ public:
     void OnDetectNow();
     bool IsDetecting() const;
     void OnSettingChanged();
+    // A chosen port whose device is not there gives way to the first USB adapter that is (the wizard's
+    // serial step: a technician setting up has the adapter plugged in).
+    void PreferPresentAdapter();
 
 protected:
     void OnEnable(bool enabled) override;
@@ -43,6 +46,7 @@ private:
     static const SListBinding LISTS[6];
     QComboBox* List(int id) const;
     void ShowPortDevice();
+    void LabelPorts();
     void OnDetectFinished(const SDetectResult& result, bool serialBefore);
 
     CEmulatorApp* m_pApp;

@@ -100,6 +100,8 @@ void CSetupWizard::ShowStep() {
             page->setGeometry(0, PAGE_TOP, std::max(PAGE_WIDTH, page->width()),
                               std::max(PAGE_HEIGHT, page->height()));
             page->ShowPage(true);
+            if (page == m_pageComm)
+                m_pageComm->PreferPresentAdapter();
         } else {
             page->ShowPage(false);
         }

@@ -4,6 +4,7 @@
 #include "order_player.h"
 
 #include "transport/ocs_detector.h"
+#include "transport/port_names.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -30,6 +31,12 @@ int main(int argc, char** argv) {
     if (!SocketStartup()) {
         std::fprintf(stderr, "pos-player: Unable to start the socket library\n");
         return PLAYER_NO_LINK;
+    }
+    if (options.bListPorts) {
+        AssignAdapterPorts(); // an adapter plugged in just now is listed under its name
+        for (const QString& line : PortListing())
+            std::printf("%s\n", qUtf8Printable(line));
+        return PLAYER_OK;
     }
     if (options.bDetect) {
         COcsSearch search(DefaultOcsDetector());

@@ -18,7 +18,7 @@ QByteArray PlayerUsageText() {
     const bool windows = QSysInfo::productType() == QLatin1String("windows");
     QByteArray text =
         "Usage: pos-player FILE (--tcp HOST[:PORT] | --serial COMn [serial options]) [options]\n"
-        "       pos-player --detect\n"
+        "       pos-player --detect | --list-ports\n"
         "\n"
         "Plays a POS definition file to an OCS byte for byte and line for line as the POS Emulator's\n"
         "window does when Run is pressed, and prints each capture line as it happens.\n"
@@ -62,6 +62,8 @@ QByteArray PlayerUsageText() {
         "                     (COM1..COM11, adapters first, at 9600 None and 19200 Odd) and print\n"
         "                     the port and line settings found; status 4 and \"OCS Not Found\" when\n"
         "                     none answers\n"
+        "  --list-ports       print each COM name: the device, the adapter or what the system calls\n"
+        "                     it, and whether it is there (present, not connected)\n"
         "  --help             show this text\n"
         "  --version          show the version\n"
         "\n"
@@ -235,6 +237,8 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             return true;
         } else if (arg == QLatin1String("--detect")) {
             options.bDetect = true;
+        } else if (arg == QLatin1String("--list-ports")) {
+            options.bListPorts = true;
         } else if (arg == QLatin1String("--serial")) {
             if (!value(text))
                 return false;
@@ -295,9 +299,9 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             return false;
         }
     }
-    if (options.bDetect) {
+    if (options.bDetect || options.bListPorts) {
         if (args.size() > 1)
-            error = QStringLiteral("--detect takes no other option");
+            error = args.first() + QStringLiteral(" takes no other option");
         return args.size() == 1;
     }
     if (!CheckPlayerOptions(options, error))

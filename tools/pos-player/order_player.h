@@ -40,6 +40,7 @@ struct SPlayerOptions {
     QString strJUnit;        // JUnit XML report to write at the end, if any
     bool bReconnect = false; // serial: wait for a device that went away, and go on
     bool bDetect = false;    // search the serial ports for the OCS instead of playing
+    bool bListPorts = false; // print the COM names and what they stand for instead of playing
     bool bHelp = false;
     bool bVersion = false;
 };
