@@ -5,6 +5,7 @@
 
 #include <QSerialPort>
 #include <QSignalSpy>
+#include <memory>
 
 class TestPortCtl : public QObject {
     Q_OBJECT
@@ -102,6 +103,48 @@ private slots:
         AssignAdapterPorts();
         QCOMPARE(PortAdapter("COM4"), QStringLiteral("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0"));
         QVERIFY(!QFileInfo::exists(ports + "/COM6"));
+        QVERIFY(byId.removeRecursively());
+        MaskAllComPorts();
+    }
+
+    // When every name is taken, a new adapter gets the name this program gave to the adapter away
+    // longest, and that is said once; a name made by hand is never given again, and what is no
+    // character device gets no name.
+    void namesGivenAgain() {
+        SKIP_WITHOUT_PTY();
+        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
+        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
+        const QString ports = PortsFolder();
+        for (int n = 3; n <= PORT_LAST_NAME; ++n)
+            QFile::remove(ports + QStringLiteral("/COM%1").arg(n));
+        QFile::remove(ports + "/.given-names");
+        QVERIFY(QFile::link(byId.filePath("usb-gone-long-ago"), ports + "/COM14")); // by hand, away
+        QVERIFY(WriteFile(byId.filePath("usb-0-plain-file"), "x"));
+        std::vector<std::unique_ptr<CTestPty>> adapters;
+        const auto plug = [&](int k) {
+            adapters.push_back(std::make_unique<CTestPty>());
+            return QFile::link(QString::fromLatin1(adapters.back()->SlavePath()),
+                               byId.filePath(QStringLiteral("usb-A%1").arg(k, 2, 10, QLatin1Char('0'))));
+        };
+        for (int k = 1; k <= 11; ++k)
+            QVERIFY(plug(k));
+        QCOMPARE(AssignAdapterPorts(), QStringList());
+        QCOMPARE(AdapterPortNumbers(), (std::vector<int>{3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+        QCOMPARE(PortAdapter("COM7"), QStringLiteral("usb-A05"));
+        QVERIFY(QFile::remove(byId.filePath("usb-A05"))); // unplugged first: away longest
+        AssignAdapterPorts();
+        for (int k = 1; k <= 11; ++k)
+            QFile::remove(byId.filePath(QStringLiteral("usb-A%1").arg(k, 2, 10, QLatin1Char('0'))));
+        AssignAdapterPorts();
+        QVERIFY(plug(12));
+        const QStringList notes = AssignAdapterPorts();
+        QCOMPARE(PortAdapter("COM7"), QStringLiteral("usb-A12"));
+        QCOMPARE(QFile::symLinkTarget(ports + "/COM14"), byId.filePath("usb-gone-long-ago"));
+        QCOMPARE(notes.size(), 1);
+        QVERIFY2(notes[0].startsWith("COM7 now names the adapter usb-A12; it named usb-A05, not seen since "),
+                 qPrintable(notes[0]));
+        QCOMPARE(TakeAdapterNotes(), notes); // told once
+        QCOMPARE(TakeAdapterNotes(), QStringList());
         QVERIFY(byId.removeRecursively());
         MaskAllComPorts();
     }

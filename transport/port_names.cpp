@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 QString PortsFolder() {
     return ProfileFolder() + QStringLiteral("/ports");
@@ -22,6 +24,29 @@ QString PortDeviceName(const QString& comName) {
 
 QString PortDeviceName(int portNumber) {
     return PortDeviceName(QStringLiteral("COM%1").arg(portNumber));
+}
+
+namespace {
+std::mutex& NotesMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+QStringList& PendingNotes() {
+    static QStringList notes;
+    return notes;
+}
+} // namespace
+
+void KeepAdapterNotes(const QStringList& notes) {
+    if (notes.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(NotesMutex());
+    PendingNotes() << notes;
+}
+
+QStringList TakeAdapterNotes() {
+    std::lock_guard<std::mutex> lock(NotesMutex());
+    return std::exchange(PendingNotes(), QStringList());
 }
 
 QString PortDeviceShown(const QString& comName) {

@@ -33,12 +33,18 @@ QString PortOpenProblem(const QString& device, int serialPortError, const QStrin
 // Where udev lists serial adapters by names that last across replugs: POS_EMULATOR_SERIAL_BY_ID when
 // set, else /dev/serial/by-id.
 QString SerialByIdFolder();
-// Gives every serial adapter found there that has no COM name yet the lowest free name from COM3 up
-// (free: the ports folder holds no entry of that name), as a link in the ports folder to the
-// adapter's lasting name, so that the adapter keeps its number. Entries already there, made by hand
-// or earlier, are never changed. Does nothing where there are no such folders (Windows), and quietly
-// nothing when a folder cannot be read or written.
-void AssignAdapterPorts();
+// Gives every serial adapter found there (a character device) that has no COM name yet the lowest
+// free name from COM3 up (free: the ports folder holds no entry of that name), as a link in the ports
+// folder to the adapter's lasting name, so that the adapter keeps its number. When none is free, it
+// takes the name this program gave to the adapter seen longest ago that is not plugged in now; the
+// returned lines say so ("COM3 now names ..."). Entries made by hand are never changed. Does nothing
+// where there are no such folders (Windows), and quietly nothing when a folder cannot be read or
+// written.
+QStringList AssignAdapterPorts();
+// Keeps what AssignAdapterPorts said, for TakeAdapterNotes.
+void KeepAdapterNotes(const QStringList& notes);
+// What AssignAdapterPorts said since the last call, from any thread, for whoever shows it.
+QStringList TakeAdapterNotes();
 // The adapter (its name in SerialByIdFolder()) behind a COM name, or empty.
 QString PortAdapter(const QString& comName);
 // The numbers of the COM names with an adapter behind them, lowest first; on Windows, which names

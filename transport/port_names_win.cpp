@@ -34,7 +34,9 @@ QString PortOpenProblem(const QString&, int serialPortError, const QString& syst
     return systemText;
 }
 
-void AssignAdapterPorts() {}
+QStringList AssignAdapterPorts() {
+    return QStringList();
+}
 
 QString PortAdapter(const QString&) {
     return QString();

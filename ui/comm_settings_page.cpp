@@ -296,11 +296,17 @@ void CCommSettingsPage::ShowPortDevice() {
     const QString device = PortDeviceShown(name);
     const QString adapter = PortAdapter(name);
     const QString what = adapter.isEmpty() ? device : QStringLiteral("the USB adapter ") + adapter;
-    List(IDC_COMM_PORT)
-        ->setToolTip(device.isEmpty() ? QStringLiteral("%1 names no serial device").arg(name)
-                     : PortPresent(name)
-                         ? QStringLiteral("%1 is %2 on this machine").arg(name, what)
-                         : QStringLiteral("%1 stands for %2, which is not connected").arg(name, what));
+    // A name just given to another adapter says so, for as long as the page is open.
+    QString note;
+    for (const QString& told : m_adapterNotes) {
+        if (told.startsWith(name + QStringLiteral(" now names")))
+            note = QStringLiteral(" (") + told + QLatin1Char(')');
+    }
+    const QString tip = device.isEmpty() ? QStringLiteral("%1 names no serial device").arg(name)
+                        : PortPresent(name)
+                            ? QStringLiteral("%1 is %2 on this machine").arg(name, what)
+                            : QStringLiteral("%1 stands for %2, which is not connected").arg(name, what);
+    List(IDC_COMM_PORT)->setToolTip(tip + note);
 }
 
 // Each name shows its adapter, or that its device is not there; the value stays the name.
@@ -332,6 +338,7 @@ void CCommSettingsPage::PreferPresentAdapter() {
 // An adapter plugged in while the program runs gets its name when the page or the list is looked at.
 void CCommSettingsPage::OnPageShow() {
     AssignAdapterPorts();
+    m_adapterNotes << TakeAdapterNotes();
     LabelPorts();
     ShowPortDevice();
 }

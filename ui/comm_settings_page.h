@@ -47,6 +47,7 @@ private:
     QComboBox* List(int id) const;
     void ShowPortDevice();
     void LabelPorts();
+    QStringList m_adapterNotes;
     void OnDetectFinished(const SDetectResult& result, bool serialBefore);
 
     CEmulatorApp* m_pApp;

@@ -375,6 +375,13 @@ COrderPlayer::~COrderPlayer() {
         m_journal.Remove();
 }
 
+// A name given again to another adapter is said, once.
+void COrderPlayer::TellAdapterNotes() {
+    for (const QString& note : TakeAdapterNotes())
+        std::fprintf(m_err, "pos-player: %s\n", qUtf8Printable(note));
+    std::fflush(m_err);
+}
+
 void COrderPlayer::TellJournalFailure(const QString& reason) {
     if (m_bJournalFailureTold)
         return;
@@ -418,8 +425,10 @@ void COrderPlayer::Start() {
         return;
     }
     const CAppSettings& s = m_options.settings;
-    if (s.m_bUseSerial)
+    if (s.m_bUseSerial) {
         AssignAdapterPorts(); // an adapter plugged in gets its COM name, as the window gives it
+        TellAdapterNotes();
+    }
     QString why;
     if (m_session.Open(s, &why))
         return;
@@ -594,6 +603,7 @@ void COrderPlayer::TryReopen() {
         return;
     if (m_bWaitingForStart) {
         AssignAdapterPorts(); // an adapter seen for the first time gets its name now
+        TellAdapterNotes();
         if (!m_session.Open(m_options.settings))
             return; // not there, or not ready yet: the next check tries again
         m_bWaitingForStart = false;
@@ -660,6 +670,8 @@ void ReportSearch(COcsSearch& search, FILE* out, FILE* err, const std::function<
         std::fflush(err);
     });
     QObject::connect(&search, &COcsSearch::Finished, &search, [out, err, done](const SDetectResult& result) {
+        for (const QString& note : TakeAdapterNotes())
+            std::fprintf(err, "pos-player: %s\n", qUtf8Printable(note));
         if (!result.bFound) {
             std::fprintf(err, "pos-player: %s\n", result.bCancelled ? "search interrupted" : "OCS Not Found");
             done(result.bCancelled ? PLAYER_INTERRUPTED : PLAYER_NO_LINK);

@@ -90,6 +90,7 @@ private:
     void WriteReport();
     void KeepLine(CCaptureLines& lines, const QByteArray& line);
     void TellJournalFailure(const QString& reason);
+    void TellAdapterNotes();
 
     SPlayerOptions m_options;
     FILE* m_out;
