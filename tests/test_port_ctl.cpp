@@ -3,6 +3,7 @@
 #include "transport/port_ctl.h"
 #include "transport/port_names.h"
 
+#include <QDir>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <memory>
@@ -276,6 +277,11 @@ private slots:
             return;
         }
         QCOMPARE(PortDeviceName("COM3"), PortsFolder() + "/COM3");
+        // A relative by-id folder is taken from where the program starts: links to it hold anywhere.
+        const QByteArray byId = qgetenv("POS_EMULATOR_SERIAL_BY_ID");
+        qputenv("POS_EMULATOR_SERIAL_BY_ID", "by-id");
+        QCOMPARE(SerialByIdFolder(), QDir::current().absoluteFilePath("by-id"));
+        qputenv("POS_EMULATOR_SERIAL_BY_ID", byId);
         QFile::remove(PortsFolder() + "/COM2");
         QCOMPARE(PortDeviceName("COM2"), QStringLiteral("/dev/ttyS1"));
         QCOMPARE(PortDeviceName(14), PortsFolder() + "/COM14");
