@@ -77,9 +77,7 @@ class TestMainWindow : public QObject {
     // Opens the window and runs the script as an order over TCP to a peer listening at address (kept
     // in m_peer); the peer's end of the connection once the order runs, or -1.
     PeerHandle StartOrder(const char* address, const QString& pos, const QByteArray& script) {
-        WritePos(pos, script);
-        Select(pos);
-        UseNetwork(address);
+        Prepare(pos, script, address);
         m_peer = std::make_unique<CTestListener>(address);
         Open();
         Page().OnRun();
@@ -96,10 +94,17 @@ class TestMainWindow : public QObject {
         m_app->m_settings.m_bUseSerial = 0;
         m_app->m_settings.m_strIpAddress = address;
     }
-    void Select(const QString& pos, int checksum = 0, int includeEtx = 0) {
+    void Select(const QString& pos, int checksum = 0) {
         m_app->m_settings.m_strPosInterface = pos;
         m_app->m_settings.m_bCalcChecksum = checksum;
-        m_app->m_settings.m_bIncludeEtx = includeEtx;
+    }
+    // The settings choose a POS file of this script, played over TCP to address when one is given.
+    void Prepare(const QString& pos, const QByteArray& script, const char* address = nullptr,
+                 int checksum = 0) {
+        WritePos(pos, script);
+        Select(pos, checksum);
+        if (address)
+            UseNetwork(address);
     }
 
 private slots:
@@ -458,9 +463,7 @@ private slots:
     // An order by ear: Run, the order's start, a step by keyboard, Stop and a lost link are each said;
     // the button a screen reader finds usable is the one drawn so, and the focus follows it.
     void orderToldByEar() {
-        WritePos("Ear", "<41>\n<42>\n");
-        Select("Ear");
-        UseNetwork("127.0.0.38");
+        Prepare("Ear", "<41>\n<42>\n", "127.0.0.38");
         CTestListener peer("127.0.0.38");
         CMainDialog& dlg = Open();
         QApplication::setActiveWindow(&dlg);
@@ -576,9 +579,7 @@ private slots:
     // The window's side of an order: the buttons and pages follow it, the lists show what went and
     // came, and each Run reads the POS file afresh and starts with fresh lists.
     void tcpOrder() {
-        WritePos("PC-POS T", "<c>start\r\n<02>AB<03>\r\n<02>Z<03>\r\n");
-        Select("PC-POS T", 1, 0);
-        UseNetwork("127.0.0.21");
+        Prepare("PC-POS T", "<c>start\r\n<02>AB<03>\r\n<02>Z<03>\r\n", "127.0.0.21", 1);
         CTestListener peer("127.0.0.21");
         CMainDialog& dlg = Open();
         Page().OnRun();
@@ -619,9 +620,7 @@ private slots:
     }
 
     void connectFailure() {
-        WritePos("Plain", "<41>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.22"); // nothing listens
+        Prepare("Plain", "<41>\n", "127.0.0.22"); // nothing listens
         CMainDialog& dlg = Open();
         Page().OnRun();
         QTRY_COMPARE(m_boxes.size(), 1);
@@ -653,8 +652,7 @@ private slots:
     // so; a Run while it is gone is refused and keeps the capture; plugged in again, it plays.
     void serialDeviceVanishes() {
         SKIP_WITHOUT_PTY();
-        WritePos("Serial", "<41>\n");
-        Select("Serial");
+        Prepare("Serial", "<41>\n");
         m_app->m_settings.m_bUseSerial = 1;
         m_app->m_settings.m_strPort = "COM4";
         auto pty = std::make_unique<CTestPty>("COM4");
@@ -847,9 +845,7 @@ private slots:
     void everyActionInEveryState() {
         QFETCH(QString, state);
         QFETCH(QString, action);
-        WritePos("Plain", "<41>\n<42>\n");
-        Select("Plain");
-        UseNetwork("127.0.0.51");
+        Prepare("Plain", "<41>\n<42>\n", "127.0.0.51");
         const bool connecting = state == QLatin1String("connecting");
         CTestListener peer("127.0.0.51", connecting ? 0 : 8);
         COcsClient occupier; // fills the backlog, so that a connect stays under way

@@ -26,8 +26,8 @@ bool SerialTakesOneAndHalfStopBits() {
 }
 
 // Windows answers a port another program holds with "access denied".
-QString PortOpenProblem(const QString&, int serialPortError, const QString& systemText) {
-    if (serialPortError == QSerialPort::DeviceNotFoundError)
+QString PortOpenProblem(const QString& device, int serialPortError, const QString& systemText) {
+    if (serialPortError == QSerialPort::DeviceNotFoundError || !PortPresent(device))
         return QStringLiteral("no such device (not plugged in?)");
     if (serialPortError == QSerialPort::PermissionError)
         return QStringLiteral("in use by another program");
