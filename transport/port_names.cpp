@@ -4,6 +4,7 @@
 #include "app/emulator_app.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
@@ -65,7 +66,15 @@ QString SerialByIdFolder() {
 std::vector<SPresentPort> PresentComPorts() {
     static const QRegularExpression name(QStringLiteral("\\ACOM([1-9][0-9]{0,2})\\z"),
                                          QRegularExpression::CaseInsensitiveOption);
-    std::vector<SPresentPort> ports;
+    // Labelling a list asks once a name: the system is asked at most once in a short while.
+    static std::mutex mutex;
+    static QElapsedTimer age;
+    static std::vector<SPresentPort> ports;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (age.isValid() && age.elapsed() < 300)
+        return ports;
+    age.start();
+    ports.clear();
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const QRegularExpressionMatch match = name.match(info.portName());
         if (match.hasMatch() && match.captured(1).toInt() <= 255)
