@@ -34,8 +34,7 @@ int main(int argc, char** argv) {
     }
     if (options.bListPorts) {
         AssignAdapterPorts(); // an adapter plugged in just now is listed under its name
-        for (const QString& note : TakeAdapterNotes())
-            std::fprintf(stderr, "pos-player: %s\n", qUtf8Printable(note));
+        PrintAdapterNotes(stderr);
         for (const QString& line : PortListing())
             std::printf("%s\n", qUtf8Printable(line));
         return PLAYER_OK;

@@ -375,11 +375,14 @@ COrderPlayer::~COrderPlayer() {
         m_journal.Remove();
 }
 
-// A name given again to another adapter is said, once.
-void COrderPlayer::TellAdapterNotes() {
+void PrintAdapterNotes(FILE* err) {
     for (const QString& note : TakeAdapterNotes())
-        std::fprintf(m_err, "pos-player: %s\n", qUtf8Printable(note));
-    std::fflush(m_err);
+        std::fprintf(err, "pos-player: %s\n", qUtf8Printable(note));
+    std::fflush(err);
+}
+
+void COrderPlayer::TellAdapterNotes() {
+    PrintAdapterNotes(m_err);
 }
 
 void COrderPlayer::TellJournalFailure(const QString& reason) {
@@ -670,8 +673,7 @@ void ReportSearch(COcsSearch& search, FILE* out, FILE* err, const std::function<
         std::fflush(err);
     });
     QObject::connect(&search, &COcsSearch::Finished, &search, [out, err, done](const SDetectResult& result) {
-        for (const QString& note : TakeAdapterNotes())
-            std::fprintf(err, "pos-player: %s\n", qUtf8Printable(note));
+        PrintAdapterNotes(err);
         if (!result.bFound) {
             std::fprintf(err, "pos-player: %s\n", result.bCancelled ? "search interrupted" : "OCS Not Found");
             done(result.bCancelled ? PLAYER_INTERRUPTED : PLAYER_NO_LINK);

@@ -47,6 +47,9 @@ struct SPlayerOptions {
 
 class COcsSearch;
 
+// A COM name given again to another adapter is said, once (what AssignAdapterPorts told since).
+void PrintAdapterNotes(FILE* err);
+
 // Reads the command line (without the program name); false with a one-line error when it is wrong.
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error);
 // The --help text, with what is true on the platform it runs on.
