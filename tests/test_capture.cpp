@@ -3,6 +3,8 @@
 #include "test_support.h"
 #include "ui/capture_list_model.h"
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QListView>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -366,6 +368,36 @@ private slots:
         model.Clear();
         QCOMPARE(model.rowCount(), 0);
         QCOMPARE(model.Lines().Count(), 0);
+    }
+
+    // While the list has the focus, new lines are said: one as it reads (without its time), more
+    // counted, at most once a second; a list without the focus says nothing.
+    void newLinesSaidWhileFocused() {
+        QWidget window;
+        QLineEdit elsewhere(&window);
+        QListView view(&window);
+        view.move(0, 40);
+        CCaptureListModel model;
+        model.AttachView(&view, false, "replies");
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        elsewhere.setFocus();
+        CAccessibleRecorder recorder;
+        model.Append("07:00:00    NETWORK:  <06>");
+        QTRY_COMPARE(model.rowCount(), 1);
+        QVERIFY(recorder.Announced().isEmpty());
+        view.setFocus();
+        QTRY_VERIFY(view.currentIndex().isValid()); // arriving on the list puts the cursor on line 1
+        QCOMPARE(view.currentIndex().row(), 0);
+        model.Append("07:00:01    NETWORK:  <15>");
+        QTRY_COMPARE(recorder.Announced(), QStringList{"NETWORK: <15>"});
+        for (int i = 0; i < 3; ++i)
+            model.Append("07:00:02    NETWORK:  <06>");
+        QTRY_COMPARE(model.rowCount(), 5);
+        QCOMPARE(recorder.Announced().size(), 1); // within the second
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.Announced(), (QStringList{"NETWORK: <15>", "3 new replies"}),
+                                  3000);
     }
 };
 

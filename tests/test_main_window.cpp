@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListView>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSysInfo>
@@ -219,10 +220,49 @@ private slots:
         QCOMPARE(AccessibleName(FindControl(&Page(), IDC_ORDER_LINK_KIND)),
                  QStringLiteral("Network Interface"));
         QCOMPARE(AccessibleName(FindControl(&Page(), IDC_ORDER_LINK_DETAIL)), QStringLiteral("127.0.0.34"));
+        QCOMPARE(AccessibleName(FindControl(&dlg, IDC_MAIN_DETAILS_HINT)),
+                 QStringLiteral("To see details, click the arrow... (the arrow is the Details button)"));
+        // Run tells the connection it will use, and follows a change on the Communications page.
+        QCOMPARE(Page().RunButton()->accessibleDescription(),
+                 QStringLiteral("Send order data to OCS: Network 127.0.0.34"));
+        dlg.SelectTab(2);
         auto* expand = Control<QPushButton>(dlg.m_pageComm, IDC_COMM_EXPAND);
         QCOMPARE(AccessibleName(expand), QStringLiteral(">>"));
         expand->click();
         QCOMPARE(AccessibleName(expand), QStringLiteral("<<"));
+        Control<QRadioButton>(dlg.m_pageComm, IDC_COMM_SERIAL)->click();
+        dlg.SelectTab(0);
+        QCOMPARE(Page().RunButton()->accessibleDescription(),
+                 QStringLiteral("Send order data to OCS: Serial COM1 at 9600 baud"));
+    }
+
+    // Escape asks to quit from the focused control of any page, as from the window itself.
+    void escapeFromEveryPage_data() {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("id");
+        QTest::newRow("Run") << 0 << int(IDC_ORDER_RUN);
+        QTest::newRow("POS list") << 1 << int(IDC_POS_LIST);
+        QTest::newRow("Serial option") << 2 << int(IDC_COMM_SERIAL);
+        QTest::newRow(">> button") << 2 << int(IDC_COMM_EXPAND);
+    }
+    void escapeFromEveryPage() {
+        QFETCH(int, tab);
+        QFETCH(int, id);
+        CMainDialog& dlg = Open();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.SelectTab(tab);
+        QWidget* control = FindControl(tab == 0   ? static_cast<QWidget*>(&Page())
+                                       : tab == 1 ? dlg.m_pagePos
+                                                  : dlg.m_pageComm,
+                                       id);
+        control->setFocus();
+        QVERIFY(control->hasFocus());
+        m_answers = {CMessageBox::No};
+        QTest::keyClick(control, Qt::Key_Escape);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strText, QStringLiteral("Are you sure you want to quit?"));
+        QVERIFY(dlg.isVisible());
     }
 
     // Enter on a focused push button presses it, exactly once.
@@ -349,61 +389,84 @@ private slots:
         QCOMPARE(m_app->m_settings.m_bShowWizard, 0);
     }
 
+    // A Run that cannot start: the design's words on the status line, said again at each try with
+    // what to do next; Run stays usable.
     void refusedRuns_data() {
         QTest::addColumn<QString>("pos");
         QTest::addColumn<bool>("deleteFile");
         QTest::addColumn<int>("transport"); // 0 none, 1 serial, 2 network
         QTest::addColumn<QString>("status");
-        QTest::newRow("no POS chosen") << "" << false << 2 << "Warning: Go to POS Settings to select POS";
-        QTest::newRow("file deleted") << "Deleted" << true << 2 << "Error: Unable to find POS data";
-        // The design's words, then why and what to do.
-        const QString noLink =
-            "Unable to Initiate Comms! Choose Serial or Network on the Communications page.";
-        QTest::newRow("no transport") << "Plain" << false << 0 << noLink;
+        QTest::addColumn<QString>("wayOut"); // said after the status
+        QTest::newRow("no POS chosen") << "" << false << 2 << "Warning: Go to POS Settings to select POS"
+                                       << "";
+        QTest::newRow("file deleted")
+            << "Deleted" << true << 2 << "Error: Unable to find POS data"
+            << QDir::toNativeSeparators(
+                   " The file POS/Deleted.vlq is gone: choose a POS on the POS Settings page.");
+        QTest::newRow("no transport")
+            << "Plain" << false << 0
+            << "Unable to Initiate Comms! Choose Serial or Network on the Communications page."
+            << "";
         QTest::newRow("serial port absent")
             << "Plain" << false << 1
             << QString("Unable to Initiate Comms! COM1%1: no such device (not plugged in?)")
-                   .arg(OnWindows() ? "" : " (/nonexistent/no-such-device)");
-        QTest::newRow("POS file a FIFO") << "Fifo" << false << 0 << noLink;
+                   .arg(OnWindows() ? "" : " (/nonexistent/no-such-device)")
+            << "";
     }
     void refusedRuns() {
         QFETCH(QString, pos);
-        QFETCH(bool, deleteFile);
         QFETCH(int, transport);
         QFETCH(QString, status);
-        const QString posPath = m_dir.filePath("POS/" + pos + ".vlq");
-        if (pos == QLatin1String("Fifo")) {
-            SKIP_ON_WINDOWS("no FIFOs");
-            QVERIFY(MakeSpecialFile(posPath, "fifo"));
-        } else if (!pos.isEmpty()) {
+        QFETCH(QString, wayOut);
+        if (!pos.isEmpty())
             WritePos(pos, "<41>\n");
-        }
         Select(pos);
         m_app->m_settings.m_bUseSerial = transport == 1;
         m_app->m_settings.m_bUseNetwork = transport == 2;
         CMainDialog& dlg = Open();
+        QFETCH(bool, deleteFile);
         if (deleteFile)
-            QVERIFY(QFile::remove(posPath));
+            QVERIFY(QFile::remove(m_dir.filePath("POS/" + pos + ".vlq")));
         CAccessibleRecorder recorder;
         Page().OnRun();
-        QCOMPARE(Page().StatusText(), status);
-        // A file that cannot be read is told in a box, and played as an empty order.
-        QCOMPARE(m_boxes.size(), pos == QLatin1String("Fifo") ? 1 : 0);
-        if (!m_boxes.isEmpty())
-            QCOMPARE(m_boxes[0].strText, QStringLiteral("Unable to read Order file \"POS/Fifo.vlq\". "));
-        m_boxes.clear();
-        // Said once, politely, with what it is; pressing Run again says it no second time.
-        QCOMPARE(recorder.Announced(), QStringList{status + " | Status"});
         Page().OnRun();
-        QCOMPARE(recorder.Announced().size(), 1);
+        QCOMPARE(Page().StatusText(), status);
+        QCOMPARE(recorder.Announced(), QStringList(2, status + wayOut + " | Status"));
+        QVERIFY(m_boxes.isEmpty());
         QCOMPARE(Page().m_bRunEnabled, 1);
-        QCOMPARE(Page().m_bStopEnabled, 0);
         QVERIFY(!AccessibleState(Page().RunButton()).disabled);
         QVERIFY(AccessibleState(Control<QPushButton>(&Page(), IDC_ORDER_STOP)).disabled);
-        QVERIFY(!dlg.IsRunning());
-        QVERIFY(dlg.m_pageComm->isEnabled());
-        if (pos == QLatin1String("Fifo"))
-            QFile::remove(posPath);
+        QVERIFY(!dlg.IsRunning() && dlg.SettingsEnabled());
+    }
+
+    // An order file that cannot be read (a FIFO) is told in a box and played as an empty order: the
+    // link opens and closes again, then Run is usable with the focus on it and the status says why
+    // nothing was sent.
+    void unreadableOrderFile() {
+        SKIP_ON_WINDOWS("no FIFOs");
+        const QString fifo = m_dir.filePath("POS/Fifo.vlq");
+        QVERIFY(MakeSpecialFile(fifo, "fifo"));
+        Select("Fifo");
+        UseNetwork("127.0.0.39");
+        CTestListener peer("127.0.0.39");
+        CMainDialog& dlg = Open();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        CAccessibleRecorder recorder;
+        QTest::keyClick(Page().RunButton(), Qt::Key_Return);
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].strText, QStringLiteral("Unable to read Order file \"POS/Fifo.vlq\". "));
+        const PeerHandle fd = peer.Accept();
+        QVERIFY(fd != PEER_NONE);
+        const QString why = "Nothing was sent: the order file could not be read.";
+        QTRY_COMPARE(Page().StatusText(), why);
+        QCOMPARE(recorder.Announced().last(), why + " | Status");
+        QCOMPARE(ReadFor(fd, 1, 1000), QByteArray()); // closed, nothing sent
+        QCOMPARE(Page().m_bRunEnabled, 1);
+        QCOMPARE(Page().m_bStopEnabled, 0);
+        QCOMPARE(QApplication::focusWidget(), Page().RunButton());
+        ClosePeer(fd);
+        QFile::remove(fifo);
     }
 
     // An order by ear: Run, the order's start, a step by keyboard, Stop and a lost link are each said;
@@ -429,7 +492,8 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), stop); // Enter, Enter: run, then stop
         recorder.Clear();
         Page().OnStop();
-        QCOMPARE(recorder.Announced(), QStringList{"Order stopped, connection closed | Status"});
+        // Said once the finishing dialog is gone, when the window's return has been spoken.
+        QTRY_COMPARE(recorder.Announced(), QStringList{"Order stopped, connection closed | Status"});
         QVERIFY(!AccessibleState(run).disabled);
         QVERIFY(AccessibleState(stop).disabled);
         QCOMPARE(dlg.focusWidget(), run); // where the focus comes back to once the finishing dialog goes
@@ -451,10 +515,13 @@ private slots:
         // The first step may find the link still opening (its line is logged, not sent); the two
         // after it go out.
         QTRY_VERIFY(reader.Data().size() >= 2);
-        QVERIFY(
-            recorder.Announced().filter(QRegularExpression("^Line [12] of 2 played \\| Status$")).size() >=
-            2);
+        QCOMPARE(
+            recorder.Announced().filter(QRegularExpression("^Line")).mid(1),
+            (QStringList{"Line 2 of 2 played | Status", "Line 1 of 2 played, back at the start | Status"}));
         QVERIFY(!AccessibleState(run).disabled && !AccessibleState(stop).disabled); // both usable
+        QTest::keyClick(run, Qt::Key_Return); // Run while stepping says how to go on
+        QVERIFY2(recorder.Announced().last().startsWith("Stepping: each right click"),
+                 qPrintable(recorder.Announced().last()));
         recorder.Clear();
         ResetAndClose(fd); // the OCS goes away
         const QString lost = "Connection Error! The OCS closed the connection.";
@@ -534,8 +601,9 @@ private slots:
         const PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
         QTRY_VERIFY(dlg.IsRunning());
-        QVERIFY(!dlg.m_pageComm->isEnabled());
-        QVERIFY(!dlg.m_pagePos->isEnabled());
+        dlg.SelectTab(2); // a settings page shows greyed while the order runs
+        QVERIFY(dlg.m_pageComm->isVisible() && !dlg.m_pageComm->isEnabled());
+        dlg.SelectTab(0);
         CPeerReader reader(fd);
         QTRY_COMPARE_WITH_TIMEOUT(reader.Data(),
                                   QByteArray("\x02"
@@ -550,7 +618,9 @@ private slots:
         QCOMPARE(Lines(dlg.TxModel()),
                  (QStringList{"COMMENT:  start", "NETWORK   <02>AB<03>", "NETWORK   <02>Z<03>"}));
         QCOMPARE(Page().m_bRunEnabled, 1);
-        QVERIFY(dlg.m_pageComm->isEnabled());
+        dlg.SelectTab(1);
+        QVERIFY(dlg.m_pagePos->isEnabled());
+        dlg.SelectTab(0);
         ClosePeer(fd);
 
         WritePos("PC-POS T", "<42>\n");
@@ -676,6 +746,7 @@ private slots:
                 << QStringLiteral("@/%1").arg(device) << "-";
         row("new name", "@/capture", "@/capture.TXT");
         row("new name with extension", "@/capture.log", "@/capture.log");
+        row("the extension's case aside, an existing file", "@/lower", "@/lower.txt");
         row("existing file without extension", "@/existing", "@/existing");
         row("fifo", "@/fifo", "@/fifo");
         row("dangling link", "@/link", "@/link");
@@ -684,7 +755,7 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(QString, expected);
         QTemporaryDir dir;
-        QVERIFY(WriteFile(dir.filePath("existing"), "old"));
+        QVERIFY(WriteFile(dir.filePath("existing"), "old") && WriteFile(dir.filePath("lower.txt"), "old"));
         const bool windowsDevice = expected == "-";
         if (windowsDevice && !OnWindows())
             QSKIP("a name of a Windows device is a plain name elsewhere");
@@ -727,7 +798,9 @@ private slots:
                               "Text Files (*.txt);;All Files (*.*)", "TXT", "."}));
 
         chosen = m_dir.filePath("capture.txt");
+        CAccessibleRecorder recorder;
         dlg.OnSaveCapture();
+        QCOMPARE(recorder.Announced(), QStringList{"Capture saved to capture.txt"});
         const QByteArray content = ReadAll(chosen);
         QCOMPARE(content, FormatCaptureFile(dlg.TxModel().Lines(), dlg.RxModel().Lines()));
         QVERIFY(content.contains("NETWORK   <02>A\r\n"));
@@ -741,6 +814,7 @@ private slots:
                                                    ": Not a regular file"),
                  qPrintable(m_boxes.last().strText));
         QCOMPARE(m_boxes.last().strCaption, QStringLiteral("Error"));
+        QCOMPARE(recorder.Announced().size(), 1); // a failure is not said to be a save
 
         SetSaveFileHandler(nullptr);
     }

@@ -79,13 +79,22 @@ private slots:
         QCOMPARE(wizard.windowTitle(), QStringLiteral("POS Emulator Setup Wizard (BETA)"));
         QTest::keyClick(&wizard, Qt::Key_Return);
         QVERIFY(wizard.isVisible());
-        m_answers = {CMessageBox::No};
-        QTest::keyClick(&wizard, Qt::Key_Escape);
-        QVERIFY(wizard.isVisible());
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].strText, QStringLiteral("Quit without saving settings?"));
-        QCOMPARE(m_boxes[0].strCaption, QStringLiteral("Quit"));
-        QVERIFY(!wizard.m_bQuit);
+        // Escape asks to quit from whatever has the focus on each step (a control of the page).
+        QApplication::setActiveWindow(&wizard);
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        for (int step = 0; step < 4; ++step) {
+            if (step > 0)
+                wizard.OnNext();
+            QWidget* focused = QApplication::focusWidget();
+            QVERIFY(focused && wizard.isAncestorOf(focused));
+            QVERIFY(step == 0 || wizard.m_pages[step]->isAncestorOf(focused));
+            m_answers = {CMessageBox::No};
+            QTest::keyClick(focused, Qt::Key_Escape);
+            QCOMPARE(m_boxes.size(), step + 1);
+            QCOMPARE(m_boxes.last().strCaption + ": " + m_boxes.last().strText,
+                     QStringLiteral("Quit: Quit without saving settings?"));
+        }
+        QVERIFY(wizard.isVisible() && !wizard.m_bQuit);
         const QImage header = wizard.grab().toImage();
         const QColor right = header.pixelColor(header.width() - 5, 5);
         QVERIFY(right.blue() > right.red() + 40); // the header's gradient turns blue towards the right

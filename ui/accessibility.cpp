@@ -14,6 +14,10 @@
 namespace {
 const char EXPANDED_PROPERTY[] = "accessibleExpanded";
 const char ANNOUNCER_NAME[] = "announcer";
+const char ANNOUNCER_NEXT[] = "announcerNext";
+// A screen reader asks for an announcement's text some time after the event: each of the last few
+// keeps an object of its own, so that the next one does not rename it before it was read.
+constexpr int ANNOUNCER_COUNT = 4;
 const char STEP_ACTION[] = "Step";
 
 // A push button as Qt presents it, with what the program adds: Run's step, a button's
@@ -85,6 +89,10 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
     // Every push button: a button's state (expanded, collapsed) may come after its interface.
     if (className == QLatin1String("CRightClickButton") || className == QLatin1String("QPushButton"))
         return new CButtonAccessible(widget);
+    // A dialog is introduced by Orca with every label in it, each time it comes back to the front
+    // (after a message box, after the finishing dialog): the main window is presented as a window.
+    if (className == QLatin1String("CMainDialog"))
+        return new QAccessibleWidget(widget, QAccessible::Window);
     if (widget->objectName() == QLatin1String(ANNOUNCER_NAME))
         return new CAnnouncerAccessible(widget);
     return nullptr;
@@ -161,7 +169,11 @@ void Announce(QWidget* inWindow, const QString& text, const QString& description
     if (Observer())
         Observer()(text, description);
     QWidget* window = inWindow->window();
-    auto* announcer = window->findChild<QWidget*>(QLatin1String(ANNOUNCER_NAME), Qt::FindDirectChildrenOnly);
+    const QList<QWidget*> announcers =
+        window->findChildren<QWidget*>(QLatin1String(ANNOUNCER_NAME), Qt::FindDirectChildrenOnly);
+    const int next = window->property(ANNOUNCER_NEXT).toInt();
+    window->setProperty(ANNOUNCER_NEXT, (next + 1) % ANNOUNCER_COUNT);
+    QWidget* announcer = announcers.value(next);
     if (!announcer) {
         announcer = new QWidget(window, Qt::Tool | Qt::FramelessWindowHint);
         announcer->setObjectName(QLatin1String(ANNOUNCER_NAME));

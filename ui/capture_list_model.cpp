@@ -1,5 +1,8 @@
 #include "ui/capture_list_model.h"
 
+#include "ui/accessibility.h"
+
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QListView>
 #include <QScrollBar>
@@ -8,11 +11,18 @@
 CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(parent) {
     m_syncTimer.setSingleShot(true);
     connect(&m_syncTimer, &QTimer::timeout, this, [this] { m_lines.SyncToDisk(); });
+    m_sayTimer.setSingleShot(true);
+    connect(&m_sayTimer, &QTimer::timeout, this, [this] {
+        if (m_nUnsaid > 0)
+            SayNewLines();
+    });
 }
 
-void CCaptureListModel::AttachView(QListView* view, bool backToLeftEdge) {
+void CCaptureListModel::AttachView(QListView* view, bool backToLeftEdge, const QString& plural) {
     m_pView = view;
     m_bBackToLeft = backToLeftEdge;
+    m_strPlural = plural;
+    view->installEventFilter(this);
     const QFontMetrics metrics(view->font());
     m_nCharWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('0')));
     m_nRowHeight = metrics.height() + 2;
@@ -78,10 +88,16 @@ void CCaptureListModel::Flush() {
     QScrollBar* bar = m_pView ? m_pView->verticalScrollBar() : nullptr;
     const bool atEnd = !bar || bar->value() >= bar->maximum();
     beginInsertRows(QModelIndex(), m_nShown, static_cast<int>(total - 1));
+    const int added = static_cast<int>(total) - m_nShown;
     m_nShown = static_cast<int>(total);
     endInsertRows();
     if (!m_pView)
         return;
+    if (m_pView->hasFocus()) {
+        m_nUnsaid += added;
+        if (!m_sayTimer.isActive())
+            SayNewLines();
+    }
     // Every row shares the size of the longest line, so that the view can scroll to its end.
     const int width = data(index(0), Qt::SizeHintRole).toSize().width();
     if (width > m_nHintWidth) {
@@ -92,6 +108,35 @@ void CCaptureListModel::Flush() {
         m_pView->scrollToBottom();
     if (m_bBackToLeft)
         m_pView->horizontalScrollBar()->setValue(0);
+}
+
+void CCaptureListModel::SayNewLines() {
+    // One line is read as it is (without its time); more are counted.
+    const QString said = m_nUnsaid == 1 ? QString::fromLatin1(m_lines.Line(m_nShown - 1).mid(12)).simplified()
+                                        : QStringLiteral("%1 new %2").arg(m_nUnsaid).arg(m_strPlural);
+    m_nUnsaid = 0;
+    Announce(m_pView, said);
+    m_sayTimer.start(1000);
+}
+
+// Arriving on a list reads the line the cursor is on (the first, on a list not visited yet): a list's
+// focus alone is heard as "list with 15 items", and the first Down would skip line 1 unheard.
+bool CCaptureListModel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pView && event->type() == QEvent::FocusIn && m_nShown > 0) {
+        QTimer::singleShot(0, this, [this] {
+            if (!m_pView || !m_pView->hasFocus())
+                return;
+            QModelIndex current = m_pView->currentIndex();
+            if (!current.isValid()) {
+                current = index(0);
+                m_pView->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+            }
+            QAccessibleEvent focus(m_pView, QAccessible::Focus);
+            focus.setChild(current.row());
+            QAccessible::updateAccessibility(&focus);
+        });
+    }
+    return QAbstractListModel::eventFilter(watched, event);
 }
 
 int CCaptureListModel::rowCount(const QModelIndex& parent) const {

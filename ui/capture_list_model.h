@@ -16,7 +16,8 @@ class CCaptureListModel : public QAbstractListModel {
 public:
     explicit CCaptureListModel(QObject* parent = nullptr);
 
-    void AttachView(QListView* view, bool backToLeftEdge);
+    // `plural` names new lines when several are said at once ("replies").
+    void AttachView(QListView* view, bool backToLeftEdge, const QString& plural = QStringLiteral("lines"));
     // Keeps the list in a journal file (see CCaptureLines::AttachJournal).
     bool AttachJournal(const QString& path, QString* error = nullptr);
     void CloseJournal() { m_lines.CloseJournal(); }
@@ -44,6 +45,9 @@ signals:
 
 private:
     void CommitJournal();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // By ear: the lines that came while the list has the focus, at most once a second.
+    void SayNewLines();
 
     CCaptureLines m_lines;
     bool m_bCommitPending = false;
@@ -57,5 +61,8 @@ private:
     int m_nRowHeight = 16;
     int m_nHintWidth = 0;
     QElapsedTimer m_flushClock;
+    QTimer m_sayTimer;
+    int m_nUnsaid = 0;
+    QString m_strPlural;
     static constexpr int FLUSH_INTERVAL_MS = 50;
 };

@@ -243,11 +243,16 @@ void SaveLeftCaptures(const CaptureBase& base, const std::vector<SLeftCapture>& 
 }
 } // namespace
 
-ESaveOutcome SaveCaptureAs(QWidget* owner, const CCaptureLines& tx, const CCaptureLines& rx) {
+ESaveOutcome SaveCaptureAs(QWidget* owner, const CCaptureLines& tx, const CCaptureLines& rx,
+                           QString* savedTo) {
     // Lines that arrived while the dialog was open are part of the capture now.
     return SaveCapture(
         owner, QStringLiteral("DataCapture.txt"),
-        [&tx, &rx](const QString& path, QString* error) { return WriteCaptureFile(path, tx, rx, error); },
+        [&tx, &rx, savedTo](const QString& path, QString* error) {
+            if (savedTo)
+                *savedTo = path;
+            return WriteCaptureFile(path, tx, rx, error);
+        },
         QStringLiteral("The capture is still in the lists; choose another file."));
 }
 

@@ -274,7 +274,8 @@ void CCommSettingsPage::OnDetectFinished(const SDetectResult& result, bool seria
                            "via serial cable and that the connection is sound."),
             QStringLiteral("OCS Not Found"), CMessageBox::Ok, CMessageBox::Warning);
     }
-    if (result.bCancelled) {
+    // Nothing found, nothing changed: what the user set and has not applied yet stays.
+    if (!result.bFound) {
         m_pDetectNow->setFocus(Qt::OtherFocusReason);
         return;
     }

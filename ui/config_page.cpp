@@ -16,8 +16,10 @@ void CConfigPage::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Escape:
         event->accept();
+        return;
+    case Qt::Key_Escape:
+        event->ignore(); // the host window's: it asks whether to quit, from whatever has the focus
         return;
     default:
         QWidget::keyPressEvent(event);

@@ -22,7 +22,7 @@ public:
     QWidget* m_pOwner;
 
 protected:
-    // Enter and Escape inside a page neither close nor change anything.
+    // Enter inside a page neither closes nor changes anything; Escape is the host window's.
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
     virtual void OnEnable(bool /*enabled*/) {}

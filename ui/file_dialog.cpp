@@ -18,6 +18,14 @@ QString SavePathFor(const QString& chosen, const QString& defaultSuffix) {
     if (chosen.isEmpty() || defaultSuffix.isEmpty() || info.exists() || info.isSymLink() ||
         !info.suffix().isEmpty())
         return chosen;
+    // A file whose name differs only in the case of the extension ("cap.txt" for "cap.TXT") is the
+    // one meant: it is replaced (after the question), not joined by a second file.
+    const QString named = info.fileName() + QLatin1Char('.') + defaultSuffix;
+    const QDir folder = info.absoluteDir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (name.compare(named, Qt::CaseInsensitive) == 0)
+            return info.path() + QLatin1Char('/') + name;
+    }
     return chosen + QLatin1Char('.') + defaultSuffix;
 }
 

@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
@@ -48,8 +49,8 @@ CMainDialog::CMainDialog(CEmulatorApp* app, QWidget* parent)
 
     for (QListView* list : {m_listTx, m_listRx})
         list->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    m_modelTx.AttachView(m_listTx, true);
-    m_modelRx.AttachView(m_listRx, false);
+    m_modelTx.AttachView(m_listTx, true, QStringLiteral("lines sent"));
+    m_modelRx.AttachView(m_listRx, false, QStringLiteral("replies"));
     // The lists live in journals on disk, so that a crash loses nothing shown and memory stays small.
     for (CCaptureListModel* model : {&m_modelTx, &m_modelRx})
         connect(model, &CCaptureListModel::JournalFailed, this, &CMainDialog::ReportJournalFailure,
@@ -147,6 +148,7 @@ void CMainDialog::OnInitDialog() {
     m_listRx->setAccessibleName(QStringLiteral("[Rx] Data received from OCS:"));
 
     m_pageSendOrder->SetStatusText(QString());
+    SetDetailsHint(false);
     m_btnDetails->setToolTip(QStringLiteral("Click to show/hide raw data"));
     m_btnSave->setToolTip(QStringLiteral("Click to save raw data to disk"));
     LoadShowWizardCheck();
@@ -184,7 +186,7 @@ void CMainDialog::SetSettingsPage(int tab, CConfigPage* page) {
     page->move(PageOrigin());
     if (tab == 2)
         page->resize(m_pageSendOrder->size());
-    page->setEnabled(!(m_session.IsRunning() || m_session.IsOpen()));
+    page->setEnabled(m_bSettingsEnabled);
     page->ShowPage(CurrentTab() == tab);
     RaiseAbovePages();
 }
@@ -221,17 +223,26 @@ void CMainDialog::OnTabSelChange(int index) {
         m_pageSendOrder->hide();
         m_pageComm->ShowPage(false);
         m_pagePos->LoadFromSettings();
+        m_pagePos->setEnabled(m_bSettingsEnabled);
         m_pagePos->ShowPage(true);
         break;
     case 2:
         m_pageSendOrder->hide();
         m_pagePos->ShowPage(false);
         m_pageComm->LoadFromSettings();
+        m_pageComm->setEnabled(m_bSettingsEnabled);
         m_pageComm->ShowPage(true);
         break;
     default:
         break;
     }
+}
+
+// The hint speaks of an arrow, a picture: by ear it says which button that is.
+void CMainDialog::SetDetailsHint(bool expanded) {
+    const QString hint = QString::fromLatin1(expanded ? HINT_HIDE : HINT_SHOW);
+    m_staticDetails->setText(hint);
+    m_staticDetails->setAccessibleName(hint + QStringLiteral(" (the arrow is the Details button)"));
 }
 
 void CMainDialog::ShowDetailControls(bool show) {
@@ -244,6 +255,10 @@ void CMainDialog::showEvent(QShowEvent* event) {
     if (!m_bShownOnce) {
         m_bShownOnce = true;
         m_pageSendOrder->RunButton()->setFocus(Qt::OtherFocusReason); // the window's first task
+        // Presented as a window, it is not introduced with its labels: the page's hint is said once.
+        Announce(this, QStringLiteral("Click the Run button to send order data to the OCS.  Click the Stop "
+                                      "button to finish sending the current order and close the "
+                                      "connection."));
     }
 }
 
@@ -276,7 +291,7 @@ void CMainDialog::StepDetailsAnimation(bool expand) {
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
     m_btnDetails->setIcon(ResourceIcon(expand ? IDI_ARROW_UP : IDI_ARROW_DOWN));
-    m_staticDetails->setText(QString::fromLatin1(expand ? HINT_HIDE : HINT_SHOW));
+    SetDetailsHint(expand);
     if (!expand)
         ShowDetailControls(false);
     SetExpandedState(m_btnDetails, expand, QStringLiteral("the raw data"));
@@ -417,5 +432,10 @@ void CMainDialog::OnSaveCapture() {
                        QStringLiteral("No Data Captured"), CMessageBox::Ok, CMessageBox::Information);
         return;
     }
-    SaveCaptureAs(this, m_modelTx.Lines(), m_modelRx.Lines());
+    QString path;
+    if (SaveCaptureAs(this, m_modelTx.Lines(), m_modelRx.Lines(), &path) == SAVE_WRITTEN)
+        Announce(this, QStringLiteral("Capture saved to %1").arg(QFileInfo(path).fileName()));
+    // Back from the dialogs (a replace question among them), the keyboard is the window's again.
+    activateWindow();
+    m_btnSave->setFocus(Qt::OtherFocusReason);
 }

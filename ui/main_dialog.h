@@ -100,8 +100,17 @@ public:
     // The controls of the details area, below the collapsed window's edge.
     QList<QWidget*> m_detailControls;
     bool m_bShownOnce = false;
+    // Whether the settings pages may be used; applied to a page as it is shown, so that an order's
+    // start and end do not flood screen readers with the state of every hidden control.
+    bool m_bSettingsEnabled = true;
+    // Said once the finishing dialog has gone: said while it closes, a screen reader drops it.
+    bool m_bStopUnsaid = false;
+    bool m_bStopRequested = false; // this order's end comes from Stop, not from an empty script
+    int m_nStepsTaken = 0;         // in this order, for telling the wrap back to line 1
     void ShowDetailControls(bool show);
     void AnnounceOrderStarted();
+    void SetDetailsHint(bool expanded);
+    bool SettingsEnabled() const { return m_bSettingsEnabled; }
 
     // Tells once that the capture is held in memory only from now on.
     void ReportJournalFailure(const QString& reason);

@@ -53,7 +53,13 @@ void CMainDialog::ConnectSession() {
         if (m_finishDialog.m_bFinishShown)
             m_finishDialog.SetProgress(count, index);
     });
-    connect(&m_session, &COrderSession::Finished, this, &CMainDialog::CloseConnection);
+    connect(&m_session, &COrderSession::Finished, this, [this] {
+        const bool stopped = m_bStopRequested;
+        CloseConnection();
+        // An order that ended by itself had nothing to play: Run is usable again, and why is said.
+        if (!stopped)
+            m_pageSendOrder->OrderEndedUnplayed();
+    });
 }
 
 bool CMainDialog::IsConnected() const {
@@ -61,8 +67,12 @@ bool CMainDialog::IsConnected() const {
 }
 
 void CMainDialog::EnableSettingsPages(bool enable) {
-    m_pagePos->setEnabled(enable);
-    m_pageComm->setEnabled(enable);
+    m_bSettingsEnabled = enable;
+    // A hidden page takes its state when it is shown (OnTabSelChange).
+    for (CConfigPage* page : {m_pagePos, m_pageComm}) {
+        if (page->isVisible())
+            page->setEnabled(enable);
+    }
 }
 
 void CMainDialog::EndWaitCursor() {
@@ -75,6 +85,8 @@ void CMainDialog::EndWaitCursor() {
 bool CMainDialog::OpenConnection(QString* why) {
     if (!m_session.Open(m_pApp->m_settings, why))
         return false;
+    m_nStepsTaken = 0;
+    m_bStopRequested = false;
     m_modelRx.Clear();
     m_modelTx.Clear();
     return true;
@@ -103,7 +115,10 @@ void CMainDialog::CloseConnection() {
     m_nRxIndicator = IND_OFF;
     m_nTxIndicator = IND_OFF;
     m_pageSendOrder->SetStatusText(QString());
-    Announce(this, QStringLiteral("Order stopped, connection closed"), QStringLiteral("Status"));
+    if (m_finishDialog.m_bFinishShown)
+        m_bStopUnsaid = true;
+    else
+        Announce(this, QStringLiteral("Order stopped, connection closed"), QStringLiteral("Status"));
 }
 
 // By ear the page's pictures say nothing: the start of an order is told in words.
@@ -123,11 +138,16 @@ bool CMainDialog::StepOnce() {
     if (!m_session.Step())
         return false;
     const COrderScript& script = m_session.Script();
-    if (IsConnected())
-        Announce(
-            this,
-            QStringLiteral("Line %1 of %2 played").arg(script.GetLineIndex() + 1).arg(script.GetLineCount()),
-            QStringLiteral("Status"));
+    const int line = script.GetLineIndex() + 1;
+    QString told = QStringLiteral("Line %1 of %2").arg(line).arg(script.GetLineCount());
+    if (!IsConnected())
+        told += QStringLiteral(" not sent: the connection is still being made");
+    else if (line == 1 && m_nStepsTaken > 0)
+        told += QStringLiteral(" played, back at the start");
+    else
+        told += QStringLiteral(" played");
+    ++m_nStepsTaken;
+    Announce(this, told, QStringLiteral("Status"));
     return true;
 }
 
@@ -139,7 +159,15 @@ void CMainDialog::StopOrder() {
     }
     if (!m_session.Stop())
         return;
+    m_bStopRequested = true;
     m_finishDialog.m_bFinishShown = 1;
     m_finishDialog.ProgressBar()->setValue(0);
     m_finishDialog.exec();
+    if (m_bStopUnsaid) {
+        m_bStopUnsaid = false;
+        // After the window is back in front: its return is spoken first, and would cut this off.
+        QTimer::singleShot(300, this, [this] {
+            Announce(this, QStringLiteral("Order stopped, connection closed"), QStringLiteral("Status"));
+        });
+    }
 }

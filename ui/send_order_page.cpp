@@ -9,6 +9,9 @@
 #include "ui/message_box.h"
 #include "ui/right_click_button.h"
 
+#include "transport/port_names.h"
+
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,6 +54,19 @@ void CSendOrderPage::SetStatusText(const QString& text) {
     AnnounceStatus(m_pStatus, text);
     m_pStatus->setToolTip(text); // the whole of a text longer than the line
 }
+void CSendOrderPage::Refuse(const QString& text, const QString& wayOut) {
+    m_pStatus->setText(text);
+    m_pStatus->setToolTip(wayOut.isEmpty() ? text : text + QLatin1Char(' ') + wayOut);
+    Announce(m_pStatus, m_pStatus->toolTip(), m_pStatus->accessibleDescription());
+}
+
+void CSendOrderPage::OrderEndedUnplayed() {
+    SetButtonStates(true, false);
+    m_pRun->setFocus(Qt::OtherFocusReason);
+    SetStatusText(m_bScriptUnreadable ? QStringLiteral("Nothing was sent: the order file could not be read.")
+                                      : QStringLiteral("Nothing was sent: the order has no lines to play."));
+}
+
 QWidget* CSendOrderPage::RunButton() const {
     return m_pRun;
 }
@@ -88,15 +104,24 @@ void CSendOrderPage::showEvent(QShowEvent* event) {
 void CSendOrderPage::RefreshSummary() {
     if (!m_pSettings)
         return;
+    QString link = QStringLiteral("no connection chosen");
     if (m_pSettings->m_bUseSerial) {
         m_pIcon->setPixmap(ResourcePixmap(IDI_SERIAL));
         m_pInterface->setText(QStringLiteral("Serial Interface"));
         m_pParameter->setText(m_pSettings->m_strBaud + QStringLiteral(" Baud"));
+        const QString adapter = PortAdapter(m_pSettings->m_strPort);
+        link = QStringLiteral("Serial %1%2 at %3 baud")
+                   .arg(m_pSettings->m_strPort,
+                        adapter.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(AdapterLabel(adapter)),
+                        m_pSettings->m_strBaud);
     } else if (m_pSettings->m_bUseNetwork) {
         m_pIcon->setPixmap(ResourcePixmap(IDI_NETWORK));
         m_pInterface->setText(QStringLiteral("Network Interface"));
         m_pParameter->setText(m_pSettings->m_strIpAddress);
+        link = QStringLiteral("Network %1").arg(m_pSettings->m_strIpAddress);
     }
+    // The summary's labels cannot be reached with Tab: Run tells the connection it will use.
+    m_pRun->setAccessibleDescription(QStringLiteral("Send order data to OCS: ") + link);
     m_pPosName->setText(m_pSettings->m_strPosInterface);
     // One-line texts keep their whole line in fonts wider than the template's.
     for (QLabel* label : {m_pInterface, m_pParameter})
@@ -107,19 +132,24 @@ bool CSendOrderPage::LoadSelectedScript() {
     if (!m_pSettings || !m_pMain)
         return false;
     if (m_pSettings->m_strPosInterface.isEmpty()) {
-        SetStatusText(QStringLiteral("Warning: Go to POS Settings to select POS"));
+        Refuse(QStringLiteral("Warning: Go to POS Settings to select POS"));
         return false;
     }
     const QString path = PosScriptPath(m_pSettings->m_strPosInterface);
     if (!FileExists(ResolveScriptPath(path))) {
-        SetStatusText(QStringLiteral("Error: Unable to find POS data"));
+        Refuse(QStringLiteral("Error: Unable to find POS data"),
+               QStringLiteral("The file %1 is gone: choose a POS on the POS Settings page.")
+                   .arg(QDir::toNativeSeparators(path)));
         return false;
     }
     QString unreadable;
     if (!m_pMain->Session().Script().LoadOrderFile(path, &unreadable)) {
-        SetStatusText(QStringLiteral("Error: Unable to load POS data"));
+        Refuse(QStringLiteral("Error: Unable to load POS data"),
+               QStringLiteral("Check the file %1, or choose another POS on the POS Settings page.")
+                   .arg(QDir::toNativeSeparators(path)));
         return false;
     }
+    m_bScriptUnreadable = !unreadable.isEmpty();
     if (!unreadable.isEmpty())
         ShowMessageBox(nullptr, unreadable, QStringLiteral("Warning"), CMessageBox::Ok,
                        CMessageBox::Information);
@@ -129,7 +159,12 @@ bool CSendOrderPage::LoadSelectedScript() {
 void CSendOrderPage::OnRun() {
     if (!m_bRunEnabled || !m_pMain)
         return;
-    if (m_pMain->IsRunning() || m_pMain->IsStepMode() || m_pMain->IsConnecting())
+    if (m_pMain->IsStepMode()) {
+        Announce(this, QStringLiteral("Stepping: each right click, Shift+F10 or Menu key on Run plays one "
+                                      "line; Stop ends the order"));
+        return;
+    }
+    if (m_pMain->IsRunning() || m_pMain->IsConnecting())
         return;
     if (!LoadSelectedScript())
         return;
@@ -138,7 +173,7 @@ void CSendOrderPage::OnRun() {
         SetButtonStates(false, true);
         SetStatusText(QString());
     } else {
-        SetStatusText(QStringLiteral("Unable to Initiate Comms! ") + why);
+        Refuse(QStringLiteral("Unable to Initiate Comms! ") + why);
         SetButtonStates(true, false);
     }
 }
@@ -162,7 +197,7 @@ void CSendOrderPage::OnRunStep() {
         QString why;
         if (!m_pMain->OpenConnection(&why)) {
             m_pMain->Session().SetStepMode(false);
-            SetStatusText(QStringLiteral("Unable to Initiate Comms! ") + why);
+            Refuse(QStringLiteral("Unable to Initiate Comms! ") + why);
             return;
         }
         SetButtonStates(true, true);

@@ -16,6 +16,11 @@ public:
     CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidget* parent);
 
     void SetStatusText(const QString& text);
+    // A Run or step that cannot start: the design's text on the status line, said each time, with
+    // what to do next when the text does not tell it.
+    void Refuse(const QString& text, const QString& wayOut = QString());
+    // The order closed by itself without a line to play (an order file that could not be read).
+    void OrderEndedUnplayed();
     QString StatusText() const;
     void SetButtonStates(bool runEnabled, bool stopEnabled);
     bool LoadSelectedScript();
@@ -33,6 +38,7 @@ protected:
 private:
     void RefreshSummary();
 
+    bool m_bScriptUnreadable = false; // the order loaded was empty because its file could not be read
     CMainDialog* m_pMain;
     CAppSettings* m_pSettings;
     CRightClickButton* m_pRun;
