@@ -13,8 +13,10 @@ CCaptureListModel::CCaptureListModel(QObject* parent) : QAbstractListModel(paren
     connect(&m_syncTimer, &QTimer::timeout, this, [this] { m_lines.SyncToDisk(); });
     m_sayTimer.setSingleShot(true);
     connect(&m_sayTimer, &QTimer::timeout, this, [this] {
-        if (m_nUnsaid > 0)
+        if (m_nUnsaid > 0 && m_pView && m_pView->hasFocus())
             SayNewLines();
+        else
+            m_nUnsaid = 0; // the focus has moved on: what came is no news there
     });
 }
 

@@ -255,10 +255,13 @@ void CMainDialog::showEvent(QShowEvent* event) {
     if (!m_bShownOnce) {
         m_bShownOnce = true;
         m_pageSendOrder->RunButton()->setFocus(Qt::OtherFocusReason); // the window's first task
-        // Presented as a window, it is not introduced with its labels: the page's hint is said once.
-        Announce(this, QStringLiteral("Click the Run button to send order data to the OCS.  Click the Stop "
-                                      "button to finish sending the current order and close the "
-                                      "connection."));
+        // Presented as a window, it is not introduced with its labels: the page's hint is said once,
+        // after the window and the focused button have been.
+        QTimer::singleShot(1500, this, [this] {
+            Announce(this, QStringLiteral("Click the Run button to send order data to the OCS.  Click the "
+                                          "Stop button to finish sending the current order and close the "
+                                          "connection."));
+        });
     }
 }
 

@@ -42,6 +42,7 @@ void CMainDialog::ConnectSession() {
     connect(&m_session, &COrderSession::LineSent, this, [this](const SSentLine& line) {
         if (line.IsData())
             m_nTxIndicator = IND_FLASH;
+        m_nLastLineKind = line.nKind;
         AddTxLine(line.text, line.nKind);
     });
     connect(&m_session, &COrderSession::ReplyReceived, this, [this](const QByteArray& text, bool serial) {
@@ -140,7 +141,7 @@ bool CMainDialog::StepOnce() {
     const COrderScript& script = m_session.Script();
     const int line = script.GetLineIndex() + 1;
     QString told = QStringLiteral("Line %1 of %2").arg(line).arg(script.GetLineCount());
-    if (!IsConnected())
+    if (m_nLastLineKind == TXLINE_PLAIN)
         told += QStringLiteral(" not sent: the connection is still being made");
     else if (line == 1 && m_nStepsTaken > 0)
         told += QStringLiteral(" played, back at the start");
