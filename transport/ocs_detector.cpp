@@ -128,13 +128,11 @@ SDetectResult SearchForOcs(const COcsDetector& detector, const DetectProgress& t
 
 QString DescribeDetectResult(const SDetectResult& result) {
     const QString adapter = PortAdapter(result.strPort);
-    const QString device = PortDeviceShown(result.strPort);
-    const QString where = !adapter.isEmpty() ? QStringLiteral(" (the adapter %1)").arg(adapter)
-                          : !device.isEmpty() && device != result.strPort
-                              ? QStringLiteral(" (%1)").arg(device)
-                              : QString();
-    return QStringLiteral("%1%2 at %3 baud, parity %4, 8 data bits, 1 stop bit")
-        .arg(result.strPort, where, result.strBaud, result.strParity);
+    const QString where = adapter.isEmpty()
+                              ? PortWithDevice(result.strPort)
+                              : QStringLiteral("%1 (the adapter %2)").arg(result.strPort, adapter);
+    return QStringLiteral("%1 at %2 baud, parity %3, 8 data bits, 1 stop bit")
+        .arg(where, result.strBaud, result.strParity);
 }
 
 QString SkippedPortText(const QString& port) {

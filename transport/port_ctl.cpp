@@ -46,9 +46,7 @@ int CPortCtl::OpenPort() {
                             : m_bSoftwareFlow ? QSerialPort::SoftwareControl
                                               : QSerialPort::NoFlowControl);
     if (!m_pPort->open(QIODevice::ReadWrite)) {
-        const QString shown = PortDeviceShown(name);
-        m_strProblem = (shown == name ? name : QStringLiteral("%1 (%2)").arg(name, shown)) +
-                       QStringLiteral(": ") +
+        m_strProblem = PortWithDevice(name) + QStringLiteral(": ") +
                        PortOpenProblem(device, m_pPort->error(), m_pPort->errorString());
         return 0;
     }

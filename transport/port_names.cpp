@@ -57,6 +57,11 @@ QString PortDeviceShown(const QString& comName) {
                                 : device.filePath();
 }
 
+QString PortWithDevice(const QString& comName) {
+    const QString device = PortDeviceShown(comName);
+    return device.isEmpty() || device == comName ? comName : QStringLiteral("%1 (%2)").arg(comName, device);
+}
+
 QString SerialByIdFolder() {
     const QString folder = qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID");
     // Absolute, so that the links made to it hold from any folder.

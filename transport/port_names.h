@@ -21,6 +21,8 @@ QString PortDeviceOf(const QString& comName, int number);
 QString PortDeviceName(int portNumber);
 // The device itself, for people: where a link in the ports folder leads rather than the link.
 QString PortDeviceShown(const QString& comName);
+// "COM3 (/dev/ttyUSB0)": the name with its device, where the device has a name of its own.
+QString PortWithDevice(const QString& comName);
 
 // Whether the serial ports here take 1.5 stop bits (Windows does; POSIX terminals have 1 or 2).
 bool SerialTakesOneAndHalfStopBits();
