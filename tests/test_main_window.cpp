@@ -532,7 +532,7 @@ private slots:
         ResetAndClose(fd); // the OCS goes away
         const QString lost = "Connection Error! The OCS closed the connection.";
         QTRY_COMPARE(Page().StatusText(), lost);
-        QCOMPARE(recorder.Announced().last(), lost + " | Status");
+        QCOMPARE(recorder.Announced().last(), lost + " Press Stop, then Run to start again. | Status");
     }
 
     // With the details hidden they are out of the tab chain and out of a screen reader's view; the

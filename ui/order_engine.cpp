@@ -37,7 +37,7 @@ void CMainDialog::ConnectSession() {
         // The capture shows where the link ended, after the last line that went out whole.
         AddTxLine("Connection Error!", TXLINE_COMMENT);
         // The link ended in the middle of an order: say so, the lamps alone do not.
-        m_pageSendOrder->SetStatusText(reason);
+        m_pageSendOrder->TellProblem(reason, QStringLiteral("Press Stop, then Run to start again."));
     });
     connect(&m_session, &COrderSession::LineSent, this, [this](const SSentLine& line) {
         if (line.IsData())

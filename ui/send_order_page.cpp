@@ -54,7 +54,7 @@ void CSendOrderPage::SetStatusText(const QString& text) {
     AnnounceStatus(m_pStatus, text);
     m_pStatus->setToolTip(text); // the whole of a text longer than the line
 }
-void CSendOrderPage::Refuse(const QString& text, const QString& wayOut) {
+void CSendOrderPage::TellProblem(const QString& text, const QString& wayOut) {
     m_pStatus->setText(text);
     m_pStatus->setToolTip(wayOut.isEmpty() ? text : text + QLatin1Char(' ') + wayOut);
     Announce(m_pStatus, m_pStatus->toolTip(), m_pStatus->accessibleDescription());
@@ -132,21 +132,21 @@ bool CSendOrderPage::LoadSelectedScript() {
     if (!m_pSettings || !m_pMain)
         return false;
     if (m_pSettings->m_strPosInterface.isEmpty()) {
-        Refuse(QStringLiteral("Warning: Go to POS Settings to select POS"));
+        TellProblem(QStringLiteral("Warning: Go to POS Settings to select POS"));
         return false;
     }
     const QString path = PosScriptPath(m_pSettings->m_strPosInterface);
     if (!FileExists(ResolveScriptPath(path))) {
-        Refuse(QStringLiteral("Error: Unable to find POS data"),
-               QStringLiteral("The file %1 is gone: choose a POS on the POS Settings page.")
-                   .arg(QDir::toNativeSeparators(path)));
+        TellProblem(QStringLiteral("Error: Unable to find POS data"),
+                    QStringLiteral("The file %1 is gone: choose a POS on the POS Settings page.")
+                        .arg(QDir::toNativeSeparators(path)));
         return false;
     }
     QString unreadable;
     if (!m_pMain->Session().Script().LoadOrderFile(path, &unreadable)) {
-        Refuse(QStringLiteral("Error: Unable to load POS data"),
-               QStringLiteral("Check the file %1, or choose another POS on the POS Settings page.")
-                   .arg(QDir::toNativeSeparators(path)));
+        TellProblem(QStringLiteral("Error: Unable to load POS data"),
+                    QStringLiteral("Check the file %1, or choose another POS on the POS Settings page.")
+                        .arg(QDir::toNativeSeparators(path)));
         return false;
     }
     m_bScriptUnreadable = !unreadable.isEmpty();
@@ -173,7 +173,7 @@ void CSendOrderPage::OnRun() {
         SetButtonStates(false, true);
         SetStatusText(QString());
     } else {
-        Refuse(QStringLiteral("Unable to Initiate Comms! ") + why);
+        TellProblem(QStringLiteral("Unable to Initiate Comms! ") + why);
         SetButtonStates(true, false);
     }
 }
@@ -197,7 +197,7 @@ void CSendOrderPage::OnRunStep() {
         QString why;
         if (!m_pMain->OpenConnection(&why)) {
             m_pMain->Session().SetStepMode(false);
-            Refuse(QStringLiteral("Unable to Initiate Comms! ") + why);
+            TellProblem(QStringLiteral("Unable to Initiate Comms! ") + why);
             return;
         }
         SetButtonStates(true, true);

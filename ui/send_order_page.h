@@ -16,9 +16,9 @@ public:
     CSendOrderPage(CMainDialog* main, CAppSettings* settings, QWidget* parent);
 
     void SetStatusText(const QString& text);
-    // A Run or step that cannot start: the design's text on the status line, said each time, with
-    // what to do next when the text does not tell it.
-    void Refuse(const QString& text, const QString& wayOut = QString());
+    // A Run that cannot start, a link lost: the design's text on the status line, said each time,
+    // with what to do next when the text does not tell it.
+    void TellProblem(const QString& text, const QString& wayOut = QString());
     // The order closed by itself without a line to play (an order file that could not be read).
     void OrderEndedUnplayed();
     QString StatusText() const;
