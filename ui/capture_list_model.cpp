@@ -76,6 +76,7 @@ void CCaptureListModel::Clear() {
     beginResetModel();
     m_lines.Clear();
     m_nShown = 0;
+    m_nUnsaid = 0;
     m_nHintWidth = 0;
     endResetModel();
 }
@@ -113,6 +114,8 @@ void CCaptureListModel::Flush() {
 }
 
 void CCaptureListModel::SayNewLines() {
+    if (m_nShown == 0)
+        return;
     // One line is read as it is (without its time); more are counted.
     const QString said = m_nUnsaid == 1 ? QString::fromLatin1(m_lines.Line(m_nShown - 1).mid(12)).simplified()
                                         : QStringLiteral("%1 new %2").arg(m_nUnsaid).arg(m_strPlural);
