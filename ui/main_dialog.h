@@ -105,9 +105,8 @@ public:
     bool m_bSettingsEnabled = true;
     // Said once the finishing dialog has gone: said while it closes, a screen reader drops it.
     bool m_bStopUnsaid = false;
-    bool m_bStopRequested = false; // this order's end comes from Stop, not from an empty script
-    int m_nStepsTaken = 0;         // in this order, for telling the wrap back to line 1
-    int m_nLastLineKind = 0;       // of the line last told; a data line without a link was not sent
+    int m_nStepsTaken = 0;   // in this order, for telling the wrap back to line 1
+    int m_nLastLineKind = 0; // of the line last told; a data line without a link was not sent
     void ShowDetailControls(bool show);
     void AnnounceOrderStarted();
     void SetDetailsHint(bool expanded);

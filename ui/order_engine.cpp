@@ -55,7 +55,7 @@ void CMainDialog::ConnectSession() {
             m_finishDialog.SetProgress(count, index);
     });
     connect(&m_session, &COrderSession::Finished, this, [this] {
-        const bool stopped = m_bStopRequested;
+        const bool stopped = m_session.IsFinishing(); // until the close: the pass ends after a Stop
         CloseConnection();
         // An order that ended by itself had nothing to play: Run is usable again, and why is said.
         if (!stopped)
@@ -87,7 +87,6 @@ bool CMainDialog::OpenConnection(QString* why) {
     if (!m_session.Open(m_pApp->m_settings, why))
         return false;
     m_nStepsTaken = 0;
-    m_bStopRequested = false;
     m_modelRx.Clear();
     m_modelTx.Clear();
     return true;
@@ -160,7 +159,6 @@ void CMainDialog::StopOrder() {
     }
     if (!m_session.Stop())
         return;
-    m_bStopRequested = true;
     m_finishDialog.m_bFinishShown = 1;
     m_finishDialog.ProgressBar()->setValue(0);
     m_finishDialog.exec();
