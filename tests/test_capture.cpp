@@ -38,71 +38,30 @@ private slots:
         QVERIFY(empty.isEmpty());
     }
 
-    void txLines_data() {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("plain") << 0 << QByteArray("07:05:09    <02>A");
-        QTest::newRow("comment") << 1 << QByteArray("07:05:09    COMMENT:  <02>A");
-        QTest::newRow("pause") << 2 << QByteArray("07:05:09    PAUSE:    <02>A");
-        QTest::newRow("serial") << 3 << QByteArray("07:05:09    SERIAL    <02>A");
-        QTest::newRow("network") << 4 << QByteArray("07:05:09    NETWORK   <02>A");
-        QTest::newRow("unknown kind") << 5 << QByteArray("07:05:09    <02>A");
-        QTest::newRow("negative kind") << -1 << QByteArray("07:05:09    <02>A");
+    // Where a capture may be written: a file (the system's reason when not), never a folder, a path
+    // through a missing folder, something that is not a regular file, or no path at all.
+    void writeTargets_data() {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"file", "folder", "missing folder", "fifo", "null", ""})
+            QTest::newRow(*kind ? kind : "empty path") << kind;
     }
-    void txLines() {
-        QFETCH(int, kind);
-        QFETCH(QByteArray, line);
-        QCOMPARE(FormatTxLine("\x02"
-                              "A",
-                              kind, m_time),
-                 line);
-    }
-
-    void rxLines() {
-        QCOMPARE(FormatRxLine("\x06OK", true, m_time), QByteArray("07:05:09    SERIAL:   <06>OK"));
-        QCOMPARE(FormatRxLine("", false, m_time), QByteArray("07:05:09    NETWORK:  "));
-    }
-
-    void captureFile_data() {
-        QTest::addColumn<QList<QByteArray>>("tx");
-        QTest::addColumn<QList<QByteArray>>("rx");
-        QTest::addColumn<QByteArray>("file");
-        const QByteArray rule(46, '=');
-        const QByteArray txHead =
-            rule + "\r\n== [Tx] Data transmitted to OCS:            ==\r\n" + rule + "\r\n\r\n";
-        const QByteArray rxHead =
-            rule + "\r\n== [Rx] Data received from OCS:             ==\r\n" + rule + "\r\n\r\n";
-        QTest::newRow("one tx line") << QList<QByteArray>{"T1"} << QList<QByteArray>{}
-                                     << txHead + "T1\r\n" + "\r\n\r\n" + rxHead;
-        QTest::newRow("both") << QList<QByteArray>{"T1", "T2"} << QList<QByteArray>{"R1"}
-                              << txHead + "T1\r\nT2\r\n\r\n\r\n" + rxHead + "R1\r\n";
-        QTest::newRow("only rx") << QList<QByteArray>{} << QList<QByteArray>{"R1"}
-                                 << txHead + "\r\n\r\n" + rxHead + "R1\r\n";
-    }
-    void captureFile() {
-        QFETCH(QList<QByteArray>, tx);
-        QFETCH(QList<QByteArray>, rx);
-        QFETCH(QByteArray, file);
-        CCaptureLines txLines, rxLines;
-        for (const QByteArray& l : tx)
-            txLines.Append(l);
-        for (const QByteArray& l : rx)
-            rxLines.Append(l);
-        const QByteArray content = FormatCaptureFile(txLines, rxLines);
-        QCOMPARE(content, file);
-        QCOMPARE(content.count('\n'), content.count("\r\n"));
-    }
-
-    void writeFile() {
+    void writeTargets() {
+        QFETCH(QString, kind);
         QTemporaryDir dir;
-        const QString path = dir.filePath("capture.txt");
-        QCOMPARE(WriteCaptureFile(path, "abc\r\n"), CAPTURE_WRITTEN);
-        QCOMPARE(ReadAll(path), QByteArray("abc\r\n"));
+        const QString path = kind.isEmpty()             ? QString()
+                             : kind == "folder"         ? dir.path()
+                             : kind == "missing folder" ? dir.filePath("no/such/x.txt")
+                                                        : dir.filePath("target");
+        if ((kind == "fifo" || kind == "null") && !MakeSpecialFile(path, kind))
+            QSKIP("cannot make the special file here");
         QString error;
-        QCOMPARE(WriteCaptureFile(dir.path(), "x", &error), CAPTURE_CANNOT_OPEN); // a folder
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(WriteCaptureFile(dir.filePath("no/such/folder/x.txt"), "x", &error), CAPTURE_CANNOT_OPEN);
-        QVERIFY2(!error.isEmpty() && error != "Unknown error", qPrintable(error)); // the system's reason
+        const bool file = kind == "file";
+        QCOMPARE(WriteCaptureFile(path, "abc\r\n", &error), file ? CAPTURE_WRITTEN : CAPTURE_CANNOT_OPEN);
+        QVERIFY2(file == (error.isEmpty()) && error != "Unknown error", qPrintable(error));
+        if (kind == "fifo" || kind == "null") // never replaced, nor opened to be read here
+            QVERIFY(IsSpecialFile(path));
+        else
+            QCOMPARE(ReadAll(path), file ? QByteArray("abc\r\n") : QByteArray());
     }
 
     // A disk that fills up while a capture is saved over an older one: the older file stays whole and
@@ -121,28 +80,6 @@ private slots:
         QCOMPARE(error, QStringLiteral("File too large"));
         QCOMPARE(ReadAll(path), older);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"capture.txt"});
-    }
-
-    // What is not a regular file is never replaced nor written; an empty path is no file.
-    void specialTargets_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("fifo") << "fifo";
-        QTest::newRow("device") << "null";
-        QTest::newRow("empty path") << "";
-    }
-    void specialTargets() {
-        QFETCH(QString, kind);
-        QTemporaryDir dir;
-        const QString path = kind.isEmpty() ? QString() : dir.filePath("target");
-        if (!kind.isEmpty() && !MakeSpecialFile(path, kind))
-            QSKIP("cannot make the special file here");
-        QString error;
-        QCOMPARE(WriteCaptureFile(path, "abc\r\n", &error), CAPTURE_CANNOT_OPEN); // returns at once
-        QVERIFY(!error.isEmpty());
-        if (!kind.isEmpty())
-            QVERIFY(IsSpecialFile(path));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size(),
-                 kind.isEmpty() ? 0 : 1);
     }
 
     // A folder that takes no new file: an existing file is rewritten in place, a new one cannot be made.
@@ -250,27 +187,50 @@ private slots:
         QCOMPARE(failed.size(), 1);
     }
 
-    // Saving streams from the journals the very bytes the format has always had.
+    // Each kind of line, as the lists hold it and saving streams it from the journals: the very bytes
+    // the format has always had.
     void savedFromJournals() {
         QTemporaryDir dir;
         CCaptureLines tx, rx;
-        QVERIFY(tx.AttachJournal(dir.filePath("tx")));
-        QVERIFY(rx.AttachJournal(dir.filePath("rx")));
-        for (const char* line :
-             {"07:05:09    COMMENT:  Order 1047 opens", "07:05:09    NETWORK   <02>O1047<1C>LANE 1<03>",
-              "07:05:10    PAUSE:    2 second(s)", "07:05:12    NETWORK   <02>A<00>B<03>", ""})
-            tx.Append(line);
+        QVERIFY(tx.AttachJournal(dir.filePath("tx")) && rx.AttachJournal(dir.filePath("rx")));
+        const auto at = [](int second) {
+            return QDateTime(QDate(2026, 1, 1), QTime(7, 5, second));
+        };
+        const struct {
+            int nKind;
+            QByteArray text;
+            int nSecond;
+        } lines[] = {{TXLINE_COMMENT, "Order 1047 opens", 9},
+                     {TXLINE_NETWORK, "\x02O1047\x1cLANE 1\x03", 9},
+                     {TXLINE_PAUSE, "2 second(s)", 10},
+                     {TXLINE_NETWORK,
+                      QByteArray("\x02"
+                                 "A\0B\x03",
+                                 5),
+                      12},
+                     {TXLINE_SERIAL, "\x02S\x03", 13},
+                     {TXLINE_PLAIN, "plain", 13},
+                     {5, "unknown kind", 13},
+                     {-1, "negative kind", 13}};
+        for (const auto& line : lines)
+            tx.Append(FormatTxLine(line.text, line.nKind, at(line.nSecond)));
+        tx.Append("");
         tx.Commit();
-        rx.Append("07:05:09    NETWORK:  <06>");
+        rx.Append(FormatRxLine("\x06", false, at(9)));
         rx.Commit();
-        rx.Append(FormatRxLine(QByteArray("\x06OK\0hidden", 10), false,
-                               QDateTime(QDate(2026, 1, 1), QTime(7, 5, 10))));
-        rx.Append(FormatRxLine("\x15\xff", true, QDateTime(QDate(2026, 1, 1), QTime(7, 5, 12))));
+        rx.Append(FormatRxLine(QByteArray("\x06OK\0hidden", 10), false, at(10)));
+        rx.Append(FormatRxLine("\x15\xff", true, at(12)));
+        rx.Append(FormatRxLine("", false, at(12)));
         const QByteArray bytes = ReadAll(QFINDTESTDATA("data/capture_expected.txt"));
         QCOMPARE(FormatCaptureFile(tx, rx), bytes);
         const QString path = dir.filePath("DataCapture.txt");
         QCOMPARE(WriteCaptureFile(path, tx, rx), CAPTURE_WRITTEN);
         QCOMPARE(ReadAll(path), bytes);
+        CCaptureLines none; // empty lists keep their banners
+        const qsizetype rxAt = bytes.indexOf("07:05:09    NETWORK:  <06>");
+        const qsizetype rxBanner = bytes.lastIndexOf("\r\n\r\n\r\n", rxAt) + 6;
+        QCOMPARE(FormatCaptureFile(none, none),
+                 bytes.left(bytes.indexOf("07:")) + "\r\n\r\n" + bytes.mid(rxBanner, rxAt - rxBanner));
     }
 
     // A journal cut short or changed under the program: the save fails and names the journal, an
