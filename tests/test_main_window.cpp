@@ -236,38 +236,10 @@ private slots:
                  QStringLiteral("Send order data to OCS: Serial COM1 at 9600 baud"));
     }
 
-    // Escape asks to quit from the focused control of any page, as from the window itself.
-    void escapeFromEveryPage_data() {
-        QTest::addColumn<int>("tab");
-        QTest::addColumn<int>("id");
-        QTest::newRow("Run") << 0 << int(IDC_ORDER_RUN);
-        QTest::newRow("POS list") << 1 << int(IDC_POS_LIST);
-        QTest::newRow("Serial option") << 2 << int(IDC_COMM_SERIAL);
-        QTest::newRow(">> button") << 2 << int(IDC_COMM_EXPAND);
-    }
-    void escapeFromEveryPage() {
-        QFETCH(int, tab);
-        QFETCH(int, id);
-        CMainDialog& dlg = Open();
-        QApplication::setActiveWindow(&dlg);
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        dlg.SelectTab(tab);
-        QWidget* control = FindControl(tab == 0   ? static_cast<QWidget*>(&Page())
-                                       : tab == 1 ? dlg.m_pagePos
-                                                  : dlg.m_pageComm,
-                                       id);
-        control->setFocus();
-        QVERIFY(control->hasFocus());
-        m_answers = {CMessageBox::No};
-        QTest::keyClick(control, Qt::Key_Escape);
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].strText, QStringLiteral("Are you sure you want to quit?"));
-        QVERIFY(dlg.isVisible());
-    }
-
-    // Enter on a focused push button presses it, exactly once.
-    void enterPressesButton_data() {
-        QTest::addColumn<int>("page"); // -1 the window itself, 2 the Communications page
+    // Enter on a focused push button presses it, exactly once, and never closes the window; Escape
+    // asks to quit from the focused control of any page, as from the window itself.
+    void keysOnControls_data() {
+        QTest::addColumn<int>("page"); // -1 the window itself, 0..2 the tab
         QTest::addColumn<int>("id");
         QTest::addColumn<int>("key");
         QTest::newRow("Stop") << 0 << int(IDC_ORDER_STOP) << int(Qt::Key_Return);
@@ -276,34 +248,44 @@ private slots:
         QTest::newRow("details arrow") << -1 << int(IDC_MAIN_DETAILS) << int(Qt::Key_Enter);
         QTest::newRow("expand >>") << 2 << int(IDC_COMM_EXPAND) << int(Qt::Key_Return);
         QTest::newRow("Detect Now") << 2 << int(IDC_COMM_DETECT_NOW) << int(Qt::Key_Return);
+        QTest::newRow("Escape on Run") << 0 << int(IDC_ORDER_RUN) << int(Qt::Key_Escape);
+        QTest::newRow("Escape on the POS list") << 1 << int(IDC_POS_LIST) << int(Qt::Key_Escape);
+        QTest::newRow("Escape on Serial") << 2 << int(IDC_COMM_SERIAL) << int(Qt::Key_Escape);
+        QTest::newRow("Escape on >>") << 2 << int(IDC_COMM_EXPAND) << int(Qt::Key_Escape);
     }
-    void enterPressesButton() {
+    void keysOnControls() {
         QFETCH(int, page);
         QFETCH(int, id);
         QFETCH(int, key);
         m_app->m_settings.m_bUseNetwork = 0; // Run is refused without a POS: it only says so
         CMainDialog& dlg = Open();
+        QApplication::setActiveWindow(&dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
         QWidget* parent = page == -1  ? static_cast<QWidget*>(&dlg)
                           : page == 0 ? static_cast<QWidget*>(&Page())
+                          : page == 1 ? dlg.m_pagePos
                                       : dlg.m_pageComm;
-        if (page == 2) {
-            dlg.SelectTab(2);
-            auto* expand = Control<QPushButton>(parent, IDC_COMM_EXPAND);
-            if (id != IDC_COMM_EXPAND)
-                expand->click();
-        }
+        if (page > 0)
+            dlg.SelectTab(page);
+        if (page == 2 && id == IDC_COMM_DETECT_NOW)
+            Control<QPushButton>(parent, IDC_COMM_EXPAND)->click();
         if (page == 0)
             Page().SetButtonStates(true, true); // as in step mode: both usable
-        if (page == -1 && id == IDC_MAIN_SAVE) {
+        if (id == IDC_MAIN_SAVE) {
             dlg.OnDetailsArrow(); // Save shows with the details
             QTRY_VERIFY(dlg.m_bExpanded);
         }
-        auto* button = Control<QPushButton>(parent, id);
-        QVERIFY(button->isVisible() && button->isEnabled());
-        QSignalSpy clicks(button, &QPushButton::clicked);
-        QTest::keyClick(button, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-        QCOMPARE(clicks.size(), 1);
-        QVERIFY(dlg.isVisible()); // Enter never closes the window
+        QWidget* control = FindControl(parent, id);
+        control->setFocus();
+        QVERIFY(control->isVisible() && control->isEnabled() && control->hasFocus());
+        auto* button = qobject_cast<QPushButton*>(control);
+        QSignalSpy clicks(button ? button : control, button ? SIGNAL(clicked()) : SIGNAL(destroyed()));
+        m_answers = {CMessageBox::No};
+        QTest::keyClick(control, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(clicks.size(), key == Qt::Key_Escape ? 0 : 1);
+        if (key == Qt::Key_Escape) // (Save without data says so in a box)
+            QCOMPARE(m_boxes.value(0).strText, QStringLiteral("Are you sure you want to quit?"));
+        QVERIFY(dlg.isVisible());
     }
 
     // The finishing dialog closes on Enter as on Escape; the pass still finishes behind it.
@@ -538,6 +520,7 @@ private slots:
     // With the details hidden they are out of the tab chain and out of a screen reader's view; the
     // Details button says collapsed or expanded, and the change is said; Tab runs top to bottom.
     void detailsByKeyboard() {
+        InstallProgramStyle();
         CMainDialog& dlg = Open();
         const auto chain = [&dlg] {
             QStringList names;
@@ -563,67 +546,42 @@ private slots:
         QCOMPARE(chain(), (QStringList{"Send Order", "Run", "POS Interface:", "Details", "Save",
                                        "[Tx] Data transmitted to OCS:", "[Rx] Data received from OCS:",
                                        "Show POS Emulator Setup Wizard at startup"}));
+        // Every push button shows a mark when it has the focus, the picture-only and flat ones too.
+        for (QWidget* button : {Page().RunButton(), (QWidget*)dlg.m_btnSave, (QWidget*)dlg.m_btnDetails}) {
+            dlg.m_tabCtrl->setFocus();
+            const QImage plain = button->grab().toImage();
+            button->setFocus();
+            QVERIFY(button->hasFocus() && button->grab().toImage() != plain);
+        }
         QTest::keyClick(dlg.m_btnDetails, Qt::Key_Space);
         QTRY_VERIFY(!dlg.m_bExpanded);
         QCOMPARE(recorder.Announced().last(), QStringLiteral("Details collapsed"));
         QVERIFY(!dlg.m_btnSave->isVisible() && !dlg.m_listTx->isVisible());
     }
 
-    // Every push button shows a mark when it has the focus, the picture-only and flat ones included.
-    void focusMarks_data() {
-        QTest::addColumn<int>("page"); // 0 the Send Order page, -1 the window
-        QTest::addColumn<int>("id");
-        QTest::newRow("Run") << 0 << int(IDC_ORDER_RUN);
-        QTest::newRow("Details") << -1 << int(IDC_MAIN_DETAILS);
-        QTest::newRow("Save") << -1 << int(IDC_MAIN_SAVE);
-    }
-    void focusMarks() {
-        QFETCH(int, page);
-        QFETCH(int, id);
-        InstallProgramStyle();
-        CMainDialog& dlg = Open();
-        dlg.OnDetailsArrow();
-        QTRY_VERIFY(dlg.m_bExpanded);
-        QApplication::setActiveWindow(&dlg);
-        QVERIFY(QTest::qWaitForWindowActive(&dlg));
-        auto* button = Control<QPushButton>(page == 0 ? static_cast<QWidget*>(&Page()) : &dlg, id);
-        dlg.m_tabCtrl->setFocus();
-        const QImage plain = button->grab().toImage();
-        button->setFocus();
-        QVERIFY(button->hasFocus());
-        QVERIFY(button->grab().toImage() != plain);
-    }
-
-    // An order over TCP: the bytes on the wire, the capture, Stop finishing the pass, Run again.
     // The window's side of an order: the buttons and pages follow it, the lists show what went and
-    // came, and each Run reads the POS file afresh and starts with fresh lists.
+    // came, Stop finishes the pass, and each Run reads the POS file afresh and starts with fresh lists.
     void tcpOrder() {
         Prepare("PC-POS T", "<c>start\r\n<02>AB<03>\r\n<02>Z<03>\r\n", "127.0.0.21", 1);
         CTestListener peer("127.0.0.21");
         CMainDialog& dlg = Open();
         Page().OnRun();
-        QCOMPARE(Page().m_bRunEnabled, 0);
-        QCOMPARE(Page().m_bStopEnabled, 1);
-        const PeerHandle fd = peer.Accept();
+        QVERIFY(!Page().m_bRunEnabled && Page().m_bStopEnabled);
+        PeerHandle fd = peer.Accept();
         QVERIFY(fd != PEER_NONE);
         QTRY_VERIFY(dlg.IsRunning());
         dlg.SelectTab(2); // a settings page shows greyed while the order runs
         QVERIFY(dlg.m_pageComm->isVisible() && !dlg.m_pageComm->isEnabled());
         dlg.SelectTab(0);
         CPeerReader reader(fd);
-        QTRY_COMPARE_WITH_TIMEOUT(reader.Data(),
-                                  QByteArray("\x02"
-                                             "AB\x03\x03"),
-                                  TestTimeout(5000));
+        QTRY_COMPARE(reader.Data(), ScriptBytes("<02>AB<03><03>"));
         WriteBytes(fd, QByteArray("\x06OK\x00hidden", 10));
         QTRY_COMPARE(Lines(dlg.RxModel()), QStringList{"NETWORK:  <06>OK<00>hidden"});
         Page().OnStop(); // returns when the pass is finished
-        QVERIFY(!dlg.IsRunning());
-        QCOMPARE(reader.Data(), QByteArray("\x02"
-                                           "AB\x03\x03\x02Z\x03Z"));
+        QVERIFY(!dlg.IsRunning() && Page().m_bRunEnabled);
+        QCOMPARE(reader.Data(), ScriptBytes("<02>AB<03><03><02>Z<03>Z"));
         QCOMPARE(Lines(dlg.TxModel()),
                  (QStringList{"COMMENT:  start", "NETWORK   <02>AB<03>", "NETWORK   <02>Z<03>"}));
-        QCOMPARE(Page().m_bRunEnabled, 1);
         dlg.SelectTab(1);
         QVERIFY(dlg.m_pagePos->isEnabled());
         dlg.SelectTab(0);
@@ -631,14 +589,14 @@ private slots:
 
         WritePos("PC-POS T", "<42>\n");
         Page().OnRun();
-        const PeerHandle fd2 = peer.Accept();
-        QVERIFY(fd2 != PEER_NONE);
-        CPeerReader reader2(fd2);
-        QTRY_COMPARE(reader2.Data(), QByteArray("BB"));
+        fd = peer.Accept();
+        QVERIFY(fd != PEER_NONE);
+        CPeerReader again(fd);
+        QTRY_COMPARE(again.Data(), QByteArray("BB"));
         QCOMPARE(Lines(dlg.TxModel()).value(0), QStringLiteral("NETWORK   B"));
         QCOMPARE(Lines(dlg.RxModel()), QStringList());
         Page().OnStop();
-        ClosePeer(fd2);
+        ClosePeer(fd);
     }
 
     void connectFailure() {
@@ -651,11 +609,9 @@ private slots:
             m_boxes[0].strText.startsWith("Unable to connect to OCS.  Check to make sure the OCS exists"));
         QCOMPARE(m_boxes[0].pOwner, &dlg);
         QCOMPARE(Page().StatusText(), QStringLiteral("Connection Error!"));
-        QCOMPARE(Page().m_bRunEnabled, 1);
-        QCOMPARE(Page().m_bStopEnabled, 0);
-        QCOMPARE(dlg.m_nRxIndicator.load(), int(IND_ALARM_ON));
+        QVERIFY(Page().m_bRunEnabled && !Page().m_bStopEnabled && dlg.m_nRxIndicator == IND_ALARM_ON);
         QVERIFY(!dlg.IsStepMode() && !dlg.IsRunning() && !dlg.IsConnecting());
-        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+        QVERIFY(!QGuiApplication::overrideCursor());
 
         // A host name is never looked up: it fails the same way.
         UseNetwork("localhost");
@@ -699,41 +655,35 @@ private slots:
         MaskAllComPorts();
     }
 
-    // Right-click steps when released on Run; a stored POS whose file is gone is cleared at start.
+    // Right-click steps when released on Run, not when dragged off it first; a left click runs; a
+    // stored POS whose file is gone is cleared at start.
     void rightClick() {
         Select("Gone Away");
         Open();
         QCOMPARE(m_app->m_settings.m_strPosInterface, QString());
-        auto* run = static_cast<CRightClickButton*>(FindControl(&Page(), IDC_ORDER_RUN));
+        auto* run = static_cast<CRightClickButton*>(Page().RunButton());
         QSignalSpy steps(run, &CRightClickButton::StepRequested);
         QSignalSpy clicks(run, &QPushButton::clicked);
-        const QPoint inside = run->rect().center();
-        const QPoint outside(run->width() + 20, inside.y());
+        const QPoint inside = run->rect().center(), outside(run->width() + 20, inside.y());
+        const auto move = [run](QPoint to) {
+            QMouseEvent e(QEvent::MouseMove, to, run->mapToGlobal(to), Qt::NoButton, Qt::RightButton, {});
+            QCoreApplication::sendEvent(run, &e);
+        };
         QTest::mousePress(run, Qt::RightButton, {}, inside);
         QVERIFY(run->isDown());
         QTest::mousePress(run, Qt::RightButton, {}, inside); // a second press changes nothing
         QTest::mouseRelease(run, Qt::RightButton, {}, inside);
-        QVERIFY(!run->isDown());
         QCOMPARE(steps.count(), 1);
-
         QTest::mousePress(run, Qt::RightButton, {}, inside);
-        QTest::mouseMove(run, outside);
-        QMouseEvent out(QEvent::MouseMove, outside, run->mapToGlobal(outside), Qt::NoButton, Qt::RightButton,
-                        {});
-        QCoreApplication::sendEvent(run, &out);
+        move(outside);
         QVERIFY(!run->isDown());
-        QMouseEvent back(QEvent::MouseMove, inside, run->mapToGlobal(inside), Qt::NoButton, Qt::RightButton,
-                         {});
-        QCoreApplication::sendEvent(run, &back);
+        move(inside);
         QVERIFY(run->isDown());
-        QCoreApplication::sendEvent(run, &out);
+        move(outside);
         QTest::mouseRelease(run, Qt::RightButton, {}, outside);
-        QCOMPARE(steps.count(), 1); // released outside: no step
-        QVERIFY(!run->isDown());
-
         QTest::mouseClick(run, Qt::LeftButton, {}, inside);
-        QCOMPARE(steps.count(), 1);
-        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(steps.count(), 1); // released outside: no step
+        QVERIFY(!run->isDown() && clicks.count() == 1);
         QCOMPARE(Page().StatusText(), QStringLiteral("Warning: Go to POS Settings to select POS"));
     }
 
