@@ -553,85 +553,60 @@ private slots:
         QVERIFY(byId.removeRecursively());
     }
 
-    // --reconnect: the adapter is unplugged in the middle of a pass; the player waits for it and goes
-    // on with the next line once it is back, every line of the pass reaching the OCS once; Ctrl+C
-    // ends the wait. The capture shows where the link was lost and found again.
-    void reconnectRidesOutUnplug_data() {
+    // --reconnect with the adapter not plugged in at the start (named when it was last seen): the
+    // player says why once and waits; plugged in, the order plays; unplugged in the middle of the
+    // pass, it waits again and goes on with the next line once the adapter is back, every line
+    // reaching the OCS once, the capture showing where the link was lost and found; Ctrl+C ends a wait.
+    void reconnect_data() {
         QTest::addColumn<bool>("comesBack");
-        QTest::addColumn<int>("status");
-        QTest::newRow("comes back") << true << 0;
-        QTest::newRow("Ctrl+C while waiting") << false << 130;
+        QTest::newRow("comes back") << true;
+        QTest::newRow("Ctrl+C while waiting") << false;
     }
-    void reconnectRidesOutUnplug() {
+    void reconnect() {
         SKIP_WITHOUT_PTY();
         QFETCH(bool, comesBack);
-        QFETCH(int, status);
         WritePos("Unplugged", "<41>\n<42>\n<43>\n<44>\n<45>\n<46>\n");
         QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
         QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
-        for (int n = 3; n <= PORT_LAST_NAME; ++n)
-            QFile::remove(PortsFolder() + QStringLiteral("/COM%1").arg(n));
         const QString adapter = byId.filePath("usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0");
-        auto pty = std::make_unique<CTestPty>();
-        QVERIFY(QFile::link(QString::fromLatin1(pty->SlavePath()), adapter));
+        CTestPty::Publish("COM3", QFile::encodeName(adapter));
         QProcess player;
-        StartPlayer(player, {"Unplugged", "--serial", "COM3", "--reconnect"});
-        QByteArray received;
-        QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty->Master(), 50, received), received.contains('B')), 10000);
-        pty->CloseMaster(); // unplugged: the device fails, and udev takes its name away
-        QVERIFY(QFile::remove(adapter));
+        StartPlayer(player, Args("Unplugged --serial COM3 --reconnect"));
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (err += TextOutput(player.readAllStandardError())).contains("COM3 went away"), 5000);
+        const auto said = [&](const char* what) {
+            return (err += TextOutput(player.readAllStandardError())).contains(what);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(said("waiting"), 5000);
+        QCOMPARE(err, "pos-player: COM3 (" + adapter.toUtf8() +
+                          "): no such device (not plugged in?); waiting for it (Ctrl+C ends)\n");
         QTest::qWait(1200); // a few checks find nothing
-        if (comesBack) {
+        QByteArray received;
+        const auto plugIn = [&](std::unique_ptr<CTestPty>& pty, char until) {
             pty = std::make_unique<CTestPty>();
             QVERIFY(QFile::link(QString::fromLatin1(pty->SlavePath()), adapter));
-            QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty->Master(), 50, received), received.contains('F')),
+            QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty->Master(), 50, received), received.contains(until)),
                                      10000);
-        } else {
+        };
+        std::unique_ptr<CTestPty> pty;
+        plugIn(pty, 'B');
+        QVERIFY(said("pos-player: COM3 is there; the order starts\n"));
+        pty->CloseMaster(); // unplugged: the device fails, and udev takes its name away
+        QVERIFY(QFile::remove(adapter));
+        QTRY_VERIFY_WITH_TIMEOUT(said("COM3 went away"), 5000);
+        QTest::qWait(1200);
+        if (comesBack)
+            plugIn(pty, 'F');
+        else
             INTERRUPT(player);
-        }
         QVERIFY(player.waitForFinished(10000));
-        QCOMPARE(player.exitCode(), status);
+        QCOMPARE(player.exitCode(), comesBack ? 0 : 130);
         const QByteArray out = TextOutput(player.readAllStandardOutput());
         if (comesBack)
             QVERIFY2(received == "ABCDEF", out.constData());
         QVERIFY2(out.contains("COMMENT:  Connection Error!\n"), out.constData());
         QCOMPARE(out.contains("COMMENT:  COM3\n"), comesBack);
-        err += TextOutput(player.readAllStandardError());
-        QCOMPARE(err.count("went away"), 1);
-        MaskAllComPorts();
-        QVERIFY(byId.removeRecursively());
-    }
-
-    // --reconnect with the adapter not plugged in at the start (named when it was last seen): the
-    // player says why once, waits, and plays the whole order once the adapter is there.
-    void reconnectWaitsForAbsentDevice() {
-        SKIP_WITHOUT_PTY();
-        WritePos("Later", "<41>\n<42>\n");
-        QDir byId(qEnvironmentVariable("POS_EMULATOR_SERIAL_BY_ID"));
-        QVERIFY(byId.removeRecursively() && QDir().mkpath(byId.path()));
-        const QString adapter = byId.filePath("usb-FTDI_FT232R_USB_UART_B20K5678-if00-port0");
-        CTestPty::Publish("COM3", QFile::encodeName(adapter));
-        QProcess player;
-        StartPlayer(player, Args("Later --serial COM3 --reconnect"));
-        QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += TextOutput(player.readAllStandardError())).contains("waiting"),
-                                 5000);
-        QCOMPARE(err, "pos-player: COM3 (" + adapter.toUtf8() +
-                          "): no such device (not plugged in?); waiting for it (Ctrl+C ends)\n");
-        QTest::qWait(1200); // a few checks find nothing
-        CTestPty pty;
-        QVERIFY(QFile::link(QString::fromLatin1(pty.SlavePath()), adapter));
-        QByteArray received;
-        QTRY_VERIFY_WITH_TIMEOUT((ReadWithin(pty.Master(), 50, received), received.contains('B')), 10000);
-        QVERIFY(player.waitForFinished(10000));
-        QCOMPARE(player.exitCode(), 0);
-        QCOMPARE(received, QByteArray("AB"));
-        err += TextOutput(player.readAllStandardError());
-        QCOMPARE(err.count("waiting"), 1);
-        QVERIFY(err.contains("pos-player: COM3 is there; the order starts\n"));
+        said("");
+        QVERIFY2(err.count("went away") == 1 && err.count("waiting") == 2, err.constData());
         MaskAllComPorts();
         QVERIFY(byId.removeRecursively());
     }
