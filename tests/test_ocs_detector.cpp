@@ -10,41 +10,6 @@
 
 namespace {
 
-// Answers on the master side of a pseudo-terminal: for the n-th ENQ, whatever `answer` returns, given
-// the baud rate the slave side was set to.
-class CSerialPeer {
-public:
-    using Answer = std::function<QByteArray(int enqIndex, int baud)>;
-    CSerialPeer(CTestPty& pty, Answer answer) : m_pty(pty), m_answer(std::move(answer)) {
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~CSerialPeer() {
-        m_bStop = true;
-        m_thread.join();
-    }
-    int EnqCount() const { return m_nEnq; }
-
-private:
-    void Run() {
-        while (!m_bStop) {
-            QByteArray buffer;
-            if (ReadWithin(m_pty.Master(), 20, buffer) <= 0)
-                continue;
-            for (const char byte : std::as_const(buffer)) {
-                if (byte != 0x05)
-                    continue;
-                const QByteArray reply = m_answer(m_nEnq++, m_pty.SlaveSettings().nBaud);
-                WriteBytes(m_pty.Master(), reply);
-            }
-        }
-    }
-    CTestPty& m_pty;
-    Answer m_answer;
-    std::atomic<bool> m_bStop{false};
-    std::atomic<int> m_nEnq{0};
-    std::thread m_thread;
-};
-
 const QByteArray ACK(1, 0x06);
 const QByteArray ENQ(1, 0x05);
 
@@ -55,34 +20,6 @@ class TestOcsDetector : public QObject {
 
 private slots:
     void init() { MaskAllComPorts(); }
-
-    void takeReply_data() {
-        QTest::addColumn<QByteArray>("carried");
-        QTest::addColumn<QByteArray>("read");
-        QTest::addColumn<bool>("found");
-        QTest::addColumn<QByteArray>("carriedAfter");
-        QTest::newRow("one ack") << QByteArray() << ACK << true << QByteArray();
-        QTest::newRow("ack inside") << QByteArray()
-                                    << QByteArray("ab\x06"
-                                                  "cd")
-                                    << true << QByteArray("d");
-        QTest::newRow("two acks") << QByteArray() << QByteArray("\x06\x06") << true << QByteArray();
-        QTest::newRow("three acks") << QByteArray() << QByteArray("\x06\x06\x06") << true << ACK;
-        QTest::newRow("no ack") << QByteArray("x") << QByteArray("yz") << false << QByteArray("xyz");
-        QTest::newRow("ack after nul") << QByteArray() << QByteArray("a\0\x06", 3) << true << QByteArray();
-        QTest::newRow("nul kept for later")
-            << QByteArray() << QByteArray("\0\0b", 3) << false << QByteArray("\0\0b", 3);
-        QTest::newRow("carried ack") << QByteArray("\x06") << QByteArray("q") << true << QByteArray();
-    }
-    void takeReply() {
-        QFETCH(QByteArray, carried);
-        QFETCH(QByteArray, read);
-        QFETCH(bool, found);
-        QFETCH(QByteArray, carriedAfter);
-        const COcsDetector detector(ACK, ENQ, 100, 5);
-        QCOMPARE(detector.TakeReply(carried, read), found);
-        QCOMPARE(carried, carriedAfter);
-    }
 
     void probe_data() {
         QTest::addColumn<QList<QByteArray>>("answers"); // per ENQ; missing means silence

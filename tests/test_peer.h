@@ -14,7 +14,9 @@
 #include <QString>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #ifndef _WIN32
@@ -254,4 +256,39 @@ public:
 private:
     PeerHandle m_fd;
     QByteArray m_data;
+};
+
+// Answers on the master side of a pseudo-terminal: for the n-th ENQ, whatever `answer` returns, given
+// the baud rate the slave side was set to.
+class CSerialPeer {
+public:
+    using Answer = std::function<QByteArray(int enqIndex, int baud)>;
+    CSerialPeer(CTestPty& pty, Answer answer) : m_pty(pty), m_answer(std::move(answer)) {
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~CSerialPeer() {
+        m_bStop = true;
+        m_thread.join();
+    }
+    int EnqCount() const { return m_nEnq; }
+
+private:
+    void Run() {
+        while (!m_bStop) {
+            QByteArray buffer;
+            if (ReadWithin(m_pty.Master(), 20, buffer) <= 0)
+                continue;
+            for (const char byte : std::as_const(buffer)) {
+                if (byte != 0x05)
+                    continue;
+                const QByteArray reply = m_answer(m_nEnq++, m_pty.SlaveSettings().nBaud);
+                WriteBytes(m_pty.Master(), reply);
+            }
+        }
+    }
+    CTestPty& m_pty;
+    Answer m_answer;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_nEnq{0};
+    std::thread m_thread;
 };

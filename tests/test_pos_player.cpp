@@ -511,21 +511,10 @@ private slots:
     void detect() {
         SKIP_WITHOUT_PTY();
         CTestPty pty("COM3");
-        std::atomic<bool> stop{false};
-        std::thread ocs([&] {
-            while (!stop) {
-                QByteArray read;
-                if (ReadWithin(pty.Master(), 20, read) > 0 && read.contains('\x05') &&
-                    pty.SlaveSettings().nBaud == 19200)
-                    WriteBytes(pty.Master(), "\x06");
-            }
-        });
+        CSerialPeer ocs(pty, [](int, int baud) { return QByteArray(baud == 19200 ? 1 : 0, 0x06); });
         QProcess player;
         StartPlayer(player, {"--detect"});
-        const bool finished = player.waitForFinished(30000);
-        stop = true;
-        ocs.join();
-        QVERIFY(finished);
+        QVERIFY(player.waitForFinished(30000));
         QCOMPARE(player.exitCode(), 0);
         QCOMPARE(TextOutput(player.readAllStandardOutput()),
                  QByteArray("OCS found on COM3: --serial COM3 --baud 19200 --parity Odd --data-bits 8 "
