@@ -167,31 +167,20 @@ private slots:
         QCOMPARE(script.GetLineCount(), lines.size());
     }
 
-    void missingFileKeepsLines() {
-        COrderScript script;
-        QVERIFY(script.LoadOrderFile(WriteFile("a.vlq", "<41>\n<42>\n")));
-        QVERIFY(!script.LoadOrderFile(m_dir.filePath("absent.vlq")));
-        QVERIFY(!script.LoadOrderFile(m_dir.path())); // a folder
-        QCOMPARE(script.GetLineCount(), 2);
-    }
-
-    void secondLoadReplacesLinesKeepsIndex() {
+    // A load that fails keeps the lines; one that works replaces them and keeps the index; the name is
+    // found whatever its letter case.
+    void reloads() {
         COrderScript script;
         QVERIFY(script.LoadOrderFile(WriteFile("a.vlq", "<41>\n<42>\n<43>\n")));
+        QVERIFY(!script.LoadOrderFile(m_dir.filePath("absent.vlq")));
+        QVERIFY(!script.LoadOrderFile(m_dir.path())); // a folder
+        QCOMPARE(script.GetLineCount(), 3);
         QByteArray line;
-        QVERIFY(script.GetNextLine(line, false));
-        QVERIFY(script.GetNextLine(line, false));
-        QVERIFY(script.LoadOrderFile(WriteFile("b.vlq", "<44>\n")));
+        QVERIFY(script.GetNextLine(line, false) && script.GetNextLine(line, false));
+        QVERIFY(!WriteFile("Foo.VLQ", "<44>\n").isEmpty());
+        QVERIFY(script.LoadOrderFile(m_dir.filePath("foo.vlq")));
         QCOMPARE(script.Lines(), QList<QByteArray>{"D"});
         QCOMPARE(script.GetLineIndex(), 1);
-    }
-
-    void caseInsensitiveLookup() {
-        const QString path = WriteFile("Foo.VLQ", "<41>\n");
-        QVERIFY(!path.isEmpty());
-        COrderScript script;
-        QVERIFY(script.LoadOrderFile(m_dir.filePath("foo.vlq")));
-        QCOMPARE(script.Lines(), QList<QByteArray>{"A"});
         QVERIFY(!script.LoadOrderFile(m_dir.filePath("fo.vlq")));
     }
 
@@ -290,27 +279,16 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folderStripped");
         QTest::addColumn<QString>("nameOnly");
-        QTest::newRow("plain") << "POS/Alpha.vlq"
-                               << "Alpha.vlq"
-                               << "Alpha";
-        QTest::newRow("backslash") << "C:\\x\\POS\\B.vlq"
-                                   << "B.vlq"
-                                   << "B";
-        QTest::newRow("mixed") << "a\\b/c.d.e"
-                               << "c.d.e"
-                               << "c.d";
-        QTest::newRow("dot first") << "POS/.vlq"
-                                   << ".vlq"
-                                   << ".vlq";
-        QTest::newRow("no dot") << "vlq"
-                                << "vlq"
-                                << "vlq";
-        QTest::newRow("trailing slash") << "POS/"
-                                        << ""
-                                        << "";
-        QTest::newRow("dot in folder") << "a.b/c"
-                                       << "c"
-                                       << "c";
+        const auto row = [](const char* tag, const char* path, const char* stripped, const char* name) {
+            QTest::newRow(tag) << QString(path) << QString(stripped) << QString(name);
+        };
+        row("plain", "POS/Alpha.vlq", "Alpha.vlq", "Alpha");
+        row("backslash", "C:\\x\\POS\\B.vlq", "B.vlq", "B");
+        row("mixed", "a\\b/c.d.e", "c.d.e", "c.d");
+        row("dot first", "POS/.vlq", ".vlq", ".vlq");
+        row("no dot", "vlq", "vlq", "vlq");
+        row("trailing slash", "POS/", "", "");
+        row("dot in folder", "a.b/c", "c", "c");
     }
     void strip() {
         QFETCH(QString, path);
@@ -357,13 +335,10 @@ private slots:
         QCOMPARE(later.size(), names.size() + 2);
         QCOMPARE(later.first(), QStringLiteral("kept"));
         QVERIFY(later.contains("Late"));
-    }
-
-    void missingFolderIsEmpty() {
-        QStringList names;
-        EnumPosNamesIn(QStringLiteral("/nonexistent/POS"), names);
-        EnumPosNamesIn(QString(), names);
-        QVERIFY(names.isEmpty());
+        QStringList none; // a missing folder has none
+        EnumPosNamesIn(QStringLiteral("/nonexistent/POS"), none);
+        EnumPosNamesIn(QString(), none);
+        QVERIFY(none.isEmpty());
     }
 
     // Where an installed program works when started without a POS folder at hand.
