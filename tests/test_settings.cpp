@@ -469,17 +469,21 @@ private slots:
         QVERIFY(!dlg.m_pageComm->isVisible() && !dlg.m_pagePos->isVisible());
     }
 
-    // A run that ends through the main window writes all 14 entries, even if nothing changed, under
-    // their sections, the wizard flag at the top level.
+    // Without the wizard, start-up goes straight to the main window; a run that ends there writes all
+    // 14 entries, even if nothing changed, under their sections, the wizard flag at the top level.
     void runWritesAllEntriesInPlace() {
         WriteStoreText("[General]\nShow%20Wizard%20on%20Startup=0\n");
         auto previous = SetMessageBoxHandler([](const SMessageBox&) { return CMessageBox::Yes; });
-        QTimer::singleShot(300, [] {
-            if (QWidget* window = QApplication::activeModalWidget())
+        QString shown;
+        QTimer::singleShot(300, [&shown] {
+            if (QWidget* window = QApplication::activeModalWidget()) {
+                shown = window->metaObject()->className();
                 window->close();
+            }
         });
         QCOMPARE(theApp.InitInstance(), 0);
         SetMessageBoxHandler(previous);
+        QCOMPARE(shown, QStringLiteral("CMainDialog"));
         auto store = OpenProfileStore();
         QCOMPARE(store->allKeys().size(), 14);
         QCOMPARE(store->value("Show Wizard on Startup").toString(), QStringLiteral("0"));

@@ -361,20 +361,6 @@ private slots:
         QVERIFY(QFileInfo::exists(running.TxPath()));
         running.Remove();
     }
-
-    void startUpWithoutWizard() {
-        QVERIFY(WriteProfileText("[General]\nShow%20Wizard%20on%20Startup=0\n"));
-        QStringList seen;
-        m_answers = {CMessageBox::Yes};
-        RunStartUp([&](QWidget* modal) {
-            seen << modal->metaObject()->className();
-            modal->close();
-        });
-        QCOMPARE(seen, QStringList{"CMainDialog"});
-        auto store = OpenProfileStore();
-        QCOMPARE(store->allKeys().size(), 14);
-        QCOMPARE(store->value("Show Wizard on Startup").toInt(), 0);
-    }
 };
 
 POSEMU_TEST_MAIN(TestWizard)
