@@ -622,7 +622,7 @@ private slots:
     }
 
     // The serial device goes away in the middle of an order: the window closes the link and says
-    // so; a Run while it is gone is refused and keeps the capture; plugged in again, it plays.
+    // so; a Run while it is gone is refused and keeps the capture.
     void serialDeviceVanishes() {
         SKIP_WITHOUT_PTY();
         Prepare("Serial", "<41>\n");
@@ -646,12 +646,6 @@ private slots:
             QStringLiteral("Unable to Initiate Comms! COM4 (/nonexistent/no-such-device): no such device "
                            "(not plugged in?)"));
         QVERIFY(Lines(dlg.TxModel()).contains("SERIAL    A"));
-        pty = std::make_unique<CTestPty>("COM4");
-        Page().OnRun();
-        QVERIFY(dlg.IsConnected());
-        CPeerReader again(pty->Master());
-        QTRY_COMPARE(again.Data().left(1), QByteArray("A"));
-        Page().OnStop();
         MaskAllComPorts();
     }
 
