@@ -68,9 +68,22 @@ QString SerialByIdFolder() {
     return folder.isEmpty() ? QStringLiteral("/dev/serial/by-id") : QDir(folder).absolutePath();
 }
 
+// Read without a regular expression: the detection worker reads port names, and a MinGW thread that has
+// used one can crash as it ends (the matcher's per-thread stack is freed after its thread storage).
+int ComNameNumber(const QString& name) {
+    if (name.size() < 4 || name.size() > 6 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ||
+        name.at(3) == QLatin1Char('0'))
+        return 0;
+    int number = 0;
+    for (const QChar c : name.mid(3)) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+        number = number * 10 + (c.unicode() - '0');
+    }
+    return number <= 255 ? number : 0;
+}
+
 std::vector<SPresentPort> PresentComPorts() {
-    static const QRegularExpression name(QStringLiteral("\\ACOM([1-9][0-9]{0,2})\\z"),
-                                         QRegularExpression::CaseInsensitiveOption);
     // Labelling a list asks once a name: the system is asked at most once in a short while.
     static std::mutex mutex;
     static QElapsedTimer age;
@@ -81,9 +94,8 @@ std::vector<SPresentPort> PresentComPorts() {
     age.start();
     ports.clear();
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QRegularExpressionMatch match = name.match(info.portName());
-        if (match.hasMatch() && match.captured(1).toInt() <= 255)
-            ports.push_back({match.captured(1).toInt(), info.description()});
+        if (const int number = ComNameNumber(info.portName()))
+            ports.push_back({number, info.description()});
     }
     std::sort(ports.begin(), ports.end(),
               [](const SPresentPort& a, const SPresentPort& b) { return a.nNumber < b.nNumber; });

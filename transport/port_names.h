@@ -9,6 +9,10 @@ constexpr int PORT_LAST_NAME = 14;
 // The first COM name given to a serial adapter by itself (COM1 and COM2 stand for the built-in ports).
 constexpr int PORT_FIRST_ADAPTER_NAME = 3;
 
+// The number of a COM name as Windows writes one ("COM1" to "COM255", any letter case, no leading zero),
+// or 0 for anything else.
+int ComNameNumber(const QString& name);
+
 // The folder whose entries ("COM3", usually a link to /dev/ttyUSB0) put a device behind a COM name.
 QString PortsFolder();
 

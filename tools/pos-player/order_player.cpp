@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSysInfo>
 
 QByteArray PlayerUsageText() {
@@ -243,14 +242,12 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             if (!value(text))
                 return false;
             // Any name Windows may give a port; the ports folder or /dev/ttyS(n-1) elsewhere.
-            static const QRegularExpression comName(QStringLiteral("\\ACOM([1-9][0-9]{0,2})\\z"),
-                                                    QRegularExpression::CaseInsensitiveOption);
-            const QRegularExpressionMatch match = comName.match(text);
-            if (!match.hasMatch() || match.captured(1).toInt() > 255) {
+            const int number = ComNameNumber(text);
+            if (!number) {
                 error = QStringLiteral("--serial takes a port name COM1 to COM255");
                 return false;
             }
-            s.m_strPort = QStringLiteral("COM") + match.captured(1);
+            s.m_strPort = QStringLiteral("COM%1").arg(number);
             s.m_bUseSerial = 1;
         } else if (choice) {
             if (!value(text))

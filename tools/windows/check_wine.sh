@@ -3,7 +3,8 @@
 # default build/): pos-player.exe plays each sample POS to the Linux ocs-sim on loopback and the
 # frames the simulator received (checksums included) equal those of the Linux pos-player; over a
 # pseudo-terminal linked as COM5 it sends the same bytes with the line settings asked for; Ctrl+C
-# typed into a Wine console ends it as on Linux, with its capture written; bench_pacing.exe prints the
+# typed into a Wine console ends it as on Linux, with its capture written; --detect finds an OCS that
+# answers at 19200 baud, odd parity only, through the Windows probe; bench_pacing.exe prints the
 # pacing figures under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -81,6 +82,18 @@ for file in POS/*.vlq; do
     echo "serial, $pos: $(($(wc -l < "$work/serial-windows.txt") - 1)) frames at $settings, the same as pos-player"
   fi
 done
+# Detection: the Windows probe (its own CreateFileW, SetCommTimeouts and ReadFile) finds an OCS that
+# answers only at 19200 baud with odd parity.
+start=$(date +%s.%N)
+(cd "$work" && python3 "$OLDPWD/tools/windows/serial_reader.py" --ack-at 19200,odd "$work/com5" \
+  sh -c "wine '$OLDPWD/$player_exe' --detect > detect.out 2> /dev/null") > /dev/null
+found=$(tr -d '\r' < "$work/detect.out")
+if [ "$found" != "OCS found on COM5: --serial COM5 --baud 19200 --parity Odd --data-bits 8 --stop-bits 1 --flow None" ]; then
+  echo "detection: pos-player.exe --detect said: $found"
+  failed=1
+else
+  echo "detection: pos-player.exe --detect found the OCS on COM5 at 19200 odd in $(printf '%.1f' "$(echo "$(date +%s.%N) - $start" | bc)") s"
+fi
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d '' /f > /dev/null 2>&1
 
 # Ctrl+C: the tests cannot send it under Wine, but a key typed into a Wine console window reaches the

@@ -3,7 +3,8 @@
 (a Wine COM port under dosdevices, or an entry of POS Emulator's ports folder), runs COMMAND, and
 reads what it sends until it ends. Prints the line settings seen while it sent (baud rate, stop
 bits, hardware flow control) and then the bytes, in hex, one frame per line (a frame ends after
-ETX and its checksum byte)."""
+ETX and its checksum byte). With --ack-at BAUD,odd first it answers each ENQ with an ACK, as an OCS
+does, but only while the line is set to that rate with odd parity."""
 import os
 import select
 import subprocess
@@ -16,7 +17,11 @@ RATES = {getattr(termios, "B%d" % r): r for r in (1200, 2400, 4800, 9600, 19200,
 
 def main():
     if len(sys.argv) < 3:
-        sys.exit("usage: serial_reader.py LINK COMMAND...")
+        sys.exit("usage: serial_reader.py [--ack-at BAUD,odd] LINK COMMAND...")
+    ack_at = None
+    if sys.argv[1] == "--ack-at":
+        ack_at = int(sys.argv[2].split(",")[0])
+        del sys.argv[1:3]
     link, command = sys.argv[1], sys.argv[2:]
     master, slave = os.openpty()
     tty.setraw(slave)
@@ -31,7 +36,13 @@ def main():
         while True:
             ready, _, _ = select.select([master], [], [], 0.2)
             if ready:
-                data += os.read(master, 4096)
+                chunk = os.read(master, 4096)
+                data += chunk
+                attrs = termios.tcgetattr(slave)
+                # Wine marks odd parity with PARODD (and input checking) but leaves PARENB to the DCB's
+                # fParity, which the probe does not set.
+                if ack_at and attrs[2] & termios.PARODD and RATES.get(attrs[5]) == ack_at:
+                    os.write(master, b"\x06" * chunk.count(b"\x05"))
                 if settings is None:  # read while the sender has the line open
                     attrs = termios.tcgetattr(slave)
                     settings = "baud %s, stop bits %d, hardware flow %s" % (
