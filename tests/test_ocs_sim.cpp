@@ -107,16 +107,12 @@ private slots:
         client.SetHandler(&replies);
         QCOMPARE(client.Connect("127.0.0.18", OCS_TCP_PORT), 0);
         QTRY_VERIFY(client.IsConnected());
-        for (char c : QByteArray("\x02"
-                                 "AB\x03\x03",
-                                 5))
+        for (char c : ScriptBytes("<02>AB<03><03>"))
             client.Send(&c, 1);
         QVERIFY(WaitForOutput("<02>AB<03><03>  [checksum 03 ok (ETX excluded)]"));
         QTRY_COMPARE(replies.Data(), QByteArray("\x06OK\x00", 4));
         QTest::qWait(50);
-        for (char c : QByteArray("\x02"
-                                 "AB\x03\x07",
-                                 5))
+        for (char c : ScriptBytes("<02>AB<03><07>"))
             client.Send(&c, 1);
         QVERIFY(
             WaitForOutput("<02>AB<03><07>  [checksum 07 WRONG (expected 03 without ETX or 00 with ETX)]"));
