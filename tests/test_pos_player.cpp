@@ -626,61 +626,6 @@ private slots:
         QVERIFY(byId.removeRecursively());
     }
 
-    // A player killed in the middle of an order leaves its capture behind; the next start offers it
-    // back, and the file saved holds every line the player had shown, as the peer saw them.
-    void killedPlayerCaptureOffered() {
-        QByteArray script;
-        for (int k = 1; k <= 20; ++k)
-            script += "<02>L" + QByteArray::number(k) + "<03>\n";
-        WritePos("Killed", script);
-        CTestListener peer("127.0.0.84");
-        QProcess player;
-        StartPlayer(player, {"Killed", "--tcp", "127.0.0.84", "--passes", "0"});
-        const PeerHandle fd = peer.Accept();
-        QVERIFY(fd != PEER_NONE);
-        QByteArray received;
-        QList<QByteArray> replies;
-        for (int k = 1; k <= 4; ++k) {
-            const QByteArray frame = "\x02L" + QByteArray::number(k) + "\x03";
-            while (!received.contains(frame) && ReadWithin(fd, 5000, received) > 0) {
-            }
-            replies << "\x06R" + QByteArray::number(k) + QByteArray("\0", 1);
-            WriteBytes(fd, replies.last());
-        }
-        QByteArray out;
-        QTRY_VERIFY((out += TextOutput(player.readAllStandardOutput())).contains("<06>R4<00>")); // shown
-        player.kill();
-        QVERIFY(player.waitForFinished(5000));
-        ReadWithin(fd, 100, received);
-        ClosePeer(fd);
-
-        QList<SMessageBox> boxes;
-        const MessageBoxHandler previous = SetMessageBoxHandler([&boxes](const SMessageBox& box) {
-            boxes << box;
-            return CMessageBox::Yes;
-        });
-        const QString saved = m_dir.filePath("recovered.txt");
-        SetSaveFileHandler([&saved](const SSaveFileRequest& request) {
-            return request.strProposedName.startsWith(QLatin1String("DataCapture-")) ? saved : QString();
-        });
-        OfferAbandonedCaptures();
-        SetSaveFileHandler(nullptr);
-        SetMessageBoxHandler(previous);
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].strText, QStringLiteral("POS Emulator did not close normally last time. Save the "
-                                                  "capture it was holding?"));
-        QCOMPARE(boxes[0].buttons, CMessageBox::Yes | CMessageBox::No);
-        const QByteArray capture = ReadAll(saved);
-        for (int k = 1; received.contains("\x02L" + QByteArray::number(k) + "\x03"); ++k)
-            QVERIFY2(capture.contains("NETWORK   <02>L" + QByteArray::number(k) + "<03>\r\n"),
-                     capture.constData());
-        for (QByteArray reply : replies) {
-            EscapeControlBytes(reply);
-            QVERIFY2(capture.contains("NETWORK:  " + reply + "\r\n"), capture.constData());
-        }
-        QVERIFY(CCaptureJournal::FindAbandoned().empty()); // offered once, then gone
-    }
-
     // A journal cut short while the player runs: the capture file is not written with wrong lines;
     // the player ends with status 6 and names the journal.
     void journalCutShortFailsCapture() {
@@ -710,36 +655,75 @@ private slots:
         QVERIFY(!QFileInfo::exists(capture));
     }
 
-    // Two players at once: neither's journals are taken for abandoned, and both captures stay whole.
-    // A normal end leaves nothing in the captures folder (on Windows a journal still open elsewhere,
-    // as by the disk syncer, could not be removed).
-    void twoPlayersAtOnce() {
+    // Two players at once: neither's journals are taken for abandoned while both run. The one that
+    // ends normally writes its capture whole and leaves nothing in the captures folder (on Windows a
+    // journal still open elsewhere, as by the disk syncer, could not be removed); the one killed in the
+    // middle of an order leaves its capture, which the next start offers back, holding every line the
+    // player had shown, as the peer saw them.
+    void twoPlayersOneKilled() {
         WritePos("First", "<41>\n<42>\n<43>\n<44>\n");
-        WritePos("Second", "<51>\n<52>\n<53>\n<54>\n");
-        CTestListener first("127.0.0.85"), second("127.0.0.86");
-        QProcess a, b;
+        QByteArray script;
+        for (int k = 1; k <= 20; ++k)
+            script += "<02>L" + QByteArray::number(k) + "<03>\n";
+        WritePos("Killed", script);
+        CTestListener first("127.0.0.85"), second("127.0.0.84");
+        QProcess a, killed;
         StartPlayer(a, {"First", "--tcp", "127.0.0.85", "--capture", m_dir.filePath("first.txt")});
-        StartPlayer(b, {"Second", "--tcp", "127.0.0.86", "--capture", m_dir.filePath("second.txt")});
-        const PeerHandle fa = first.Accept(), fb = second.Accept();
-        QVERIFY(fa != PEER_NONE && fb != PEER_NONE);
-        CPeerCollector ca(fa), cb(fb);
+        StartPlayer(killed, {"Killed", "--tcp", "127.0.0.84", "--passes", "0"});
+        const PeerHandle fa = first.Accept(), fd = second.Accept();
+        QVERIFY(fa != PEER_NONE && fd != PEER_NONE);
+        CPeerCollector ca(fa);
         QTRY_COMPARE(QDir(CaptureJournalsFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
         QVERIFY(CCaptureJournal::FindAbandoned().empty()); // both still run
-        QVERIFY(a.waitForFinished(10000) && b.waitForFinished(10000));
-        QCOMPARE(a.exitCode(), 0);
-        QCOMPARE(b.exitCode(), 0);
-        QCOMPARE(ca.Join(), QByteArray("ABCD"));
-        QCOMPARE(cb.Join(), QByteArray("QRST"));
-        ClosePeer(fa);
-        ClosePeer(fb);
-        for (const auto& [name, letters] :
-             {std::pair{"first.txt", "ABCD"}, std::pair{"second.txt", "QRST"}}) {
-            const QByteArray capture = ReadAll(m_dir.filePath(name));
-            QCOMPARE(capture.count("NETWORK   "), 4);
-            for (const char* c = letters; *c; ++c)
-                QVERIFY(capture.contains(QByteArray("NETWORK   ") + *c + "\r\n"));
+        QByteArray received;
+        QList<QByteArray> replies;
+        for (int k = 1; k <= 4; ++k) {
+            const QByteArray frame = "\x02L" + QByteArray::number(k) + "\x03";
+            while (!received.contains(frame) && ReadWithin(fd, 5000, received) > 0) {
+            }
+            replies << "\x06R" + QByteArray::number(k) + QByteArray("\0", 1);
+            WriteBytes(fd, replies.last());
         }
-        QCOMPARE(
+        QVERIFY(a.waitForFinished(10000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(ca.Join(), QByteArray("ABCD"));
+        ClosePeer(fa);
+        const QByteArray capture = ReadAll(m_dir.filePath("first.txt"));
+        QCOMPARE(capture.count("NETWORK   "), 4);
+        for (const char* c = "ABCD"; *c; ++c)
+            QVERIFY(capture.contains(QByteArray("NETWORK   ") + *c + "\r\n"));
+        QCOMPARE(QDir(CaptureJournalsFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+
+        QByteArray out;
+        QTRY_VERIFY((out += TextOutput(killed.readAllStandardOutput())).contains("<06>R4<00>")); // shown
+        killed.kill();
+        QVERIFY(killed.waitForFinished(5000));
+        ReadWithin(fd, 100, received);
+        ClosePeer(fd);
+        QList<SMessageBox> boxes;
+        const MessageBoxHandler previous = SetMessageBoxHandler([&boxes](const SMessageBox& box) {
+            boxes << box;
+            return CMessageBox::Yes;
+        });
+        const QString saved = m_dir.filePath("recovered.txt");
+        SetSaveFileHandler([&saved](const SSaveFileRequest& request) {
+            return request.strProposedName.startsWith(QLatin1String("DataCapture-")) ? saved : QString();
+        });
+        OfferAbandonedCaptures();
+        SetSaveFileHandler(nullptr);
+        SetMessageBoxHandler(previous);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].strText, QStringLiteral("POS Emulator did not close normally last time. Save the "
+                                                  "capture it was holding?"));
+        const QByteArray recovered = ReadAll(saved);
+        for (int k = 1; received.contains("\x02L" + QByteArray::number(k) + "\x03"); ++k)
+            QVERIFY2(recovered.contains("NETWORK   <02>L" + QByteArray::number(k) + "<03>\r\n"),
+                     recovered.constData());
+        for (QByteArray reply : replies) {
+            EscapeControlBytes(reply);
+            QVERIFY2(recovered.contains("NETWORK:  " + reply + "\r\n"), recovered.constData());
+        }
+        QCOMPARE( // offered once, then gone
             QDir(CaptureJournalsFolder()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
             QStringList());
     }
