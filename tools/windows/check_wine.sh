@@ -84,15 +84,17 @@ for file in POS/*.vlq; do
 done
 # Detection: the Windows probe (its own CreateFileW, SetCommTimeouts and ReadFile) finds an OCS that
 # answers only at 19200 baud with odd parity.
-start=$(date +%s.%N)
+start=$(date +%s%N)
+status=0
 (cd "$work" && python3 "$OLDPWD/tools/windows/serial_reader.py" --ack-at 19200,odd "$work/com5" \
-  sh -c "wine '$OLDPWD/$player_exe' --detect > detect.out 2> /dev/null") > /dev/null
+  sh -c "wine '$OLDPWD/$player_exe' --detect > detect.out 2> detect.err") > /dev/null || status=$?
 found=$(tr -d '\r' < "$work/detect.out")
-if [ "$found" != "OCS found on COM5: --serial COM5 --baud 19200 --parity Odd --data-bits 8 --stop-bits 1 --flow None" ]; then
-  echo "detection: pos-player.exe --detect said: $found"
+if [ $status -ne 0 ] || [ "$found" != "OCS found on COM5: --serial COM5 --baud 19200 --parity Odd --data-bits 8 --stop-bits 1 --flow None" ]; then
+  echo "detection: pos-player.exe --detect ended with status $status and said: $found"
+  grep -v '^Trying' "$work/detect.err" | tail -20 || true
   failed=1
 else
-  echo "detection: pos-player.exe --detect found the OCS on COM5 at 19200 odd in $(printf '%.1f' "$(echo "$(date +%s.%N) - $start" | bc)") s"
+  echo "detection: pos-player.exe --detect found the OCS on COM5 at 19200 odd in $(awk "BEGIN { printf \"%.1f\", ($(date +%s%N) - $start) / 1e9 }") s"
 fi
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d '' /f > /dev/null 2>&1
 

@@ -39,12 +39,11 @@ def main():
                 chunk = os.read(master, 4096)
                 data += chunk
                 attrs = termios.tcgetattr(slave)
-                # Wine marks odd parity with PARODD (and input checking) but leaves PARENB to the DCB's
-                # fParity, which the probe does not set.
+                # Under Wine the line shows odd parity as PARODD without PARENB (the probe leaves the
+                # DCB's parity checking off); a pseudo-terminal applies neither.
                 if ack_at and attrs[2] & termios.PARODD and RATES.get(attrs[5]) == ack_at:
                     os.write(master, b"\x06" * chunk.count(b"\x05"))
                 if settings is None:  # read while the sender has the line open
-                    attrs = termios.tcgetattr(slave)
                     settings = "baud %s, stop bits %d, hardware flow %s" % (
                         RATES.get(attrs[5], attrs[5]),
                         2 if attrs[2] & termios.CSTOPB else 1,
