@@ -9,15 +9,6 @@
 #include <QTemporaryDir>
 #include <climits>
 
-// The plain form of the loader's token rule: 256 literal passes, each over the result of the last.
-static QByteArray ReferencePrepare(QByteArray line) {
-    for (int v = 0; v < 256; ++v) {
-        const QByteArray token = "<" + QByteArray::number(v, 16).toUpper().rightJustified(2, '0') + ">";
-        line.replace(token, QByteArray(1, v == 0 ? ';' : char(v)));
-    }
-    return line;
-}
-
 class TestScript : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -123,22 +114,6 @@ private slots:
         QFETCH(QByteArray, line);
         QFETCH(QByteArray, prepared);
         QCOMPARE(PrepareScriptLine(line), prepared);
-        QCOMPARE(ReferencePrepare(line), prepared);
-    }
-
-    // Random lines rich in token characters agree with the literal 256 passes.
-    void matchesReferenceOnRandomLines() {
-        const char alphabet[] = "<<<>>>0123456789ABCDEFabc;p";
-        quint32 seed = 12345;
-        for (int round = 0; round < 3000; ++round) {
-            QByteArray line("<");
-            const int len = 1 + int(seed % 40);
-            for (int i = 0; i < len; ++i) {
-                seed = seed * 1103515245u + 12345u;
-                line.append(alphabet[(seed >> 16) % (sizeof(alphabet) - 1)]);
-            }
-            QCOMPARE(PrepareScriptLine(line), ReferencePrepare(line));
-        }
     }
 
     void fileLines_data() {
@@ -182,6 +157,20 @@ private slots:
         QCOMPARE(script.Lines(), QList<QByteArray>{"D"});
         QCOMPARE(script.GetLineIndex(), 1);
         QVERIFY(!script.LoadOrderFile(m_dir.filePath("fo.vlq")));
+
+        // Past the end: without wrapping each call fails and moves on, the line untouched; with it, line 1.
+        QVERIFY(script.LoadOrderFile(m_dir.filePath("a.vlq")));
+        QStringList steps;
+        for (bool wrap : {false, false, false, true}) {
+            const bool got = script.GetNextLine(line, wrap);
+            steps << QStringLiteral("%1%2%3")
+                         .arg(got)
+                         .arg(QString::fromLatin1(line))
+                         .arg(script.GetLineIndex());
+        }
+        QCOMPARE(steps.join(' '), QStringLiteral("1C2 0C3 0C4 1A0"));
+        COrderScript empty;
+        QVERIFY(!empty.GetNextLine(line, true) && empty.GetLineIndex() == 0);
     }
 
     // An entry that is not a regular file warns and loads as empty, at once: a FIFO would block the
@@ -216,41 +205,6 @@ private slots:
         QFile::remove(path);
         QCOMPARE(script.GetLineCount(), 0); // an empty order, and the reason to tell
         QCOMPARE(unreadable, QStringLiteral("Unable to read Order file \"%1\". ").arg(path));
-    }
-
-    void nextLine_data() {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("startIndex");
-        QTest::addColumn<bool>("wrap");
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<int>("endIndex");
-        QTest::newRow("empty, wrap") << 0 << -1 << true << false << 0;
-        QTest::newRow("empty, no wrap") << 0 << -1 << false << false << 0;
-        QTest::newRow("first") << 3 << -1 << false << true << 0;
-        QTest::newRow("last wraps") << 3 << 2 << true << true << 0;
-        QTest::newRow("last stops") << 3 << 2 << false << false << 3;
-        QTest::newRow("past end stops further") << 3 << 3 << false << false << 4;
-        QTest::newRow("past end wraps") << 3 << 4 << true << true << 0;
-    }
-    void nextLine() {
-        QFETCH(int, count);
-        QFETCH(int, startIndex);
-        QFETCH(bool, wrap);
-        QFETCH(bool, result);
-        QFETCH(int, endIndex);
-        QByteArray content;
-        for (int i = 0; i < count; ++i)
-            content += "<" + QByteArray::number(0x41 + i, 16).toUpper() + ">\n";
-        COrderScript script;
-        QVERIFY(script.LoadOrderFile(WriteFile("n.vlq", content)));
-        QByteArray line;
-        while (script.GetLineIndex() < startIndex)
-            script.GetNextLine(line, false);
-        QCOMPARE(script.GetLineIndex(), startIndex);
-        line = "unchanged";
-        QCOMPARE(script.GetNextLine(line, wrap), result);
-        QCOMPARE(script.GetLineIndex(), endIndex);
-        QCOMPARE(line, result ? QByteArray(1, char(0x41 + endIndex)) : QByteArray("unchanged"));
     }
 
     // Large and hostile files load without crash, one character per byte.
