@@ -84,29 +84,132 @@ QString PlainText(const char* text) {
     return QString::fromLatin1(text ? text : "");
 }
 
+QPushButton* CreateButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QWidget* CreateCheckBox(const SControlTemplate& c, const QString& text, QWidget* parent) {
+    if (c.nFlags & CF_PUSHLIKE) {
+        QPushButton* button = CreateButton(text, parent);
+        button->setCheckable(true);
+        return button;
+    }
+    auto* box = new QCheckBox(text, parent);
+    if (c.nFlags & CF_LEFTTEXT)
+        box->setLayoutDirection(Qt::RightToLeft);
+    return box;
+}
+
+QLabel* CreateStatic(const SControlTemplate& c, const QString& text, const QRect& rect, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignTop | ((c.nFlags & CF_RIGHT) ? Qt::AlignRight : Qt::AlignLeft));
+    label->setGeometry(rect);
+    // A one-line text keeps its line when this font is wider than the template's: it grows
+    // away from its aligned edge.
+    const bool oneLine = c.cy <= 12;
+    label->setWordWrap(!oneLine);
+    if (oneLine && label->sizeHint().width() > rect.width()) {
+        const int grow = label->sizeHint().width() - rect.width();
+        label->setGeometry(
+            rect.adjusted((c.nFlags & CF_RIGHT) ? -grow : 0, 0, (c.nFlags & CF_RIGHT) ? 0 : grow, 0));
+    }
+    return label;
+}
+
+// An icon keeps its own size, 32 x 32 pixels, at the control's position.
+QLabel* CreateIcon(const SControlTemplate& c, const QRect& rect, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    if (c.nImageId)
+        label->setPixmap(ResourcePixmap(c.nImageId));
+    if (c.nFlags & CF_SUNKEN)
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setAlignment(Qt::AlignCenter);
+    const int frame = (c.nFlags & CF_SUNKEN) ? 2 : 0;
+    label->setGeometry(rect.x(), rect.y(), 32 + 2 * frame, 32 + 2 * frame);
+    return label;
+}
+
+QComboBox* CreateDropList(const SControlTemplate& c, const QRect& rect, const CDialogUnits& units,
+                          QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setEditable(false);
+    if (c.pszItems)
+        combo->addItems(PlainText(c.pszItems).split(QLatin1Char('\n')));
+    combo->setProperty("sorted", bool(c.nFlags & CF_SORTED));
+    combo->setMaxVisibleItems(std::max(4, c.cy / 8));
+    // The template's height includes the opened list.
+    combo->setGeometry(rect.x(), rect.y(), rect.width(), std::max(units.Y(12), combo->sizeHint().height()));
+    return combo;
+}
+
+QListView* CreateListBox(const SControlTemplate& c, QWidget* parent) {
+    auto* list = new QListView(parent);
+    list->setUniformItemSizes(true);
+    list->setLayoutMode(QListView::Batched); // a long list is laid out a piece per event-loop turn
+    list->setBatchSize(4096);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    list->setHorizontalScrollBarPolicy((c.nFlags & CF_HSCROLL) ? Qt::ScrollBarAsNeeded
+                                                               : Qt::ScrollBarAlwaysOff);
+    list->setTextElideMode(Qt::ElideNone);
+    return list;
+}
+
+QTabBar* CreateTab(const SControlTemplate& c, const QRect& rect, QWidget* parent) {
+    auto* frame = new QFrame(parent);
+    frame->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+    auto* bar = new QTabBar(parent);
+    bar->setDrawBase(false);
+    bar->setExpanding(false);
+    bar->setObjectName(QString::number(c.nId));
+    frame->setObjectName(QString::number(c.nId) + QStringLiteral("-frame"));
+    bar->setProperty("tabRect", rect);
+    LayoutTabControl(bar);
+    return bar;
+}
+
+QProgressBar* CreateProgress(QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setTextVisible(false);
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    return bar;
+}
+
+QLabel* CreateStatusLine(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, QColor(212, 208, 200));
+    label->setPalette(palette);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    return label;
+}
+
 QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialogUnits& units) {
     const QRect rect = units.Rect(c.x, c.y, c.cx, c.cy);
     const QString text = PlainText(c.pszText);
     QWidget* widget = nullptr;
-    switch (c.kind) {
-    case CTRL_PUSHBUTTON: {
-        auto* button = new QPushButton(text, parent);
-        button->setAutoDefault(false);
-        widget = button;
+    switch (c.kind) { // the kinds that place themselves return at once
+    case CTRL_STATIC:
+        return CreateStatic(c, text, rect, parent);
+    case CTRL_ICON:
+        return CreateIcon(c, rect, parent);
+    case CTRL_DROPLIST:
+        return CreateDropList(c, rect, units, parent);
+    case CTRL_TAB:
+        return CreateTab(c, rect, parent);
+    case CTRL_HOSTED:
+        return nullptr;
+    case CTRL_PUSHBUTTON:
+        widget = CreateButton(text, parent);
         break;
-    }
     case CTRL_CHECKBOX:
-        if (c.nFlags & CF_PUSHLIKE) {
-            auto* button = new QPushButton(text, parent);
-            button->setCheckable(true);
-            button->setAutoDefault(false);
-            widget = button;
-        } else {
-            auto* box = new QCheckBox(text, parent);
-            if (c.nFlags & CF_LEFTTEXT)
-                box->setLayoutDirection(Qt::RightToLeft);
-            widget = box;
-        }
+        widget = CreateCheckBox(c, text, parent);
         break;
     case CTRL_RADIO:
         widget = new QRadioButton(text, parent);
@@ -114,103 +217,23 @@ QWidget* CreateControl(const SControlTemplate& c, QWidget* parent, const CDialog
     case CTRL_GROUPBOX:
         widget = new QGroupBox(text, parent);
         break;
-    case CTRL_STATIC: {
-        auto* label = new QLabel(text, parent);
-        label->setAlignment(Qt::AlignTop | ((c.nFlags & CF_RIGHT) ? Qt::AlignRight : Qt::AlignLeft));
-        label->setGeometry(rect);
-        // A one-line text keeps its line when this font is wider than the template's: it grows
-        // away from its aligned edge.
-        const bool oneLine = c.cy <= 12;
-        label->setWordWrap(!oneLine);
-        if (oneLine && label->sizeHint().width() > rect.width()) {
-            const int grow = label->sizeHint().width() - rect.width();
-            label->setGeometry(
-                rect.adjusted((c.nFlags & CF_RIGHT) ? -grow : 0, 0, (c.nFlags & CF_RIGHT) ? 0 : grow, 0));
-        }
-        return label;
-    }
-    case CTRL_ICON: {
-        auto* label = new QLabel(parent);
-        if (c.nImageId)
-            label->setPixmap(ResourcePixmap(c.nImageId));
-        if (c.nFlags & CF_SUNKEN)
-            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setAlignment(Qt::AlignCenter);
-        widget = label;
-        // An icon keeps its own size, 32 x 32 pixels, at the control's position.
-        const int frame = (c.nFlags & CF_SUNKEN) ? 2 : 0;
-        label->setGeometry(rect.x(), rect.y(), 32 + 2 * frame, 32 + 2 * frame);
-        break;
-    }
     case CTRL_EDIT: {
         auto* edit = new QLineEdit(text, parent);
         edit->setReadOnly(c.nFlags & CF_READONLY);
         widget = edit;
         break;
     }
-    case CTRL_DROPLIST: {
-        auto* combo = new QComboBox(parent);
-        combo->setEditable(false);
-        if (c.pszItems)
-            combo->addItems(PlainText(c.pszItems).split(QLatin1Char('\n')));
-        combo->setProperty("sorted", bool(c.nFlags & CF_SORTED));
-        combo->setMaxVisibleItems(std::max(4, c.cy / 8));
-        widget = combo;
-        // The template's height includes the opened list.
-        combo->setGeometry(rect.x(), rect.y(), rect.width(),
-                           std::max(units.Y(12), combo->sizeHint().height()));
+    case CTRL_LISTBOX:
+        widget = CreateListBox(c, parent);
+        break;
+    case CTRL_PROGRESS:
+        widget = CreateProgress(parent);
+        break;
+    case CTRL_STATUSLINE:
+        widget = CreateStatusLine(parent);
         break;
     }
-    case CTRL_LISTBOX: {
-        auto* list = new QListView(parent);
-        list->setUniformItemSizes(true);
-        list->setLayoutMode(QListView::Batched); // a long list is laid out a piece per event-loop turn
-        list->setBatchSize(4096);
-        list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        list->setHorizontalScrollBarPolicy((c.nFlags & CF_HSCROLL) ? Qt::ScrollBarAsNeeded
-                                                                   : Qt::ScrollBarAlwaysOff);
-        list->setTextElideMode(Qt::ElideNone);
-        widget = list;
-        break;
-    }
-    case CTRL_TAB: {
-        auto* frame = new QFrame(parent);
-        frame->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
-        auto* bar = new QTabBar(parent);
-        bar->setDrawBase(false);
-        bar->setExpanding(false);
-        bar->setObjectName(QString::number(c.nId));
-        frame->setObjectName(QString::number(c.nId) + QStringLiteral("-frame"));
-        bar->setProperty("tabRect", rect);
-        LayoutTabControl(bar);
-        return bar;
-    }
-    case CTRL_PROGRESS: {
-        auto* bar = new QProgressBar(parent);
-        bar->setTextVisible(false);
-        bar->setRange(0, 100);
-        bar->setValue(0);
-        widget = bar;
-        break;
-    }
-    case CTRL_STATUSLINE: {
-        auto* label = new QLabel(parent);
-        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        label->setAutoFillBackground(true);
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::Window, QColor(212, 208, 200));
-        label->setPalette(palette);
-        label->setTextInteractionFlags(Qt::NoTextInteraction);
-        widget = label;
-        break;
-    }
-    case CTRL_HOSTED:
-        return nullptr;
-    }
-    if (c.kind != CTRL_ICON && c.kind != CTRL_DROPLIST)
-        widget->setGeometry(rect);
+    widget->setGeometry(rect);
     return widget;
 }
 

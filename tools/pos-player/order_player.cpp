@@ -181,6 +181,101 @@ bool CheckPlayerOptions(const SPlayerOptions& options, QString& error) {
     return true;
 }
 
+// --checksum and --include-etx as given: -1 when not given, so that the POS name decides.
+struct SChecksumFlags {
+    int nChecksum = -1;
+    int nIncludeEtx = -1;
+};
+
+// Sets what a flag (an option without a value) stands for; false when arg is none.
+bool TakeFlag(const QString& arg, SPlayerOptions& options, SChecksumFlags& flags) {
+    if (arg == QLatin1String("--detect"))
+        options.bDetect = true;
+    else if (arg == QLatin1String("--list-ports"))
+        options.bListPorts = true;
+    else if (arg == QLatin1String("--reconnect"))
+        options.bReconnect = true;
+    else if (arg == QLatin1String("--checksum") || arg == QLatin1String("--no-checksum"))
+        flags.nChecksum = arg == QLatin1String("--checksum") ? 1 : 0;
+    else if (arg == QLatin1String("--include-etx") || arg == QLatin1String("--no-include-etx"))
+        flags.nIncludeEtx = arg == QLatin1String("--include-etx") ? 1 : 0;
+    else
+        return false;
+    return true;
+}
+
+const SSerialChoice* SerialChoiceOption(const QString& option) {
+    for (const SSerialChoice& choice : SERIAL_CHOICES) {
+        if (option == QLatin1String(choice.pszOption))
+            return &choice;
+    }
+    return nullptr;
+}
+
+bool TakesValue(const QString& option) {
+    static const QStringList OTHERS{"--serial",  "--tcp",   "--passes", "--reply-timeout",
+                                    "--capture", "--junit", "--expect"};
+    return SerialChoiceOption(option) || OTHERS.contains(option);
+}
+
+// A whole number from `least` on.
+bool ParseCount(const QString& option, const QString& text, int least, const char* what, int& out,
+                QString& error) {
+    bool ok = false;
+    out = text.toInt(&ok);
+    if (!ok || out < least)
+        error = option + QStringLiteral(" takes ") + QLatin1String(what);
+    return ok && out >= least;
+}
+
+// A file name: an empty one names none.
+bool ParseFileName(const QString& option, const QString& text, QString& out, QString& error) {
+    out = text;
+    if (text.isEmpty())
+        error = option + QStringLiteral(" needs a file name");
+    return !text.isEmpty();
+}
+
+// Any name Windows may give a port; the ports folder or /dev/ttyS(n-1) stands for it elsewhere.
+bool ParseSerialName(const QString& text, CAppSettings& s, QString& error) {
+    const int number = ComNameNumber(text);
+    if (!number) {
+        error = QStringLiteral("--serial takes a port name COM1 to COM255");
+        return false;
+    }
+    s.m_strPort = QStringLiteral("COM%1").arg(number);
+    s.m_bUseSerial = 1;
+    return true;
+}
+
+// Takes the value of an option that has one; false, with the reason, when it cannot be taken.
+bool TakeValue(const QString& option, const QString& text, SPlayerOptions& options, QString& error) {
+    CAppSettings& s = options.settings;
+    if (const SSerialChoice* choice = SerialChoiceOption(option))
+        return ParseChoice(*choice, text, s, error);
+    if (option == QLatin1String("--serial"))
+        return ParseSerialName(text, s, error);
+    if (option == QLatin1String("--tcp")) {
+        if (!ParseTcpTarget(text, options, error))
+            return false;
+        s.m_bUseNetwork = 1;
+        return true;
+    }
+    if (option == QLatin1String("--passes"))
+        return ParseCount(option, text, 0, "a whole number, 0 or more", options.nPasses, error);
+    if (option == QLatin1String("--reply-timeout"))
+        return ParseCount(option, text, 1, "a whole number of milliseconds, 1 or more",
+                          options.nReplyTimeoutMs, error);
+    if (option == QLatin1String("--capture"))
+        return ParseFileName(option, text, options.strCapture, error);
+    if (option == QLatin1String("--junit"))
+        return ParseFileName(option, text, options.strJUnit, error);
+    options.expect = ParseCaptureNotation(text.toLatin1()); // --expect
+    if (options.expect.isEmpty())
+        error = QStringLiteral("--expect needs the reply, e.g. \"<06>\"");
+    return !options.expect.isEmpty();
+}
+
 } // namespace
 
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error) {
@@ -191,100 +286,25 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
     }
     s.m_bUseNetwork = 0;
     s.m_bUseSerial = 0;
-    int checksum = -1;
-    int includeEtx = -1;
+    SChecksumFlags flags;
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
-        const auto value = [&](QString& out) {
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.bHelp = true;
+            return true;
+        }
+        if (arg == QLatin1String("--version")) {
+            options.bVersion = true;
+            return true;
+        }
+        if (TakeFlag(arg, options, flags))
+            continue;
+        if (TakesValue(arg)) {
             if (i + 1 >= args.size()) {
                 error = arg + QStringLiteral(" needs a value");
                 return false;
             }
-            out = args[++i];
-            return true;
-        };
-        // A value that names a file (an empty one names none), or a whole number from `least` on.
-        const auto fileValue = [&](QString& out) {
-            if (!value(out))
-                return false;
-            if (out.isEmpty())
-                error = arg + QStringLiteral(" needs a file name");
-            return !out.isEmpty();
-        };
-        QString text;
-        const auto numberValue = [&](int& out, int least, const char* what) {
-            if (!value(text))
-                return false;
-            bool ok = false;
-            out = text.toInt(&ok);
-            if (!ok || out < least) {
-                error = arg + QStringLiteral(" takes ") + QLatin1String(what);
-                return false;
-            }
-            return true;
-        };
-        const SSerialChoice* choice = nullptr;
-        for (const SSerialChoice& option : SERIAL_CHOICES) {
-            if (arg == QLatin1String(option.pszOption))
-                choice = &option;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.bHelp = true;
-            return true;
-        } else if (arg == QLatin1String("--version")) {
-            options.bVersion = true;
-            return true;
-        } else if (arg == QLatin1String("--detect")) {
-            options.bDetect = true;
-        } else if (arg == QLatin1String("--list-ports")) {
-            options.bListPorts = true;
-        } else if (arg == QLatin1String("--serial")) {
-            if (!value(text))
-                return false;
-            // Any name Windows may give a port; the ports folder or /dev/ttyS(n-1) elsewhere.
-            const int number = ComNameNumber(text);
-            if (!number) {
-                error = QStringLiteral("--serial takes a port name COM1 to COM255");
-                return false;
-            }
-            s.m_strPort = QStringLiteral("COM%1").arg(number);
-            s.m_bUseSerial = 1;
-        } else if (choice) {
-            if (!value(text))
-                return false;
-            if (!ParseChoice(*choice, text, s, error))
-                return false;
-        } else if (arg == QLatin1String("--tcp")) {
-            if (!value(text))
-                return false;
-            if (!ParseTcpTarget(text, options, error))
-                return false;
-            s.m_bUseNetwork = 1;
-        } else if (arg == QLatin1String("--checksum") || arg == QLatin1String("--no-checksum")) {
-            checksum = arg == QLatin1String("--checksum") ? 1 : 0;
-        } else if (arg == QLatin1String("--include-etx") || arg == QLatin1String("--no-include-etx")) {
-            includeEtx = arg == QLatin1String("--include-etx") ? 1 : 0;
-        } else if (arg == QLatin1String("--passes")) {
-            if (!numberValue(options.nPasses, 0, "a whole number, 0 or more"))
-                return false;
-        } else if (arg == QLatin1String("--capture")) {
-            if (!fileValue(options.strCapture))
-                return false;
-        } else if (arg == QLatin1String("--expect")) {
-            if (!value(text))
-                return false;
-            options.expect = ParseCaptureNotation(text.toLatin1());
-            if (options.expect.isEmpty()) {
-                error = QStringLiteral("--expect needs the reply, e.g. \"<06>\"");
-                return false;
-            }
-        } else if (arg == QLatin1String("--reply-timeout")) {
-            if (!numberValue(options.nReplyTimeoutMs, 1, "a whole number of milliseconds, 1 or more"))
-                return false;
-        } else if (arg == QLatin1String("--reconnect")) {
-            options.bReconnect = true;
-        } else if (arg == QLatin1String("--junit")) {
-            if (!fileValue(options.strJUnit))
+            if (!TakeValue(arg, args[++i], options, error))
                 return false;
         } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             error = QStringLiteral("unknown option ") + arg;
@@ -304,8 +324,8 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
     if (!CheckPlayerOptions(options, error))
         return false;
     s.m_strPosInterface = StripFolderAndExtension(options.strScript);
-    s.m_bCalcChecksum = checksum >= 0 ? checksum : PosUsesChecksum(s.m_strPosInterface) ? 1 : 0;
-    s.m_bIncludeEtx = includeEtx >= 0 ? includeEtx : 0;
+    s.m_bCalcChecksum = flags.nChecksum >= 0 ? flags.nChecksum : PosUsesChecksum(s.m_strPosInterface) ? 1 : 0;
+    s.m_bIncludeEtx = flags.nIncludeEtx >= 0 ? flags.nIncludeEtx : 0;
     return true;
 }
 
