@@ -212,12 +212,6 @@ const SSerialChoice* SerialChoiceOption(const QString& option) {
     return nullptr;
 }
 
-bool TakesValue(const QString& option) {
-    static const QStringList OTHERS{"--serial",  "--tcp",   "--passes", "--reply-timeout",
-                                    "--capture", "--junit", "--expect"};
-    return SerialChoiceOption(option) || OTHERS.contains(option);
-}
-
 // A whole number from `least` on.
 bool ParseCount(const QString& option, const QString& text, int least, const char* what, int& out,
                 QString& error) {
@@ -248,32 +242,66 @@ bool ParseSerialName(const QString& text, CAppSettings& s, QString& error) {
     return true;
 }
 
-// Takes the value of an option that has one; false, with the reason, when it cannot be taken.
-bool TakeValue(const QString& option, const QString& text, SPlayerOptions& options, QString& error) {
-    CAppSettings& s = options.settings;
-    if (const SSerialChoice* choice = SerialChoiceOption(option))
-        return ParseChoice(*choice, text, s, error);
-    if (option == QLatin1String("--serial"))
-        return ParseSerialName(text, s, error);
-    if (option == QLatin1String("--tcp")) {
-        if (!ParseTcpTarget(text, options, error))
-            return false;
-        s.m_bUseNetwork = 1;
-        return true;
+// The options that take a value, and what each does with it; false, with the reason, when the value
+// cannot be taken.
+struct SValueOption {
+    const char* pszName;
+    bool (*take)(const QString& option, const QString& text, SPlayerOptions& options, QString& error);
+};
+const SValueOption VALUE_OPTIONS[] = {
+    {"--serial",
+     [](const QString&, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseSerialName(text, o.settings, error);
+     }},
+    {"--tcp",
+     [](const QString&, const QString& text, SPlayerOptions& o, QString& error) {
+         if (!ParseTcpTarget(text, o, error))
+             return false;
+         o.settings.m_bUseNetwork = 1;
+         return true;
+     }},
+    {"--passes",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseCount(option, text, 0, "a whole number, 0 or more", o.nPasses, error);
+     }},
+    {"--reply-timeout",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseCount(option, text, 1, "a whole number of milliseconds, 1 or more", o.nReplyTimeoutMs,
+                           error);
+     }},
+    {"--capture",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseFileName(option, text, o.strCapture, error);
+     }},
+    {"--junit",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseFileName(option, text, o.strJUnit, error);
+     }},
+    {"--expect",
+     [](const QString&, const QString& text, SPlayerOptions& o, QString& error) {
+         o.expect = ParseCaptureNotation(text.toLatin1());
+         if (o.expect.isEmpty())
+             error = QStringLiteral("--expect needs the reply, e.g. \"<06>\"");
+         return !o.expect.isEmpty();
+     }},
+};
+
+const SValueOption* ValueOption(const QString& option) {
+    for (const SValueOption& entry : VALUE_OPTIONS) {
+        if (option == QLatin1String(entry.pszName))
+            return &entry;
     }
-    if (option == QLatin1String("--passes"))
-        return ParseCount(option, text, 0, "a whole number, 0 or more", options.nPasses, error);
-    if (option == QLatin1String("--reply-timeout"))
-        return ParseCount(option, text, 1, "a whole number of milliseconds, 1 or more",
-                          options.nReplyTimeoutMs, error);
-    if (option == QLatin1String("--capture"))
-        return ParseFileName(option, text, options.strCapture, error);
-    if (option == QLatin1String("--junit"))
-        return ParseFileName(option, text, options.strJUnit, error);
-    options.expect = ParseCaptureNotation(text.toLatin1()); // --expect
-    if (options.expect.isEmpty())
-        error = QStringLiteral("--expect needs the reply, e.g. \"<06>\"");
-    return !options.expect.isEmpty();
+    return nullptr;
+}
+
+bool TakesValue(const QString& option) {
+    return SerialChoiceOption(option) || ValueOption(option);
+}
+
+bool TakeValue(const QString& option, const QString& text, SPlayerOptions& options, QString& error) {
+    if (const SSerialChoice* choice = SerialChoiceOption(option))
+        return ParseChoice(*choice, text, options.settings, error);
+    return ValueOption(option)->take(option, text, options, error);
 }
 
 } // namespace
