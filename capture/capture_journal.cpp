@@ -115,7 +115,7 @@ bool CCaptureJournal::Create(QString* error, const QString& base) {
     if (!m_base)
         return false;
     const QString stamp = QDateTime::currentDateTime().toString(QLatin1String(STAMP_FORMAT));
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 1000; ++attempt) { // a lab of lanes starts many in one second
         const QString name =
             QStringLiteral("%1-%2-%3").arg(stamp).arg(QCoreApplication::applicationPid()).arg(attempt);
         if (m_base->Kind(name) != JOURNAL_ENTRY_MISSING || !m_lock.Create(*m_base, LockName(name)))

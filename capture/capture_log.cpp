@@ -50,8 +50,9 @@ QByteArray ScriptLineDisplayForm(const QByteArray& line) {
     return out;
 }
 
-QByteArray CaptureTimeField(const QDateTime& time) {
-    return time.toString(QStringLiteral("HH:mm:ss")).toLatin1() + "    ";
+QByteArray CaptureTimeField(const QDateTime& time, bool ms) {
+    return time.toString(ms ? QStringLiteral("HH:mm:ss.zzz") : QStringLiteral("HH:mm:ss")).toLatin1() +
+           "    ";
 }
 
 QByteArray TxKeyword(int kind) {
@@ -83,7 +84,9 @@ QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time) {
     return CaptureTimeField(time) + RxKeyword(serial) + text;
 }
 
-QByteArray CurrentTimeField() {
+QByteArray CurrentTimeField(bool ms) {
+    if (ms)
+        return CaptureTimeField(QDateTime::currentDateTime(), true);
     // Formatting the local time costs more than the rest of a line; it changes once a second.
     thread_local qint64 s_nSecond = -1;
     thread_local QByteArray s_field;
@@ -95,14 +98,14 @@ QByteArray CurrentTimeField() {
     return s_field;
 }
 
-QByteArray FormatTxLine(QByteArray text, int kind) {
+QByteArray FormatTxLine(QByteArray text, int kind, bool ms) {
     EscapeControlBytes(text);
-    return CurrentTimeField() + TxKeyword(kind) + text;
+    return CurrentTimeField(ms) + TxKeyword(kind) + text;
 }
 
-QByteArray FormatRxLine(QByteArray text, bool serial) {
+QByteArray FormatRxLine(QByteArray text, bool serial, bool ms) {
     EscapeControlBytes(text);
-    return CurrentTimeField() + RxKeyword(serial) + text;
+    return CurrentTimeField(ms) + RxKeyword(serial) + text;
 }
 
 QByteArray ParseCaptureNotation(const QByteArray& text) {

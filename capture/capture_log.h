@@ -17,8 +17,8 @@ QByteArray ParseCaptureNotation(const QByteArray& text);
 // placeholder) as "<00>".
 QByteArray ScriptLineDisplayForm(const QByteArray& line);
 
-// "%H:%M:%S    ": 12 characters.
-QByteArray CaptureTimeField(const QDateTime& time);
+// "%H:%M:%S    ": 12 characters; with ms, "%H:%M:%S.mmm    " (pos-player --timestamps ms).
+QByteArray CaptureTimeField(const QDateTime& time, bool ms = false);
 
 // The 10-character keyword of a [Tx] kind; empty for plain and unknown kinds.
 QByteArray TxKeyword(int kind);
@@ -29,6 +29,6 @@ QByteArray RxKeyword(bool serial);
 QByteArray FormatTxLine(QByteArray text, int kind, const QDateTime& time);
 QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time);
 // The same, at the current local time.
-QByteArray CurrentTimeField();
-QByteArray FormatTxLine(QByteArray text, int kind);
-QByteArray FormatRxLine(QByteArray text, bool serial);
+QByteArray CurrentTimeField(bool ms = false);
+QByteArray FormatTxLine(QByteArray text, int kind, bool ms = false);
+QByteArray FormatRxLine(QByteArray text, bool serial, bool ms = false);

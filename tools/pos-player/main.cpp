@@ -1,6 +1,7 @@
 // pos-player: plays a POS definition file to an OCS from the command line, for unattended tests.
 #include "app/console.h"
 #include "interrupt_watch.h"
+#include "lane_runner.h"
 #include "order_player.h"
 
 #include "transport/ocs_detector.h"
@@ -45,6 +46,26 @@ int main(int argc, char** argv) {
         const CInterruptWatch interrupts(&search, [&search] { search.Cancel(); });
         search.Start();
         return app.exec();
+    }
+    if (!options.strLanes.isEmpty()) {
+        std::vector<SLane> lanes;
+        QString error;
+        SPlayerOptions common = options;
+        common.strJUnit.clear(); // the lab's, not each lane's
+        common.strCapture.clear();
+        if (!ReadLanesFile(options.strLanes, common, lanes, error)) {
+            std::fprintf(stderr, "pos-player: %s\n", qUtf8Printable(error));
+            return PLAYER_USAGE;
+        }
+        CLaneRunner runner(std::move(lanes), options, stdout, stderr);
+        QObject::connect(
+            &runner, &CLaneRunner::Finished, &app, [](int status) { QCoreApplication::exit(status); },
+            Qt::QueuedConnection);
+        const CInterruptWatch interrupts(&runner, [&runner] { runner.Interrupt(); });
+        QMetaObject::invokeMethod(&runner, &CLaneRunner::Start, Qt::QueuedConnection);
+        const int status = app.exec();
+        SocketCleanup();
+        return status;
     }
     COrderPlayer player(options, stdout, stderr);
     QObject::connect(

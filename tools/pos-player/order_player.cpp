@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <chrono>
 
 QByteArray PlayerUsageText() {
     const bool windows = QSysInfo::productType() == QLatin1String("windows");
@@ -181,14 +182,8 @@ bool CheckPlayerOptions(const SPlayerOptions& options, QString& error) {
     return true;
 }
 
-// --checksum and --include-etx as given: -1 when not given, so that the POS name decides.
-struct SChecksumFlags {
-    int nChecksum = -1;
-    int nIncludeEtx = -1;
-};
-
 // Sets what a flag (an option without a value) stands for; false when arg is none.
-bool TakeFlag(const QString& arg, SPlayerOptions& options, SChecksumFlags& flags) {
+bool TakeFlag(const QString& arg, SPlayerOptions& options) {
     if (arg == QLatin1String("--detect"))
         options.bDetect = true;
     else if (arg == QLatin1String("--list-ports"))
@@ -196,9 +191,9 @@ bool TakeFlag(const QString& arg, SPlayerOptions& options, SChecksumFlags& flags
     else if (arg == QLatin1String("--reconnect"))
         options.bReconnect = true;
     else if (arg == QLatin1String("--checksum") || arg == QLatin1String("--no-checksum"))
-        flags.nChecksum = arg == QLatin1String("--checksum") ? 1 : 0;
+        options.nChecksum = arg == QLatin1String("--checksum") ? 1 : 0;
     else if (arg == QLatin1String("--include-etx") || arg == QLatin1String("--no-include-etx"))
-        flags.nIncludeEtx = arg == QLatin1String("--include-etx") ? 1 : 0;
+        options.nIncludeEtx = arg == QLatin1String("--include-etx") ? 1 : 0;
     else
         return false;
     return true;
@@ -248,6 +243,29 @@ struct SValueOption {
     const char* pszName;
     bool (*take)(const QString& option, const QString& text, SPlayerOptions& options, QString& error);
 };
+// A time as 500ms, 30s, 10m or 8h (a bare number is seconds).
+bool ParseDuration(const QString& option, const QString& text, qint64& outMs, QString& error) {
+    static const std::pair<const char*, qint64> UNITS[] = {
+        {"ms", 1}, {"h", 3'600'000}, {"m", 60'000}, {"s", 1000}};
+    qint64 unit = 1000;
+    QString number = text;
+    for (const auto& [suffix, ms] : UNITS) {
+        if (text.endsWith(QLatin1String(suffix))) {
+            unit = ms;
+            number.chop(qsizetype(qstrlen(suffix)));
+            break;
+        }
+    }
+    bool ok = false;
+    const qint64 value = number.toLongLong(&ok);
+    outMs = value * unit;
+    if (!ok || value < 1 || value > 100LL * 24 * 3'600'000 / unit) {
+        error = option + QStringLiteral(" takes a time such as 500ms, 30s, 10m or 8h");
+        return false;
+    }
+    return true;
+}
+
 const SValueOption VALUE_OPTIONS[] = {
     {"--serial",
      [](const QString&, const QString& text, SPlayerOptions& o, QString& error) {
@@ -284,6 +302,25 @@ const SValueOption VALUE_OPTIONS[] = {
              error = QStringLiteral("--expect needs the reply, e.g. \"<06>\"");
          return !o.expect.isEmpty();
      }},
+    {"--lanes",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseFileName(option, text, o.strLanes, error);
+     }},
+    {"--timestamps",
+     [](const QString&, const QString& text, SPlayerOptions& o, QString& error) {
+         o.bMsTimestamps = text == QLatin1String("ms");
+         if (!o.bMsTimestamps && text != QLatin1String("s"))
+             error = QStringLiteral("--timestamps takes ms (HH:MM:SS.mmm) or s (HH:MM:SS)");
+         return error.isEmpty();
+     }},
+    {"--duration",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseDuration(option, text, o.nDurationMs, error);
+     }},
+    {"--summary-every",
+     [](const QString& option, const QString& text, SPlayerOptions& o, QString& error) {
+         return ParseDuration(option, text, o.nSummaryEveryMs, error);
+     }},
 };
 
 const SValueOption* ValueOption(const QString& option) {
@@ -314,7 +351,6 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
     }
     s.m_bUseNetwork = 0;
     s.m_bUseSerial = 0;
-    SChecksumFlags flags;
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -325,7 +361,7 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             options.bVersion = true;
             return true;
         }
-        if (TakeFlag(arg, options, flags))
+        if (TakeFlag(arg, options))
             continue;
         if (TakesValue(arg)) {
             if (i + 1 >= args.size()) {
@@ -349,18 +385,64 @@ bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& 
             error = args.first() + QStringLiteral(" takes no other option");
         return args.size() == 1;
     }
+    if (!options.strLanes.isEmpty()) // each lane is checked as the lanes file completes it
+        return true;
+    return FinishPlayerOptions(options, error);
+}
+
+bool FinishPlayerOptions(SPlayerOptions& options, QString& error) {
     if (!CheckPlayerOptions(options, error))
         return false;
+    CAppSettings& s = options.settings;
     s.m_strPosInterface = StripFolderAndExtension(options.strScript);
-    s.m_bCalcChecksum = flags.nChecksum >= 0 ? flags.nChecksum : PosUsesChecksum(s.m_strPosInterface) ? 1 : 0;
-    s.m_bIncludeEtx = flags.nIncludeEtx >= 0 ? flags.nIncludeEtx : 0;
+    s.m_bCalcChecksum = options.nChecksum >= 0                 ? options.nChecksum
+                        : PosUsesChecksum(s.m_strPosInterface) ? 1
+                                                               : 0;
+    s.m_bIncludeEtx = options.nIncludeEtx >= 0 ? options.nIncludeEtx : 0;
     return true;
+}
+
+bool TakePlayerOption(const QString& option, const QString& value, SPlayerOptions& options, QString& error) {
+    if (option == QLatin1String("--checksum") || option == QLatin1String("--include-etx")) {
+        static const QStringList YES{"yes", "on", "true", "1"}, NO{"no", "off", "false", "0"};
+        const bool yes = YES.contains(value, Qt::CaseInsensitive);
+        if (!yes && !NO.contains(value, Qt::CaseInsensitive)) {
+            error = option.mid(2) + QStringLiteral(" takes yes or no");
+            return false;
+        }
+        return TakeFlag(yes ? option : QStringLiteral("--no-") + option.mid(2), options);
+    }
+    if (!TakesValue(option)) {
+        error = QStringLiteral("unknown key ") + option.mid(2);
+        return false;
+    }
+    // A lane's link replaces the command line's.
+    if (option == QLatin1String("--tcp") || option == QLatin1String("--serial")) {
+        options.settings.m_bUseNetwork = 0;
+        options.settings.m_bUseSerial = 0;
+    }
+    return TakeValue(option, value, options, error);
+}
+
+int WorseStatus(int a, int b) {
+    const auto rank = [](int status) {
+        return status == PLAYER_REPLIES_FAILED ? 1 : status;
+    };
+    return rank(a) >= rank(b) ? a : b;
 }
 
 COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
     : m_options(options), m_out(out), m_err(err) {
+    if (m_options.nDurationMs > 0)
+        m_options.nPasses = 0; // passes until the time is up
     m_session.SetTcpTargets(m_options.tcpAddresses, m_options.nTcpPort);
     m_session.SetPassLimit(m_options.nPasses);
+    m_durationTimer.setSingleShot(true);
+    connect(&m_durationTimer, &QTimer::timeout, this, [this] {
+        m_session.SetPassLimit(m_session.PassesDone() + 1); // the pass under way is the last
+    });
+    connect(&m_summaryTimer, &QTimer::timeout, this,
+            [this] { Show(PLAYER_TEXT_REPORT, "summary: " + SummaryLine()); });
     connect(&m_session, &COrderSession::Connected, this, [this] { m_bLinked = true; });
     connect(&m_session, &COrderSession::ConnectFailed, this, &COrderPlayer::NoConnection);
     connect(&m_session, &COrderSession::LinkLost, this, &COrderPlayer::OnLinkLost);
@@ -369,8 +451,7 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
         m_bWaitingForPort = false;
         const QString& port = m_options.settings.m_strPort;
         AddTx(port.toLatin1(), TXLINE_COMMENT);
-        std::fprintf(m_err, "pos-player: %s is back; the order goes on\n", qUtf8Printable(port));
-        std::fflush(m_err);
+        Tell(port + QStringLiteral(" is back; the order goes on"));
     });
     connect(&m_session, &COrderSession::LineSent, this, &COrderPlayer::OnLineSent);
     connect(&m_session, &COrderSession::ReplyReceived, this, [this](const QByteArray& text, bool serial) {
@@ -389,13 +470,13 @@ COrderPlayer::COrderPlayer(const SPlayerOptions& options, FILE* out, FILE* err)
         m_rx.SyncToDisk();
     });
     if (!m_options.expect.isEmpty()) {
-        m_pJudge = std::make_unique<CReplyJudge>(
+        m_pJudge = std::make_shared<CReplyJudge>(
             m_options.expect, qint64(m_options.nReplyTimeoutMs) * 1'000'000, [this](const SJudgedLine& line) {
                 if (line.result == JUDGED_ANSWERED)
                     return;
-                std::fprintf(m_out, "failed: pass %d line %d: %s: %s\n", line.nPass, line.nLine,
-                             line.text.constData(), qUtf8Printable(m_pJudge->FailureMessage(line)));
-                std::fflush(m_out);
+                Show(PLAYER_TEXT_REPORT, "failed: pass " + QByteArray::number(line.nPass) + " line " +
+                                             QByteArray::number(line.nLine) + ": " + line.text + ": " +
+                                             m_pJudge->FailureMessage(line).toUtf8());
             });
         connect(&m_session, &COrderSession::BytesReceived, this, [this](const QByteArray& bytes, qint64 ns) {
             if (!m_bEnded)
@@ -427,16 +508,29 @@ void PrintAdapterNotes(FILE* err) {
 }
 
 void COrderPlayer::TellAdapterNotes() {
-    PrintAdapterNotes(m_err);
+    for (const QString& note : TakeAdapterNotes())
+        Tell(note);
+}
+
+void COrderPlayer::Show(EPlayerText kind, const QByteArray& text) {
+    if (m_sink) {
+        m_sink(kind, text);
+        return;
+    }
+    FILE* stream = kind == PLAYER_TEXT_MESSAGE ? m_err : m_out;
+    std::fprintf(stream, "%s%s\n", kind == PLAYER_TEXT_MESSAGE ? "pos-player: " : "", text.constData());
+    std::fflush(stream);
+}
+
+void COrderPlayer::Tell(const QString& message) {
+    Show(PLAYER_TEXT_MESSAGE, message.toUtf8());
 }
 
 void COrderPlayer::TellJournalFailure(const QString& reason) {
     if (m_bJournalFailureTold)
         return;
     m_bJournalFailureTold = true;
-    std::fprintf(m_err, "pos-player: the capture cannot be kept on disk (%s); it is held in memory only\n",
-                 qUtf8Printable(reason));
-    std::fflush(m_err);
+    Tell(QStringLiteral("the capture cannot be kept on disk (%1); it is held in memory only").arg(reason));
 }
 
 // Each line reaches the operating system as it is printed, and the disk within a second.
@@ -472,8 +566,12 @@ void COrderPlayer::Start() {
              loaded ? unreadable.trimmed() : QStringLiteral("Error: Unable to load POS data"));
         return;
     }
+    if (m_options.nDurationMs > 0)
+        m_durationTimer.start(std::chrono::milliseconds(m_options.nDurationMs));
+    if (m_options.nSummaryEveryMs > 0)
+        m_summaryTimer.start(std::chrono::milliseconds(m_options.nSummaryEveryMs));
     const CAppSettings& s = m_options.settings;
-    if (s.m_bUseSerial) {
+    if (s.m_bUseSerial && m_options.strLane.isEmpty()) { // a lab's ports are named before its lanes start
         AssignAdapterPorts(); // an adapter plugged in gets its COM name, as the window gives it
         TellAdapterNotes();
     }
@@ -482,8 +580,7 @@ void COrderPlayer::Start() {
         return;
     if (s.m_bUseSerial && m_options.bReconnect) { // not there yet: waited for as after an unplug
         m_bWaitingForStart = true;
-        std::fprintf(m_err, "pos-player: %s; waiting for it (Ctrl+C ends)\n", qUtf8Printable(why));
-        std::fflush(m_err);
+        Tell(why + QStringLiteral("; waiting for it (Ctrl+C ends)"));
         m_reopenTimer.start();
         return;
     }
@@ -566,17 +663,15 @@ void COrderPlayer::OnLineSent(const SSentLine& line) {
 }
 
 void COrderPlayer::AddTx(const QByteArray& text, int kind) {
-    const QByteArray formatted = FormatTxLine(text, kind);
+    const QByteArray formatted = FormatTxLine(text, kind, m_options.bMsTimestamps);
     KeepLine(m_tx, formatted);
-    std::fprintf(m_out, "%s\n", formatted.constData());
-    std::fflush(m_out);
+    Show(PLAYER_TEXT_CAPTURE, formatted);
 }
 
 void COrderPlayer::AddRx(const QByteArray& text, bool serial) {
-    const QByteArray formatted = FormatRxLine(text, serial);
+    const QByteArray formatted = FormatRxLine(text, serial, m_options.bMsTimestamps);
     KeepLine(m_rx, formatted);
-    std::fprintf(m_out, "%s\n", formatted.constData());
-    std::fflush(m_out);
+    Show(PLAYER_TEXT_CAPTURE, formatted);
 }
 
 // The summary, and status 7 when a line failed and nothing worse happened.
@@ -585,8 +680,8 @@ void COrderPlayer::ReportJudgement() {
         return;
     m_judgeTimer.stop();
     m_pJudge->Expire(m_session.ElapsedNs());
-    std::fprintf(m_out, "%s\n", m_pJudge->Summary(m_pJudge->WaitingCount()).constData());
-    std::fflush(m_out);
+    if (m_options.strLane.isEmpty()) // a lab prints its lanes' summaries together
+        Show(PLAYER_TEXT_REPORT, SummaryLine());
     const bool failed = m_pJudge->Count(JUDGED_WRONG) + m_pJudge->Count(JUDGED_MISSING) > 0;
     if (failed && m_nStatus == PLAYER_OK)
         m_nStatus = PLAYER_REPLIES_FAILED;
@@ -605,7 +700,7 @@ void COrderPlayer::WriteReport() {
                                           double(m_session.ElapsedNs()) / 1e9, error);
     QString why;
     if (WriteCaptureFile(m_options.strJUnit, report, &why) != CAPTURE_WRITTEN) {
-        std::fprintf(m_err, "pos-player: Unable to write the report. %s\n", qUtf8Printable(why));
+        Tell(QStringLiteral("Unable to write the report. ") + why);
         if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED)
             m_nStatus = PLAYER_NO_CAPTURE;
     }
@@ -614,7 +709,7 @@ void COrderPlayer::WriteReport() {
 void COrderPlayer::Fail(int status, const QString& message) {
     if (m_bEnding)
         return;
-    std::fprintf(m_err, "pos-player: %s\n", qUtf8Printable(message));
+    Tell(message);
     if (m_strRunError.isEmpty()) {
         if (status == PLAYER_NO_SCRIPT)
             m_strRunError = QStringLiteral("POS not loaded: %1").arg(message);
@@ -640,9 +735,8 @@ void COrderPlayer::OnLinkLost(const QString& reason) {
         return;
     }
     m_bWaitingForPort = true;
-    std::fprintf(m_err, "pos-player: %s went away; waiting for it to come back (Ctrl+C ends)\n",
-                 qUtf8Printable(m_options.settings.m_strPort));
-    std::fflush(m_err);
+    Tell(m_options.settings.m_strPort +
+         QStringLiteral(" went away; waiting for it to come back (Ctrl+C ends)"));
     m_reopenTimer.start();
 }
 
@@ -656,9 +750,7 @@ void COrderPlayer::TryReopen() {
             return; // not there, or not ready yet: the next check tries again
         m_bWaitingForStart = false;
         m_reopenTimer.stop();
-        std::fprintf(m_err, "pos-player: %s is there; the order starts\n",
-                     qUtf8Printable(m_options.settings.m_strPort));
-        std::fflush(m_err);
+        Tell(m_options.settings.m_strPort + QStringLiteral(" is there; the order starts"));
         return;
     }
     if (QFileInfo::exists(PortDeviceName(m_options.settings.m_strPort)))
@@ -670,6 +762,8 @@ void COrderPlayer::End(int status) {
         return;
     m_bEnding = true;
     m_reopenTimer.stop();
+    m_durationTimer.stop();
+    m_summaryTimer.stop();
     m_session.Close(); // what came in before the close is still shown
     m_bEnded = true;
     m_nStatus = status;
@@ -685,11 +779,9 @@ void COrderPlayer::End(int status) {
         const ECaptureWrite written = WriteCaptureFile(m_options.strCapture, m_tx, m_rx, &why);
         const QString shown = QDir::toNativeSeparators(m_options.strCapture);
         if (written == CAPTURE_CANNOT_OPEN)
-            std::fprintf(m_err, "pos-player: Unable to open file. %s: %s\n", qUtf8Printable(shown),
-                         qUtf8Printable(why));
+            Tell(QStringLiteral("Unable to open file. %1: %2").arg(shown, why));
         else if (written == CAPTURE_WRITE_FAILED)
-            std::fprintf(m_err, "pos-player: Unable to write the capture to %s: %s\n", qUtf8Printable(shown),
-                         qUtf8Printable(why));
+            Tell(QStringLiteral("Unable to write the capture to %1: %2").arg(shown, why));
         if (written != CAPTURE_WRITTEN) {
             if (m_nStatus == PLAYER_OK || m_nStatus == PLAYER_REPLIES_FAILED) {
                 m_nStatus = PLAYER_NO_CAPTURE;
@@ -697,15 +789,30 @@ void COrderPlayer::End(int status) {
             }
             if (m_tx.IsJournaled() && m_rx.IsJournaled()) {
                 m_bKeepJournals = true;
-                std::fprintf(m_err,
-                             "pos-player: the capture is kept in %s; the next start of POS Emulator offers "
-                             "to save it\n",
-                             qUtf8Printable(QDir::toNativeSeparators(m_journal.Folder())));
+                Tell(QStringLiteral(
+                         "the capture is kept in %1; the next start of POS Emulator offers to save it")
+                         .arg(QDir::toNativeSeparators(m_journal.Folder())));
             }
         }
     }
     WriteReport();
     emit Finished(m_nStatus);
+}
+
+SPlayerOutcome COrderPlayer::Outcome() const {
+    SPlayerOutcome outcome;
+    outcome.nStatus = m_nStatus;
+    outcome.strRunError = m_strRunError;
+    outcome.nSeconds = double(m_session.ElapsedNs()) / 1e9;
+    outcome.nDataLines = m_session.DataLinesSent();
+    outcome.pJudge = m_pJudge;
+    return outcome;
+}
+
+QByteArray COrderPlayer::SummaryLine() const {
+    if (m_pJudge)
+        return m_pJudge->Summary(m_pJudge->WaitingCount());
+    return "sent " + QByteArray::number(m_session.DataLinesSent()) + " data lines; nothing judged";
 }
 
 void ReportSearch(COcsSearch& search, FILE* out, FILE* err, const std::function<void(int status)>& done) {

@@ -43,7 +43,31 @@ struct SPlayerOptions {
     bool bListPorts = false; // print the COM names and what they stand for instead of playing
     bool bHelp = false;
     bool bVersion = false;
+    int nChecksum = -1;         // --checksum 1, --no-checksum 0; -1: the POS name decides
+    int nIncludeEtx = -1;       // --include-etx 1, --no-include-etx 0; -1: not included
+    bool bMsTimestamps = false; // --timestamps ms
+    qint64 nDurationMs = 0;     // --duration: passes until then, then the pass under way is finished
+    qint64 nSummaryEveryMs = 0; // --summary-every
+    QString strLanes;           // --lanes FILE: the lanes to play; the other options apply to each
+    QString strLane;            // the lane's name, for a lane of a lanes file
 };
+
+// What a player's lines are: capture lines, judgements and summaries (standard output), or messages
+// (standard error).
+enum EPlayerText { PLAYER_TEXT_CAPTURE, PLAYER_TEXT_REPORT, PLAYER_TEXT_MESSAGE };
+using PlayerSink = std::function<void(EPlayerText kind, const QByteArray& text)>;
+
+// What a finished player leaves for the lab's report.
+struct SPlayerOutcome {
+    int nStatus = PLAYER_OK;
+    QString strRunError;                       // why the run failed, other than by its judged replies
+    double nSeconds = 0;                       // from the start to the end
+    int nDataLines = 0;                        // data lines sent
+    std::shared_ptr<const CReplyJudge> pJudge; // null: nothing was judged
+};
+
+// The worse of two exit statuses: 7 (replies failed) only when no other applies.
+int WorseStatus(int a, int b);
 
 class COcsSearch;
 
@@ -52,6 +76,11 @@ void PrintAdapterNotes(FILE* err);
 
 // Reads the command line (without the program name); false with a one-line error when it is wrong.
 bool ParsePlayerArgs(const QStringList& args, SPlayerOptions& options, QString& error);
+// Takes one option, as a lanes file gives it ("--baud" with "19200", "--checksum" with "yes"); false
+// with the reason when the option is unknown or the value wrong.
+bool TakePlayerOption(const QString& option, const QString& value, SPlayerOptions& options, QString& error);
+// Checks what the options say together and lets the POS name decide the checksum when they do not.
+bool FinishPlayerOptions(SPlayerOptions& options, QString& error);
 // The --help text, with what is true on the platform it runs on.
 QByteArray PlayerUsageText();
 // --detect: prints the search's tries to err and what it found to out; done gets PLAYER_OK when found,
@@ -71,6 +100,12 @@ public:
     // Ctrl+C: finishes the pass at 10 ms a line; a second one ends at once.
     void Interrupt();
     int ExitStatus() const { return m_nStatus; }
+    // Where the lines go instead of the streams given (a lane of a lab).
+    void SetSink(PlayerSink sink) { m_sink = std::move(sink); }
+    const COrderSession& Session() const { return m_session; }
+    SPlayerOutcome Outcome() const;
+    // "judged 24 lines: ..." or, with nothing judged, the data lines sent.
+    QByteArray SummaryLine() const;
     const CCaptureLines& TxLines() const { return m_tx; }
     const CCaptureLines& RxLines() const { return m_rx; }
 
@@ -94,6 +129,8 @@ private:
     void KeepLine(CCaptureLines& lines, const QByteArray& line);
     void TellJournalFailure(const QString& reason);
     void TellAdapterNotes();
+    void Show(EPlayerText kind, const QByteArray& text);
+    void Tell(const QString& message);
 
     SPlayerOptions m_options;
     FILE* m_out;
@@ -111,7 +148,10 @@ private:
     bool m_bEnding = false;
     bool m_bEnded = false; // the capture is complete
     int m_nStatus = PLAYER_OK;
-    std::unique_ptr<CReplyJudge> m_pJudge;
+    std::shared_ptr<CReplyJudge> m_pJudge;
+    PlayerSink m_sink;
+    QTimer m_durationTimer;
+    QTimer m_summaryTimer;
     QTimer m_judgeTimer;
     bool m_bAwaitingReplies = false; // every pass played; the last lines' replies may still come
     QTimer m_reopenTimer;

@@ -111,61 +111,107 @@ QString CReplyJudge::FailureMessage(const SJudgedLine& line) const {
     return QStringLiteral("wrong reply within %1 ms: %2").arg(waited, QString::fromLatin1(shown));
 }
 
-QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds,
-                       const QString& runError) {
-    const auto seconds = [](double s) {
-        return QString::number(s, 'f', 6);
-    };
-    const int failures = judge.Count(JUDGED_WRONG) + judge.Count(JUDGED_MISSING);
-    const int errors = runError.isEmpty() ? 0 : 1;
-    const QString tests = QString::number(judge.Judged().size() + errors);
+namespace {
+QString Seconds(double s) {
+    return QString::number(s, 'f', 6);
+}
+
+int SuiteFailures(const SJUnitSuite& suite) {
+    return suite.pJudge ? suite.pJudge->Count(JUDGED_WRONG) + suite.pJudge->Count(JUDGED_MISSING) : 0;
+}
+int SuiteTests(const SJUnitSuite& suite) {
+    return (suite.pJudge ? int(suite.pJudge->Judged().size()) : 0) + (suite.strRunError.isEmpty() ? 0 : 1);
+}
+
+// The counts a testsuites or testsuite element carries.
+void WriteCounts(QXmlStreamWriter& out, int tests, int failures, int errors, double seconds) {
+    out.writeAttribute(QStringLiteral("tests"), QString::number(tests));
+    out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
+    out.writeAttribute(QStringLiteral("errors"), QString::number(errors));
+    out.writeAttribute(QStringLiteral("time"), Seconds(seconds));
+}
+
+void WriteCase(QXmlStreamWriter& out, const QString& classname, const QString& name, double seconds,
+               const char* problem, const QString& message, const QString& type) {
+    out.writeStartElement(QStringLiteral("testcase"));
+    out.writeAttribute(QStringLiteral("classname"), classname);
+    out.writeAttribute(QStringLiteral("name"), name);
+    out.writeAttribute(QStringLiteral("time"), Seconds(seconds));
+    if (problem) {
+        out.writeStartElement(QLatin1String(problem));
+        out.writeAttribute(QStringLiteral("message"), message);
+        out.writeAttribute(QStringLiteral("type"), type);
+        out.writeEndElement();
+    }
+    out.writeEndElement();
+}
+
+void WriteSuite(QXmlStreamWriter& out, const SJUnitSuite& suite) {
+    out.writeStartElement(QStringLiteral("testsuite"));
+    out.writeAttribute(QStringLiteral("name"), suite.strName);
+    WriteCounts(out, SuiteTests(suite), SuiteFailures(suite), suite.strRunError.isEmpty() ? 0 : 1,
+                suite.nSeconds);
+    if (!suite.properties.isEmpty()) {
+        out.writeStartElement(QStringLiteral("properties"));
+        for (const auto& [name, value] : suite.properties) {
+            out.writeStartElement(QStringLiteral("property"));
+            out.writeAttribute(QStringLiteral("name"), name);
+            out.writeAttribute(QStringLiteral("value"), value);
+            out.writeEndElement();
+        }
+        out.writeEndElement();
+    }
+    if (suite.pJudge) {
+        const CReplyJudge& judge = *suite.pJudge;
+        for (const SJudgedLine& line : judge.Judged()) {
+            const bool answered = line.result == JUDGED_ANSWERED;
+            const QString name = QStringLiteral("pass %1 line %2: %3")
+                                     .arg(line.nPass)
+                                     .arg(line.nLine)
+                                     .arg(QString::fromLatin1(line.text.left(60)));
+            // An answered case takes as long as its reply did; another, as long as it waited.
+            const qint64 ns = answered ? line.nLatencyNs : judge.TimeoutNs();
+            WriteCase(out, suite.strPos, name, double(ns) / 1e9, answered ? nullptr : "failure",
+                      answered ? QString() : judge.FailureMessage(line),
+                      line.result == JUDGED_WRONG ? QStringLiteral("wrong") : QStringLiteral("missing"));
+        }
+    }
+    if (!suite.strRunError.isEmpty()) // the run itself failed: an error rather than a failure
+        WriteCase(out, suite.strPos, QStringLiteral("run"), suite.nSeconds, "error", suite.strRunError,
+                  QStringLiteral("run"));
+    out.writeEndElement();
+}
+} // namespace
+
+QByteArray JUnitReport(const std::vector<SJUnitSuite>& suites) {
+    int tests = 0, failures = 0, errors = 0;
+    double seconds = 0;
+    for (const SJUnitSuite& suite : suites) {
+        tests += SuiteTests(suite);
+        failures += SuiteFailures(suite);
+        errors += suite.strRunError.isEmpty() ? 0 : 1;
+        seconds = std::max(seconds, suite.nSeconds); // the lanes play at once
+    }
     QByteArray xml;
     QXmlStreamWriter out(&xml);
     out.setAutoFormatting(true);
     out.writeStartDocument();
     out.writeStartElement(QStringLiteral("testsuites"));
-    out.writeAttribute(QStringLiteral("tests"), tests);
-    out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    out.writeAttribute(QStringLiteral("errors"), QString::number(errors));
-    out.writeAttribute(QStringLiteral("time"), seconds(totalSeconds));
-    out.writeStartElement(QStringLiteral("testsuite"));
-    out.writeAttribute(QStringLiteral("name"), QStringLiteral("pos-player"));
-    out.writeAttribute(QStringLiteral("tests"), tests);
-    out.writeAttribute(QStringLiteral("failures"), QString::number(failures));
-    out.writeAttribute(QStringLiteral("errors"), QString::number(errors));
-    out.writeAttribute(QStringLiteral("time"), seconds(totalSeconds));
-    for (const SJudgedLine& line : judge.Judged()) {
-        out.writeStartElement(QStringLiteral("testcase"));
-        out.writeAttribute(QStringLiteral("classname"), posName);
-        out.writeAttribute(QStringLiteral("name"), QStringLiteral("pass %1 line %2: %3")
-                                                       .arg(line.nPass)
-                                                       .arg(line.nLine)
-                                                       .arg(QString::fromLatin1(line.text.left(60))));
-        const qint64 ns = line.result == JUDGED_ANSWERED ? line.nLatencyNs : judge.TimeoutNs();
-        out.writeAttribute(QStringLiteral("time"), seconds(double(ns) / 1e9));
-        if (line.result != JUDGED_ANSWERED) {
-            out.writeStartElement(QStringLiteral("failure"));
-            out.writeAttribute(QStringLiteral("message"), judge.FailureMessage(line));
-            out.writeAttribute(QStringLiteral("type"), line.result == JUDGED_WRONG
-                                                           ? QStringLiteral("wrong")
-                                                           : QStringLiteral("missing"));
-            out.writeEndElement();
-        }
-        out.writeEndElement();
-    }
-    if (errors) { // the run itself failed: a case of its own, as an error rather than a failure
-        out.writeStartElement(QStringLiteral("testcase"));
-        out.writeAttribute(QStringLiteral("classname"), posName);
-        out.writeAttribute(QStringLiteral("name"), QStringLiteral("run"));
-        out.writeAttribute(QStringLiteral("time"), seconds(totalSeconds));
-        out.writeStartElement(QStringLiteral("error"));
-        out.writeAttribute(QStringLiteral("message"), runError);
-        out.writeAttribute(QStringLiteral("type"), QStringLiteral("run"));
-        out.writeEndElement();
-        out.writeEndElement();
-    }
-    out.writeEndElement();
+    WriteCounts(out, tests, failures, errors, seconds);
+    for (const SJUnitSuite& suite : suites)
+        WriteSuite(out, suite);
     out.writeEndElement();
     out.writeEndDocument();
     return xml;
+}
+
+QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds,
+                       const QString& runError) {
+    SJUnitSuite suite;
+    suite.strName = QStringLiteral("pos-player");
+    suite.strPos = posName;
+    suite.pJudge = &judge;
+    suite.nSeconds = totalSeconds;
+    suite.strRunError = runError;
+    return JUnitReport(std::vector<SJUnitSuite>{suite});
 }

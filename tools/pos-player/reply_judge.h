@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -52,7 +53,18 @@ private:
     QByteArray m_pending; // received bytes that may still grow into the expected reply
 };
 
-// A JUnit XML report of the judged lines, as CI servers read it: one testsuite "pos-player", a
-// testcase per line with a failure element for a wrong or missing one.
+// One testsuite of a JUnit report: a testcase per judged line with a failure element for a wrong or
+// missing one, and a case "run" with an error element when the run itself failed.
+struct SJUnitSuite {
+    QString strName; // "pos-player", or a lane's name
+    QString strPos;  // the cases' class name
+    QList<std::pair<QString, QString>> properties;
+    const CReplyJudge* pJudge = nullptr; // null: nothing was judged
+    double nSeconds = 0;
+    QString strRunError;
+};
+// A JUnit XML report as CI servers read it, one testsuite each.
+QByteArray JUnitReport(const std::vector<SJUnitSuite>& suites);
+// A report of one suite "pos-player".
 QByteArray JUnitReport(const CReplyJudge& judge, const QString& posName, double totalSeconds,
                        const QString& runError = QString());
