@@ -82,6 +82,7 @@ QString TxJournalOf(qint64 pid) {
 struct SReport {
     bool bWellFormed = false;
     QString suite;
+    QStringList suites; // "name tests failures errors" each
     QStringList cases, classes, times, failures, errors;
     bool bErrorCounted = false;
 };
@@ -100,6 +101,8 @@ SReport ReadReport(const QByteArray& text) {
             report.suite = QStringList{name("name"), name("tests"), name("failures"),
                                        QString::number(name("time").toDouble())}
                                .join(' ');
+            report.suites << QStringList{name("name"), name("tests"), name("failures"), name("errors")}.join(
+                ' ');
         } else if (xml.name() == QLatin1String("testcase") && name("name") != QLatin1String("run")) {
             report.cases << name("name");
             report.classes << name("classname");
@@ -162,6 +165,41 @@ class TestPosPlayer : public QObject {
         AllowInterrupt(player);
         player.start(BuiltProgram(POS_PLAYER_PATH), args);
     }
+    // Starts ocs-sim and waits until it listens on every port it was given.
+    static bool StartSim(QProcess& sim, const QStringList& args, int ports = 1) {
+        sim.start(BuiltProgram(OCS_SIM_PATH), args);
+        QByteArray out;
+        QElapsedTimer waited;
+        waited.start();
+        while (out.count("listening") < ports && sim.state() != QProcess::NotRunning &&
+               waited.elapsed() < 15000) {
+            sim.waitForReadyRead(100);
+            out += sim.readAllStandardOutput();
+        }
+        return out.count("listening") == ports;
+    }
+    // A lanes file of `count` lanes "Lane 1".. over TCP to address, ports from firstPort on, then `more`.
+    QString WriteLanes(const char* address, int firstPort, int count, const QByteArray& more = QByteArray()) {
+        QByteArray text = "; a lab\n";
+        for (int i = 0; i < count; ++i)
+            text += "[Lane " + QByteArray::number(i + 1) + "]\ntcp = " + address + ":" +
+                    QByteArray::number(firstPort + i) + "\n" + (i % 3 == 1 ? "checksum = yes\n" : "") + "\n";
+        const QString path = m_dir.filePath("lanes.ini");
+        return WriteFile(path, text + more) ? path : QString();
+    }
+    // The frames ocs-sim printed for the connection to `port`, as the capture notation shows them.
+    static QByteArrayList FramesOn(const QByteArray& simOut, int port) {
+        QByteArrayList frames;
+        const QByteArray on = " on " + QByteArray::number(port) + " ";
+        for (const QByteArray& line : simOut.split('\n')) {
+            const qsizetype at = line.indexOf(on);
+            const QByteArray frame = at < 0 ? QByteArray() : line.mid(at + on.size()).trimmed();
+            if (frame.startsWith('<'))
+                frames << frame.left(frame.indexOf("  ["));
+        }
+        return frames;
+    }
+
     static SRun Play(const QStringList& args, int timeoutMs = 30000) {
         QProcess player;
         StartPlayer(player, args);
@@ -921,6 +959,125 @@ private slots:
             judge.Expire(now);
         }
         QTEST(judge.Summary(notJudged), "summary");
+    }
+
+    // A lab of eight lanes against one simulator on a port range, and a ninth whose OCS is not there:
+    // each lane's OCS gets the bytes one player sends, its own checksum included; the lost lane is an
+    // error in its own suite, the others pass, and the run ends with its status. One capture file and
+    // one recording a lane.
+    void laneLab() {
+        const QByteArray script = "<02>L1<1C>A<03>\n<02>L2<03>\n<02>L3<03>\n";
+        WritePos("Lab", script);
+        const QString rec = m_dir.filePath("rec"), caps = m_dir.filePath("caps"),
+                      junit = m_dir.filePath("lab.xml");
+        QDir(rec).removeRecursively();
+        QVERIFY(QDir().mkpath(rec));
+        QProcess sim;
+        QVERIFY(StartSim(
+            sim, Args("--listen 127.0.0.82 --port 48621-48628 --reply <06> --record") << rec + "/lab.vlq",
+            8));
+        const QString lanes = WriteLanes("127.0.0.82", 48621, 8, "[Lost]\ntcp = 127.0.0.82:48699\n");
+        const SRun run = Play(
+            Args("Lab --expect <06> --lanes") << lanes << "--capture" << caps << "--junit" << junit, 60000);
+        StopProgram(sim);
+        QVERIFY(sim.waitForFinished());
+        const QByteArray simOut = TextOutput(sim.readAllStandardOutput());
+        QCOMPARE(run.nExit, int(PLAYER_NO_LINK));
+        QVERIFY2(run.out.contains(
+                     "Lost: judged 0 lines: 0 answered, 0 wrong, 0 missing; reply latency ms: none; status "
+                     "4 (could not connect to 127.0.0.82:48699)\n"),
+                 run.out.constData());
+        QCOMPARE(run.left, QStringList());
+        QStringList suites;
+        for (int lane = 1; lane <= 8; ++lane) {
+            QByteArrayList expected;
+            for (const QByteArray& line : PrepareScript(script)) {
+                QByteArray bytes = EncodeLineBytes(line, lane % 3 == 2, false);
+                EscapeControlBytes(bytes);
+                expected << bytes;
+            }
+            QCOMPARE(FramesOn(simOut, 48620 + lane), expected);
+            const QByteArray name = "Lane " + QByteArray::number(lane);
+            QVERIFY2(run.out.contains(name + ": judged 3 lines: 3 answered, 0 wrong, 0 missing;"),
+                     run.out.constData());
+            QVERIFY(QFileInfo(rec + "/lab-" + QString::number(48620 + lane) + ".vlq").isFile());
+            const QByteArray capture = ReadAll(caps + "/" + name + ".txt");
+            QCOMPARE(capture.count("NETWORK   <02>L"), 3);
+            QCOMPARE(capture.count("NETWORK:  <06>"), 3);
+            suites << name + " 3 0 0";
+        }
+        QVERIFY(!QFileInfo::exists(caps + "/Lost.txt")); // never linked: nothing to capture
+        const SReport report = ReadReport(junit);
+        QVERIFY(report.bWellFormed);
+        QCOMPARE(report.suites, suites << "Lost 1 0 1");
+        QCOMPARE(report.errors, QStringList{"could not connect to 127.0.0.82:48699"});
+    }
+
+    // A lanes file that cannot be played as written is refused before anything is sent, naming its
+    // line.
+    void badLanesFile_data() {
+        QTest::addColumn<QByteArray>("lanes");
+        QTest::addColumn<QString>("error"); // after "lanes.ini:"
+        const QByteArray good = "[Good]\npos = Lab\ntcp = 127.0.0.83\n";
+        QTest::newRow("unknown key") << good + "[A]\npos = Lab\nspeed = 9600\n"
+                                     << "6: lane \"A\": unknown key speed";
+        QTest::newRow("no POS") << good + "[A]\ntcp = 127.0.0.83\n"
+                                << "4: lane \"A\": no pos given, here or on the command line";
+        QTest::newRow("one serial port, two lanes")
+            << good + "[A]\npos = Lab\nserial = COM5\n[B]\nserial = com5\npos = Lab\n"
+            << "8: lane \"B\": COM5 is lane \"A\"'s already";
+        QTest::newRow("key before a lane") << "pos = Lab\n" + good << "1: pos before the first [lane name]";
+        QTest::newRow("lane twice") << good + "\n[good]\n"
+                                    << "5: lane \"good\" is given on line 1 already";
+        QTest::newRow("wrong value") << good + "[A]\npos = Lab\ntcp = 127.0.0.83\nbaud = 12345\n"
+                                     << "7: lane \"A\": --baud takes one of: ";
+        QTest::newRow("name no file may have") << good + "[A/B]\n"
+                                               << "4: lane \"A/B\": a lane's name names";
+    }
+    void badLanesFile() {
+        QFETCH(QByteArray, lanes);
+        WritePos("Lab", "<02>L1<03>\n");
+        const QString path = m_dir.filePath("lanes.ini");
+        QVERIFY(WriteFile(path, lanes));
+        CTestListener peer("127.0.0.83");
+        const SRun run = Play(QStringList{"--lanes", path});
+        QCOMPARE(peer.Accept(0), PEER_NONE);
+        QCOMPARE(run.nExit, int(PLAYER_USAGE));
+        QFETCH(QString, error);
+        const QByteArray said =
+            "pos-player: " + QDir::toNativeSeparators(path).toUtf8() + ":" + error.toUtf8();
+        QVERIFY2(run.err.startsWith(said), run.err.constData());
+    }
+
+    // Ctrl+C with eight lanes playing finishes every lane's pass, and every lane's capture is written.
+    void lanesInterrupted() {
+        WritePos("Lab", "<02>L1<03>\n<02>L2<03>\n<02>L3<03>\n<02>L4<03>\n<02>L5<03>\n<02>L6<03>\n");
+        QProcess sim;
+        QVERIFY(StartSim(sim, Args("--listen 127.0.0.84 --port 48631-48638"), 8));
+        const QString caps = m_dir.filePath("stopped");
+        QDir(caps).removeRecursively();
+        QProcess player;
+        StartPlayer(player, Args("Lab --passes 0 --lanes")
+                                << WriteLanes("127.0.0.84", 48631, 8) << "--capture" << caps);
+        QByteArray out;
+        const auto allPlaying = [&] {
+            out += TextOutput(player.readAllStandardOutput());
+            for (int lane = 1; lane <= 8; ++lane) {
+                if (!out.contains("[Lane " + QByteArray::number(lane) + "] "))
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(allPlaying(), 15000);
+        INTERRUPT(player);
+        QVERIFY(player.waitForFinished(15000));
+        StopProgram(sim);
+        QVERIFY(sim.waitForFinished());
+        QCOMPARE(player.exitCode(), 0); // until Ctrl+C was asked for
+        for (int lane = 1; lane <= 8; ++lane) {
+            const QByteArray capture = ReadAll(caps + "/Lane " + QString::number(lane) + ".txt");
+            QVERIFY2(capture.contains("NETWORK   <02>L6<03>"), capture.constData()); // the pass finished
+        }
     }
 
     // The report is well-formed XML that a JUnit reader takes: counts, names, times, failures.

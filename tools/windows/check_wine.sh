@@ -26,7 +26,7 @@ cp POS/*.vlq "$work/POS/"
 
 # Frames as the simulator printed them, without time stamps and peers.
 frames() {
-  sed -nE 's/^[0-9:.]+ TCP [0-9.:]+ +(<.*)$/\1/p' "$1"
+  sed -nE 's/^[0-9:.]+ TCP [0-9.:]+ on [0-9]+ +(<.*)$/\1/p' "$1"
 }
 # Plays one POS with a player (the rest of the arguments) to a fresh simulator; prints its frames.
 play_tcp() {
