@@ -35,5 +35,7 @@ private:
     qint64 m_nDueNs = -1;     // when the running timer is due
     qint64 m_nTickDueNs = -1; // when the tick being handled was due
     bool m_bInTick = false;
+    qint64 m_nLeadMs = 0; // how early the timer is set for the line due
+    qint64 m_nSpinNs = 0; // how long before it is due the tick stops sleeping
     CFineTimer m_fineTimer;
 };

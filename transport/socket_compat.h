@@ -27,6 +27,9 @@ int SocketBadAddressError();
 // Sends what fits in the socket's buffer now, without waiting; -1 on failure, and then
 // SocketSendWouldBlock() tells whether it was only full.
 long SocketSendNow(SocketHandle handle, const char* data, int length);
+// Each write leaves at once instead of waiting for the peer to acknowledge the last (Nagle): an OCS
+// that delays its acknowledgements would otherwise get a line's bytes, and the next line, late.
+void SocketSendUnbuffered(SocketHandle handle);
 bool SocketSendWouldBlock();
 // Waits up to timeoutMs for room to send; false when none came.
 bool SocketWaitWritable(SocketHandle handle, int timeoutMs);

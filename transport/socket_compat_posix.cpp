@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include <cerrno>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 QString SocketResolverError(int error) {
@@ -28,6 +29,10 @@ long SocketSendNow(SocketHandle handle, const char* data, int length) {
     constexpr int flags = MSG_DONTWAIT;
 #endif
     return ::send(handle, data, static_cast<size_t>(length), flags);
+}
+void SocketSendUnbuffered(SocketHandle handle) {
+    const int yes = 1;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof(yes));
 }
 bool SocketSendWouldBlock() {
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;

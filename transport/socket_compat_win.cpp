@@ -13,6 +13,10 @@ void SocketCloseHandle(SocketHandle handle) {
 int SocketBadAddressError() {
     return WSAEADDRNOTAVAIL;
 }
+void SocketSendUnbuffered(SocketHandle handle) {
+    const BOOL yes = TRUE;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof(yes));
+}
 long SocketSendNow(SocketHandle handle, const char* data, int length) {
     // A blocking Windows socket has no per-call "don't wait": send only when there is room.
     if (!SocketWaitWritable(handle, 0)) {

@@ -46,6 +46,8 @@ void ConnectThread(std::shared_ptr<Shared> shared, unsigned generation, SocketHa
         error = SocketBadAddressError();
     } else if (::connect(handle, reinterpret_cast<sockaddr*>(&peer), length) != 0) {
         error = SocketLastError();
+    } else {
+        SocketSendUnbuffered(handle);
     }
     std::lock_guard<std::recursive_mutex> lock(shared->mutex);
     if (generation != shared->nGeneration) {

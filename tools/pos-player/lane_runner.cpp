@@ -10,6 +10,11 @@
 
 namespace {
 constexpr int LIVE_REDRAW_MS = 250;
+// Lanes start spread over one line's time, and Ctrl+C reaches them spread over one finishing line's:
+// lanes ticking at the same instant would queue for the cores, each late by the others' sends.
+constexpr int LANE_START_SPREAD_MS = 500;
+constexpr int LANE_START_GAP_MAX_MS = 50;
+constexpr int LANE_STOP_SPREAD_MS = 10;
 constexpr int LIVE_REPLY_SHOWN = 24; // characters of the last reply a live line shows
 
 QString LinkOf(const SPlayerOptions& o) {
@@ -77,8 +82,11 @@ void CLaneRunner::Start() {
         }
     }
     m_bLive = LiveConsoleSize(m_out).nColumns > 0;
-    for (int i = 0; i < int(m_lanes.size()); ++i)
-        StartLane(i);
+    const int lanes = int(m_lanes.size());
+    m_nRunning = lanes;
+    const int gapMs = std::min(LANE_START_GAP_MAX_MS, LANE_START_SPREAD_MS / std::max(1, lanes));
+    for (int i = 0; i < lanes; ++i)
+        QTimer::singleShot(i * gapMs, this, [this, i] { StartLane(i); });
     if (m_bLive) {
         DrawLive();
         m_liveTimer.start(LIVE_REDRAW_MS);
@@ -87,6 +95,13 @@ void CLaneRunner::Start() {
 
 void CLaneRunner::StartLane(int index) {
     SLaneRun& run = *m_lanes[size_t(index)];
+    if (m_bInterrupted) { // Ctrl+C came first: the lane plays nothing
+        SPlayerOutcome outcome;
+        outcome.nStatus = PLAYER_INTERRUPTED;
+        outcome.strRunError = QStringLiteral("interrupted before the lane started");
+        OnLaneFinished(index, outcome);
+        return;
+    }
     SPlayerOptions options = run.lane.options;
     options.strJUnit.clear(); // the lab writes one report
     if (!m_common.strCapture.isEmpty())
@@ -95,7 +110,6 @@ void CLaneRunner::StartLane(int index) {
     run.pContext->moveToThread(&run.thread);
     run.thread.start();
     run.bStarted = true;
-    ++m_nRunning;
     const QByteArray name = run.lane.strName.toUtf8();
     const bool live = m_bLive;
     FILE* out = m_out;
@@ -153,17 +167,17 @@ void CLaneRunner::StartLane(int index) {
 
 void CLaneRunner::Interrupt() {
     m_bInterrupted = true;
-    for (const auto& run : m_lanes) {
-        if (!run->bStarted || run->bDone)
+    const int lanes = int(m_lanes.size());
+    for (int i = 0; i < lanes; ++i) {
+        SLaneRun& run = *m_lanes[size_t(i)];
+        if (!run.bStarted || run.bDone)
             continue;
-        run->state = "finishing";
-        QMetaObject::invokeMethod(
-            run->pContext.get(),
-            [ctx = run->pContext.get()] {
-                if (auto* player = ctx->findChild<COrderPlayer*>(QString(), Qt::FindDirectChildrenOnly))
-                    player->Interrupt();
-            },
-            Qt::QueuedConnection);
+        run.state = "finishing";
+        QObject* context = run.pContext.get();
+        QTimer::singleShot(i * LANE_STOP_SPREAD_MS / lanes, context, [context] {
+            if (auto* player = context->findChild<COrderPlayer*>(QString(), Qt::FindDirectChildrenOnly))
+                player->Interrupt();
+        });
     }
 }
 
