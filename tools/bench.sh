@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every benchmark; each prints one figure a line. Takes about four minutes.
+# Builds and runs every benchmark; each prints one figure a line. Takes about five minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh

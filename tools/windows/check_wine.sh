@@ -4,8 +4,8 @@
 # frames the simulator received (checksums included) equal those of the Linux pos-player; over a
 # pseudo-terminal linked as COM5 it sends the same bytes with the line settings asked for; Ctrl+C
 # typed into a Wine console ends it as on Linux, with its capture written; --detect finds an OCS that
-# answers at 19200 baud, odd parity only, through the Windows probe; bench_pacing.exe prints the
-# pacing figures under Wine.
+# answers at 19200 baud, odd parity only, through the Windows probe; a lanes file of four TCP lanes
+# plays as on Linux; bench_pacing.exe prints the pacing figures under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash tools/setup.sh xvfb xauth xdotool >&2
@@ -53,6 +53,32 @@ for file in POS/*.vlq; do
     echo "TCP, $pos: $(wc -l < "$work/linux.txt") frames, the same from pos-player.exe under Wine"
   fi
 done
+
+# A lab of four TCP lanes in one pos-player.exe: each lane's OCS (a port of one simulator) gets the
+# frames it gets from the Linux player's lanes; one capture file a lane, one report, a suite a lane.
+printf '[Lane %d]\ntcp = 127.0.0.95:4851%d\n%s\n' 1 1 '' 2 2 'pos = Drive Thru Basic' 3 3 'checksum = no' \
+  4 4 'passes = 2' > "$work/lab.ini"
+for player in "$PWD/$LINUX_BUILD/tools/pos-player/pos-player" "wine $PWD/$player_exe"; do
+  side=$([ "${player#wine}" = "$player" ] && echo linux || echo windows)
+  "$LINUX_BUILD/tools/ocs-sim/ocs-sim" --listen 127.0.0.95 --port 48511-48514 --reply '<06>' > "$work/lab-$side.sim" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 50); do [ "$(grep -c listening "$work/lab-$side.sim")" -eq 4 ] && break; sleep 0.1; done
+  (cd "$work" && $player "PC-POS 3" --lanes lab.ini --expect "<06>" --capture "caps-$side" \
+    --junit "lab-$side.xml" > "lab-$side.out" 2>&1) || { echo "lanes: $side player failed:"; cat "$work/lab-$side.out"; failed=1; }
+  sleep 0.3
+  sim_stop || true
+  # Each port's frames in the order they came, the ports in turn.
+  sed -nE 's/^[0-9:.]+ TCP [0-9.:]+ on ([0-9]+) +(<.*)$/\1 \2/p' "$work/lab-$side.sim" | sort -s -k1,1 > "$work/lab-$side.txt"
+done
+if [ ! -s "$work/lab-linux.txt" ] || ! cmp -s "$work/lab-linux.txt" "$work/lab-windows.txt" ||
+  [ "$(ls "$work/caps-windows" | wc -l)" -ne 4 ] || [ "$(grep -c '<testsuite ' "$work/lab-windows.xml")" -ne 4 ]; then
+  echo "lanes: pos-player.exe's four lanes sent other frames than pos-player's, or left other files:"
+  diff "$work/lab-linux.txt" "$work/lab-windows.txt" | head -20 || true
+  ls "$work/caps-windows" || true
+  failed=1
+else
+  echo "lanes: four lanes in pos-player.exe, $(wc -l < "$work/lab-windows.txt") frames on four ports, the same as pos-player's; 4 captures, 4 suites"
+fi
 
 # Serial: the Linux player through the ports folder, the Windows one through Wine's COM5, which Wine
 # sets up from its registry when it starts (a link of our own in dosdevices would be taken away).
