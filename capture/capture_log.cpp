@@ -1,5 +1,7 @@
 #include "capture/capture_log.h"
 
+#include <cstring>
+
 #include <algorithm>
 
 namespace {
@@ -87,15 +89,21 @@ QByteArray FormatRxLine(QByteArray text, bool serial, const QDateTime& time) {
 QByteArray CurrentTimeField(bool ms) {
     if (ms)
         return CaptureTimeField(QDateTime::currentDateTime(), true);
-    // Formatting the local time costs more than the rest of a line; it changes once a second.
+    // Formatting the local time costs more than the rest of a line; it changes once a second. Plain
+    // bytes, not a QByteArray: MinGW frees a thread's thread_local storage before running the
+    // destructors of what it holds, which corrupted the heap as a lane's thread ended.
+    constexpr int FIELD_SIZE = 12;
     thread_local qint64 s_nSecond = -1;
-    thread_local QByteArray s_field;
+    thread_local char s_field[FIELD_SIZE];
     const qint64 second = QDateTime::currentSecsSinceEpoch();
     if (second != s_nSecond) {
+        const QByteArray field = CaptureTimeField(QDateTime::fromSecsSinceEpoch(second));
+        if (field.size() != FIELD_SIZE) // not a time of the usual form: nothing to keep
+            return field;
+        std::memcpy(s_field, field.constData(), FIELD_SIZE);
         s_nSecond = second;
-        s_field = CaptureTimeField(QDateTime::fromSecsSinceEpoch(second));
     }
-    return s_field;
+    return QByteArray(s_field, FIELD_SIZE);
 }
 
 QByteArray FormatTxLine(QByteArray text, int kind, bool ms) {

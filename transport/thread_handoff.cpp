@@ -11,6 +11,11 @@ void CThreadHandoff::Post(std::function<void()> call) {
     QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
 }
 
+CThreadHandoff::~CThreadHandoff() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.clear();
+}
+
 void CThreadHandoff::RunNext() {
     std::function<void()> call;
     {

@@ -13,6 +13,8 @@ class CThreadHandoff : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+    // Calls not run yet are dropped under the lock, after the last Post of any thread.
+    ~CThreadHandoff() override;
     void Post(std::function<void()> call);
 
 private:

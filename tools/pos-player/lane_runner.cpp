@@ -31,7 +31,7 @@ QString LinkOf(const SPlayerOptions& o) {
 struct CLaneRunner::SLaneRun {
     SLane lane;
     QThread thread;
-    std::unique_ptr<QObject> pContext; // lives on the lane's thread; the lane's player is its child
+    std::unique_ptr<CThreadHandoff> pLane; // lives on the lane's thread; the lane's player is its child
     SPlayerOutcome outcome;
     bool bStarted = false;
     bool bDone = false;
@@ -58,10 +58,11 @@ CLaneRunner::~CLaneRunner() {
         if (!run->bStarted || run->thread.isFinished())
             continue;
         // A lane still playing ends with its thread: its player goes first, on that thread.
-        QMetaObject::invokeMethod(
-            run->pContext.get(), [ctx = run->pContext.get()] { qDeleteAll(ctx->children()); },
-            Qt::BlockingQueuedConnection);
-        run->thread.quit();
+        CThreadHandoff* lane = run->pLane.get();
+        lane->Post([lane] {
+            qDeleteAll(lane->children());
+            QThread::currentThread()->quit();
+        });
         run->thread.wait();
     }
 }
@@ -106,63 +107,53 @@ void CLaneRunner::StartLane(int index) {
     options.strJUnit.clear(); // the lab writes one report
     if (!m_common.strCapture.isEmpty())
         options.strCapture = QDir(m_common.strCapture).filePath(run.lane.strName + QStringLiteral(".txt"));
-    run.pContext = std::make_unique<QObject>();
-    run.pContext->moveToThread(&run.thread);
+    run.pLane = std::make_unique<CThreadHandoff>();
+    run.pLane->moveToThread(&run.thread);
     run.thread.start();
     run.bStarted = true;
-    const QByteArray name = run.lane.strName.toUtf8();
+    CThreadHandoff* lane = run.pLane.get();
+    lane->Post([this, index, options, lane] { PlayLane(index, options, lane); });
+}
+
+// On the lane's thread: its player, told what it does through the runner's hand-off.
+void CLaneRunner::PlayLane(int index, const SPlayerOptions& options, CThreadHandoff* lane) {
+    auto* player = new COrderPlayer(options, m_out, m_err);
+    player->setParent(lane);
+    const QByteArray name = options.strLane.toUtf8();
     const bool live = m_bLive;
     FILE* out = m_out;
     FILE* err = m_err;
-    QObject* context = run.pContext.get();
-    QMetaObject::invokeMethod(
-        context,
-        [this, index, options, name, live, out, err, context] {
-            auto* player = new COrderPlayer(options, out, err);
-            player->setParent(context);
-            player->SetSink([this, index, name, live, out, err](EPlayerText kind, const QByteArray& text) {
-                if (live) {
-                    QMetaObject::invokeMethod(
-                        this, [this, index, kind, text] { OnLaneText(index, kind, text); },
-                        Qt::QueuedConnection);
-                } else if (kind == PLAYER_TEXT_MESSAGE) {
-                    std::fprintf(err, "pos-player: %s: %s\n", name.constData(), text.constData());
-                    std::fflush(err);
-                } else {
-                    std::fprintf(out, "[%s] %s\n", name.constData(), text.constData());
-                    std::fflush(out);
-                }
-            });
-            if (live) {
-                const COrderSession& session = player->Session();
-                connect(
-                    &session, &COrderSession::LineSent, player,
-                    [this, index, &session](const SSentLine& line) {
-                        const int count = session.Script().GetLineCount();
-                        QMetaObject::invokeMethod(
-                            this,
-                            [this, index, line, count] { OnLaneLine(index, line.nLine, count, line.nPass); },
-                            Qt::QueuedConnection);
-                    });
-                connect(
-                    &session, &COrderSession::ReplyReceived, player, [this, index](const QByteArray& text) {
-                        QMetaObject::invokeMethod(
-                            this, [this, index, text] { OnLaneReply(index, text); }, Qt::QueuedConnection);
-                    });
-            }
-            connect(player, &COrderPlayer::Finished, player, [this, index, player, context] {
-                const SPlayerOutcome outcome = player->Outcome();
-                QMetaObject::invokeMethod(
-                    this, [this, index, outcome] { OnLaneFinished(index, outcome); }, Qt::QueuedConnection);
-                // Not from inside its own signal: once the call has returned.
-                QTimer::singleShot(0, context, [player] {
-                    delete player;
-                    QThread::currentThread()->quit();
-                });
-            });
-            player->Start();
-        },
-        Qt::QueuedConnection);
+    player->SetSink([this, index, name, live, out, err](EPlayerText kind, const QByteArray& text) {
+        if (live) {
+            m_handoff.Post([this, index, kind, text] { OnLaneText(index, kind, text); });
+        } else if (kind == PLAYER_TEXT_MESSAGE) {
+            std::fprintf(err, "pos-player: %s: %s\n", name.constData(), text.constData());
+            std::fflush(err);
+        } else {
+            std::fprintf(out, "[%s] %s\n", name.constData(), text.constData());
+            std::fflush(out);
+        }
+    });
+    if (live) {
+        const COrderSession& session = player->Session();
+        connect(&session, &COrderSession::LineSent, player, [this, index, &session](const SSentLine& line) {
+            const int count = session.Script().GetLineCount();
+            m_handoff.Post([this, index, line, count] { OnLaneLine(index, line.nLine, count, line.nPass); });
+        });
+        connect(&session, &COrderSession::ReplyReceived, player, [this, index](const QByteArray& text) {
+            m_handoff.Post([this, index, text] { OnLaneReply(index, text); });
+        });
+    }
+    connect(player, &COrderPlayer::Finished, player, [this, index, player, lane] {
+        const SPlayerOutcome outcome = player->Outcome();
+        // Not from inside its own signal: once the call has returned.
+        QTimer::singleShot(0, lane, [this, index, outcome, player] {
+            delete player;
+            QThread::currentThread()->quit();
+            m_handoff.Post([this, index, outcome] { OnLaneFinished(index, outcome); });
+        });
+    });
+    player->Start();
 }
 
 void CLaneRunner::Interrupt() {
@@ -173,10 +164,13 @@ void CLaneRunner::Interrupt() {
         if (!run.bStarted || run.bDone)
             continue;
         run.state = "finishing";
-        QObject* context = run.pContext.get();
-        QTimer::singleShot(i * LANE_STOP_SPREAD_MS / lanes, context, [context] {
-            if (auto* player = context->findChild<COrderPlayer*>(QString(), Qt::FindDirectChildrenOnly))
-                player->Interrupt();
+        CThreadHandoff* lane = run.pLane.get();
+        const int delayMs = i * LANE_STOP_SPREAD_MS / lanes;
+        lane->Post([lane, delayMs] {
+            QTimer::singleShot(delayMs, lane, [lane] {
+                if (auto* player = lane->findChild<COrderPlayer*>(QString(), Qt::FindDirectChildrenOnly))
+                    player->Interrupt();
+            });
         });
     }
 }
@@ -257,7 +251,7 @@ void CLaneRunner::Finish() {
         DrawLive();
     }
     for (const auto& run : m_lanes)
-        run->thread.wait();
+        run->thread.wait(); // each told it ended as its last word
     for (const auto& run : m_lanes) {
         const SPlayerOutcome& o = run->outcome;
         QByteArray summary = o.pJudge

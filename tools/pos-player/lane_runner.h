@@ -2,6 +2,8 @@
 
 #include "lanes_file.h"
 
+#include "transport/thread_handoff.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QThread>
@@ -30,6 +32,7 @@ signals:
 private:
     struct SLaneRun;
     void StartLane(int index);
+    void PlayLane(int index, const SPlayerOptions& options, CThreadHandoff* lane);
     void OnLaneText(int index, EPlayerText kind, const QByteArray& text);
     void OnLaneLine(int index, int line, int lineCount, int pass);
     void OnLaneReply(int index, const QByteArray& text);
@@ -39,6 +42,9 @@ private:
     void DrawLive();
     QByteArray LiveLine(const SLaneRun& lane) const;
 
+    // The lanes' threads reach the runner through it (Qt's own event queue would hide from
+    // ThreadSanitizer that what they hand over is handed over).
+    CThreadHandoff m_handoff;
     std::vector<std::unique_ptr<SLaneRun>> m_lanes;
     SPlayerOptions m_common;
     FILE* m_out;
