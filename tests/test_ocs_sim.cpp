@@ -93,6 +93,21 @@ private slots:
         QCOMPARE(unresolved.exitCode(), 2);
         QVERIFY(
             unresolved.readAllStandardError().startsWith("ocs-sim: 'no such host!' cannot be resolved: "));
+        // A port range the wrong way round, and a reply for a port not listened on: refused before
+        // anything listens.
+        QTemporaryDir dir;
+        QVERIFY(WriteFile(dir.filePath("replies.txt"), "48503 <06>\n\n48599 <15>\n"));
+        const QList<std::pair<QStringList, QByteArray>> refusals{
+            {{"--port", "48510-48501"}, "ocs-sim: --port takes N or FIRST-LAST"},
+            {{"--port", "48501-48510", "--reply-file", dir.filePath("replies.txt")},
+             "replies.txt:3: give a port"}};
+        for (const auto& [refusedArgs, said] : refusals) {
+            QProcess refused;
+            refused.start(BuiltProgram(OCS_SIM_PATH), refusedArgs);
+            QVERIFY(refused.waitForFinished());
+            QCOMPARE(refused.exitCode(), 2);
+            QVERIFY2(refused.readAllStandardError().contains(said), said.constData());
+        }
         // Names are printed in UTF-8 on every platform (Windows' console code page would make "?" of them).
         QProcess named;
         named.start(BuiltProgram(OCS_SIM_PATH),

@@ -287,6 +287,12 @@ private slots:
                 "--tcp: 'no such host!' cannot be resolved: ");
         refused("report, nothing judged", Args("X --tcp 127.0.0.1 --junit r.xml"),
                 "--junit reports judged replies: give --expect too");
+        for (const char* time : {"0", "5x", "ms", "-1s", "2401h"})
+            refused(qPrintable(QStringLiteral("duration \"%1\"").arg(time)),
+                    {"X", "--tcp", "127.0.0.1", "--duration", time},
+                    "--duration takes a time such as 500ms, 30s, 10m or 8h");
+        refused("microseconds", Args("X --tcp 127.0.0.1 --timestamps us"),
+                "--timestamps takes ms (HH:MM:SS.mmm) or s (HH:MM:SS)");
     }
     void parseArgs() {
         QFETCH(QStringList, args);
@@ -961,10 +967,34 @@ private slots:
         QTEST(judge.Summary(notJudged), "summary");
     }
 
+    // A soak run: passes until the time is up, then the pass under way is finished; a summary line at
+    // each interval; capture times to the millisecond, on screen and in the file.
+    void soakRun() {
+        WritePos("Soak", "<02>S1<03>\n<02>S2<03>\n");
+        QProcess sim;
+        QVERIFY(StartSim(sim, Args("--listen 127.0.0.85 --reply <06>")));
+        const QString capture = m_dir.filePath("soak.txt");
+        const SRun run =
+            Play(Args("Soak --tcp 127.0.0.85 --expect <06> --duration 1200ms --summary-every 400ms "
+                      "--timestamps ms --capture")
+                 << capture);
+        StopProgram(sim);
+        QVERIFY(sim.waitForFinished());
+        QCOMPARE(run.nExit, 0);
+        // Time up during the second pass, which is played to its end.
+        QVERIFY2(run.out.contains("judged 4 lines: 4 answered, 0 wrong, 0 missing;"), run.out.constData());
+        QVERIFY(run.out.count("summary: judged ") >= 2);
+        static const QRegularExpression stamped(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d    NETWORK   <02>S2<03>$"),
+            QRegularExpression::MultilineOption);
+        QCOMPARE(QString::fromLatin1(run.out).count(stamped), 2);
+        QCOMPARE(QString::fromLatin1(ReadAll(capture)).replace("\r\n", "\n").count(stamped), 2);
+    }
+
     // A lab of eight lanes against one simulator on a port range, and a ninth whose OCS is not there:
-    // each lane's OCS gets the bytes one player sends, its own checksum included; the lost lane is an
-    // error in its own suite, the others pass, and the run ends with its status. One capture file and
-    // one recording a lane.
+    // each lane's OCS gets the bytes one player sends, its own checksum included; the lane whose port
+    // replies otherwise fails in its own suite, the lost lane is an error in its own, the others pass,
+    // and the run ends with the worst status. One capture file and one recording a lane.
     void laneLab() {
         const QByteArray script = "<02>L1<1C>A<03>\n<02>L2<03>\n<02>L3<03>\n";
         WritePos("Lab", script);
@@ -973,9 +1003,12 @@ private slots:
         QDir(rec).removeRecursively();
         QVERIFY(QDir().mkpath(rec));
         QProcess sim;
-        QVERIFY(StartSim(
-            sim, Args("--listen 127.0.0.82 --port 48621-48628 --reply <06> --record") << rec + "/lab.vlq",
-            8));
+        const QString replies = m_dir.filePath("replies.txt");
+        QVERIFY(WriteFile(replies, "# lane 3's OCS refuses every frame\n48623 <15>\n"));
+        QVERIFY(StartSim(sim,
+                         Args("--listen 127.0.0.82 --port 48621-48628 --reply <06> --reply-file")
+                             << replies << "--record" << rec + "/lab.vlq",
+                         8));
         const QString lanes = WriteLanes("127.0.0.82", 48621, 8, "[Lost]\ntcp = 127.0.0.82:48699\n");
         const SRun run = Play(
             Args("Lab --expect <06> --lanes") << lanes << "--capture" << caps << "--junit" << junit, 60000);
@@ -998,13 +1031,15 @@ private slots:
             }
             QCOMPARE(FramesOn(simOut, 48620 + lane), expected);
             const QByteArray name = "Lane " + QByteArray::number(lane);
-            QVERIFY2(run.out.contains(name + ": judged 3 lines: 3 answered, 0 wrong, 0 missing;"),
+            const bool refused = lane == 3;
+            QVERIFY2(run.out.contains(name + (refused ? ": judged 3 lines: 0 answered, "
+                                                      : ": judged 3 lines: 3 answered, 0 wrong, 0 missing;")),
                      run.out.constData());
             QVERIFY(QFileInfo(rec + "/lab-" + QString::number(48620 + lane) + ".vlq").isFile());
             const QByteArray capture = ReadAll(caps + "/" + name + ".txt");
             QCOMPARE(capture.count("NETWORK   <02>L"), 3);
-            QCOMPARE(capture.count("NETWORK:  <06>"), 3);
-            suites << name + " 3 0 0";
+            QCOMPARE(capture.count(refused ? "NETWORK:  <15>" : "NETWORK:  <06>"), 3);
+            suites << name + (refused ? " 3 3 0" : " 3 0 0");
         }
         QVERIFY(!QFileInfo::exists(caps + "/Lost.txt")); // never linked: nothing to capture
         const SReport report = ReadReport(junit);
