@@ -10,6 +10,20 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+namespace {
+// Starts a player (or a lab of them) and runs until it is finished; Ctrl+C asks it to finish.
+template <typename TPlayer> int PlayUntilFinished(TPlayer& player) {
+    QObject::connect(
+        &player, &TPlayer::Finished, qApp, [](int status) { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
+    const CInterruptWatch interrupts(&player, [&player] { player.Interrupt(); });
+    QMetaObject::invokeMethod(&player, &TPlayer::Start, Qt::QueuedConnection);
+    const int status = QCoreApplication::exec();
+    SocketCleanup();
+    return status;
+}
+} // namespace
+
 int main(int argc, char** argv) {
     UseUtf8Console();
     QCoreApplication app(argc, argv);
@@ -57,23 +71,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pos-player: %s\n", qUtf8Printable(error));
             return PLAYER_USAGE;
         }
-        CLaneRunner runner(std::move(lanes), options, stdout, stderr);
-        QObject::connect(
-            &runner, &CLaneRunner::Finished, &app, [](int status) { QCoreApplication::exit(status); },
-            Qt::QueuedConnection);
-        const CInterruptWatch interrupts(&runner, [&runner] { runner.Interrupt(); });
-        QMetaObject::invokeMethod(&runner, &CLaneRunner::Start, Qt::QueuedConnection);
-        const int status = app.exec();
-        SocketCleanup();
-        return status;
+        CLaneRunner lab(std::move(lanes), options, stdout, stderr);
+        return PlayUntilFinished(lab);
     }
     COrderPlayer player(options, stdout, stderr);
-    QObject::connect(
-        &player, &COrderPlayer::Finished, &app, [](int status) { QCoreApplication::exit(status); },
-        Qt::QueuedConnection);
-    const CInterruptWatch interrupts(&player, [&player] { player.Interrupt(); });
-    QMetaObject::invokeMethod(&player, &COrderPlayer::Start, Qt::QueuedConnection);
-    const int status = app.exec();
-    SocketCleanup();
-    return status;
+    return PlayUntilFinished(player);
 }
