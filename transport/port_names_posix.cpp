@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,9 @@ bool IsCharacterDevice(const QString& path) {
 } // namespace
 
 QStringList AssignAdapterPorts() {
+    // The lanes of a lab waiting for their adapters ask from their own threads.
+    static std::mutex mutex;
+    const std::lock_guard<std::mutex> lock(mutex);
     const QDir byId(SerialByIdFolder());
     // Adapters as udev lists them: links to the devices that are there now.
     QStringList adapters;
