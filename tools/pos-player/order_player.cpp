@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QSysInfo>
 #include <chrono>
+#include <climits>
 
 QByteArray PlayerUsageText() {
     const bool windows = QSysInfo::productType() == QLatin1String("windows");
@@ -261,7 +262,7 @@ struct SValueOption {
     const char* pszName;
     bool (*take)(const QString& option, const QString& text, SPlayerOptions& options, QString& error);
 };
-// A time as 500ms, 30s, 10m or 8h (a bare number is seconds).
+// A time as 500ms, 30s, 10m or 8h (a bare number is seconds), up to 24 days.
 bool ParseDuration(const QString& option, const QString& text, qint64& outMs, QString& error) {
     static const std::pair<const char*, qint64> UNITS[] = {
         {"ms", 1}, {"h", 3'600'000}, {"m", 60'000}, {"s", 1000}};
@@ -276,11 +277,11 @@ bool ParseDuration(const QString& option, const QString& text, qint64& outMs, QS
     }
     bool ok = false;
     const qint64 value = number.toLongLong(&ok);
-    outMs = value * unit;
-    if (!ok || value < 1 || value > 100LL * 24 * 3'600'000 / unit) {
+    if (!ok || value < 1 || value > INT_MAX / unit) { // what a timer holds: 24 days
         error = option + QStringLiteral(" takes a time such as 500ms, 30s, 10m or 8h");
         return false;
     }
+    outMs = value * unit;
     return true;
 }
 
