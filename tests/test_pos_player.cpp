@@ -1068,6 +1068,8 @@ private slots:
                                      << "7: lane \"A\": --baud takes one of: ";
         QTest::newRow("name no file may have") << good + "[A/B]\n"
                                                << "4: lane \"A/B\": a lane's name names";
+        QTest::newRow("a device's name") << good + "[com3.lane]\n"
+                                         << "4: lane \"com3.lane\": a lane's name names";
     }
     void badLanesFile() {
         QFETCH(QByteArray, lanes);

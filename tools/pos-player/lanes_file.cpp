@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <map>
 
 namespace {
@@ -19,14 +20,19 @@ bool IsLaneKey(const QString& key) {
     return false;
 }
 
-// A lane's name names its capture file too: nothing a file system on either platform refuses.
+// A lane's name names its capture file too: nothing a file system on either platform refuses, and
+// none of Windows' device names ("COM3.txt" would be the port itself there).
 bool IsFileNameSafe(const QString& name) {
     static const QString REFUSED = QStringLiteral("\\/:*?\"<>|");
     for (const QChar c : name) {
         if (c.unicode() < 0x20 || REFUSED.contains(c))
             return false;
     }
-    return !name.startsWith(QLatin1Char('.')) && !name.endsWith(QLatin1Char(' '));
+    static const QRegularExpression DEVICE(QStringLiteral("\\A(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])\\z"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return !name.startsWith(QLatin1Char('.')) && !name.endsWith(QLatin1Char(' ')) &&
+           !name.endsWith(QLatin1Char('.')) &&
+           !DEVICE.match(name.section(QLatin1Char('.'), 0, 0).trimmed()).hasMatch();
 }
 
 QString Unquoted(const QString& value) {
@@ -80,7 +86,8 @@ private:
         }
         if (!IsFileNameSafe(name)) {
             m_strError = QStringLiteral("lane \"%1\": a lane's name names its capture file; leave out "
-                                        "\\ / : * ? \" < > | and a leading dot")
+                                        "\\ / : * ? \" < > |, a dot at either end and device names "
+                                        "such as COM3 or NUL")
                              .arg(name);
             return false;
         }
